@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs every package the project needs (Debian 12). Runs as root or via sudo.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config          # native build
+  mingw-w64                                  # Windows x64 (and x86) cross compilers
+  wine64 xvfb xauth                          # running the Windows programs headless
+  googletest libgtest-dev                    # tests: sources for the cross build, package natively
+  libbenchmark-dev libjack-jackd2-dev        # benchmarks
+  sox                                        # checking captured WAV files
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && { echo "All packages present."; exit 0; }
+sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

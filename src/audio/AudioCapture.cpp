@@ -1,0 +1,87 @@
+// Construction, destruction and the operations that work on the object alone.
+#include "audio/AudioCapture.h"
+
+#include <new>
+
+namespace tesmo {
+
+AudioCapture* AudioCapture::Create() {
+  try {
+    return new AudioCapture();
+  } catch (...) {
+    return nullptr;  // nothing crosses the library's boundary
+  }
+}
+
+AudioCapture::AudioCapture() : delivery(AudioDelivery::Create()) { Reset(); }
+
+AudioCapture::~AudioCapture() = default;
+
+CaptureResult AudioCapture::Destroy() {
+  Reset();
+  // Bounded wait; if the thread is still inside the host's OnData it keeps its own
+  // reference to the data path and frees it when it ends.
+  delivery->EndDelivery(1000);
+  delete this;
+  return kCaptureDone;
+}
+
+CaptureResult AudioCapture::SetSink(AudioSink* sink) {
+  delivery->SetSink(sink);
+  return kCaptureDone;
+}
+
+CaptureResult AudioCapture::IsOpened() { return opened ? kCaptureYes : kCaptureNo; }
+
+CaptureResult AudioCapture::IsRunning() {
+  if (!opened) return kCaptureFailed;
+  return delivery->IsRunning() ? kCaptureYes : kCaptureNo;
+}
+
+CaptureResult AudioCapture::GetFormat(int* channelsOut, int* samplesPerSecOut,
+                                      int* bitsPerSampleOut, int* blockBytesOut) {
+  if (!channelsOut || !samplesPerSecOut || !bitsPerSampleOut || !blockBytesOut)
+    return kCaptureFailed;
+  *channelsOut = channels;
+  *samplesPerSecOut = samplesPerSec;
+  *bitsPerSampleOut = bitsPerSample;
+  *blockBytesOut = delivery->BlockBytes();
+  return kCaptureDone;
+}
+
+CaptureResult AudioCapture::SetFormat(int newChannels, int newSamplesPerSec, int newBitsPerSample,
+                                      int newBlockBytes) {
+  if (opened) return kCaptureFailed;
+  // The block must fit the delivery thread's block buffer and be non-empty (an
+  // empty block never drains the ring), and the wave format's 16-bit fields must
+  // hold the channel count, the sample size and the block align.
+  if (newChannels <= 0 || newChannels > 0xFFFF || newSamplesPerSec <= 0 || newBitsPerSample <= 0 ||
+      newBitsPerSample > 0xFFFF || newBlockBytes < 1 || newBlockBytes > AudioDelivery::kMaxBlockBytes)
+    return kCaptureFailed;
+  if (static_cast<int64_t>(newChannels) * newBitsPerSample / 8 > 0xFFFF) return kCaptureFailed;
+  channels = newChannels;
+  samplesPerSec = newSamplesPerSec;
+  bitsPerSample = newBitsPerSample;
+  delivery->SetBlockBytes(newBlockBytes);
+  return kCaptureDone;
+}
+
+CaptureResult AudioCapture::ShowPropertyPages() {
+  if (!opened) return kCaptureFailed;
+  try {
+    ComPtr<ISpecifyPropertyPages> pages;
+    if (!sourceFilter.As(pages)) return kCaptureFailed;
+    CAUUID pageIds{0, nullptr};
+    pages->GetPages(&pageIds);  // result deliberately ignored: an empty list shows an empty frame
+    IUnknown* object = pages.Get();
+    // Modal: returns when the user closes the frame. Its result is not reported.
+    OleCreatePropertyFrame(nullptr, 30, 30, nullptr, 1, &object, pageIds.cElems, pageIds.pElems, 0,
+                           0, nullptr);
+    CoTaskMemFree(pageIds.pElems);
+    return kCaptureDone;
+  } catch (...) {
+    return kCaptureFailed;
+  }
+}
+
+}  // namespace tesmo

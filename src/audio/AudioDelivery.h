@@ -1,0 +1,92 @@
+// The audio data path from the streaming thread to the host's sink.
+//
+// StoreSample (streaming thread) copies each captured buffer whole into the ring
+// while a sink is set, capture runs and no more than kAdmittedBlocks blocks wait,
+// then signals dataEvent. The delivery thread wakes on it and hands the sink blocks
+// of exactly BlockBytes() bytes while more than one block is stored, each with the
+// tick count read just before the call.
+//
+// Threads and locks:
+// - the ring's own lock is the only lock on the data path; it is never held while
+//   the sink runs;
+// - sinkLock is held by the delivery thread around each OnData, so that SetSink can
+//   wait for a delivery to the old sink to finish (it re-enters when called from
+//   inside OnData, so that case does not wait);
+// - sink, running, blockBytes and alive are atomics read without a lock.
+//
+// Lifetime: the delivery thread holds its own reference to this object, so ending
+// the owner never frees the ring or the event under a thread that is still inside
+// the host's OnData after the bounded wait.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "Tesmo.h"
+#include "audio/ByteRingBuffer.h"
+#include "common/Kernel.h"
+
+namespace tesmo {
+
+class AudioDelivery {
+public:
+  static constexpr int32_t kMaxBlockBytes = 1024;   // the delivery thread's block buffer
+  static constexpr int32_t kDefaultBlockBytes = 320;
+  static constexpr int32_t kAdmittedBlocks = 70;
+
+  // Builds the data path and starts its delivery thread at time-critical priority.
+  // Throws std::bad_alloc when the ring's storage cannot be allocated.
+  static std::shared_ptr<AudioDelivery> Create(int32_t ringMaxCapacity = ByteRingBuffer::kMaxCapacity);
+  ~AudioDelivery();
+  AudioDelivery(const AudioDelivery&) = delete;
+  AudioDelivery& operator=(const AudioDelivery&) = delete;
+
+  // Stores the sink and, unless called from inside OnData, waits until a delivery
+  // to the previous sink has returned.
+  void SetSink(AudioSink* newSink);
+  AudioSink* Sink() const { return sink.load(std::memory_order_acquire); }
+
+  void SetRunning(bool value) { running.store(value, std::memory_order_release); }
+  bool IsRunning() const { return running.load(std::memory_order_acquire); }
+
+  // 1 ... kMaxBlockBytes; the caller checks the range.
+  void SetBlockBytes(int32_t bytes) { blockBytes.store(bytes, std::memory_order_release); }
+  int32_t BlockBytes() const { return blockBytes.load(std::memory_order_acquire); }
+
+  // One captured buffer, on the streaming thread; the bytes are copied before it
+  // returns. Dropped when no sink is set, capture is not running, the ring already
+  // holds more than kAdmittedBlocks blocks, or the ring cannot grow.
+  void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs);
+
+  // Discards every stored byte.
+  void Clear() { ringBuffer.Clear(); }
+
+  // Tells the delivery thread to end and waits up to timeoutMs; true once it ended.
+  bool EndDelivery(uint32_t timeoutMs);
+
+  // The thread procedure; its parameter is a heap std::shared_ptr<AudioDelivery>
+  // that the thread takes over. Null ends the thread at once with 0xFFFFFFFF.
+  static uint32_t AudioDeliveryThread(void* parameter);
+
+  const ByteRingBuffer& Ring() const { return ringBuffer; }
+  // Wake-ups the delivery thread has finished draining; lets a caller wait until a
+  // stored buffer has been looked at, delivered or not.
+  uint32_t DrainPasses() const { return drainPasses.load(std::memory_order_acquire); }
+
+private:
+  explicit AudioDelivery(int32_t ringMaxCapacity);
+  void DeliverUntilEnded();
+
+  std::atomic<AudioSink*> sink{nullptr};
+  std::atomic<bool> running{false};
+  std::atomic<bool> alive{true};
+  std::atomic<int32_t> blockBytes{kDefaultBlockBytes};
+  std::atomic<uint32_t> drainPasses{0};
+  ByteRingBuffer ringBuffer;
+  AutoResetEvent dataEvent;
+  RecursiveLock sinkLock;
+  std::unique_ptr<Thread> workerThread;
+};
+
+}  // namespace tesmo

@@ -1,0 +1,230 @@
+// The DirectShow side of the audio object: find the device, build and connect the
+// graph "Audio Source" -> "Data Capture" -> "Null Render", run and stop it, the
+// device's mix level and the device and input lists.
+//
+// Every framework call whose result is tested must return exactly S_OK. A failed
+// step of Open leaves what it made in the fields with `opened` false; the next
+// Reset releases it.
+#include "audio/AudioCapture.h"
+#include "common/DeviceEnumeration.h"
+#include "common/MediaType.h"
+
+namespace tesmo {
+
+namespace {
+
+// The device at the given position of the audio input category; 0 or below is the
+// first. Bound afresh on every call.
+ComPtr<IBaseFilter> FindAudioDevice(int index) {
+  ComPtr<IBaseFilter> filter;
+  ComPtr<IEnumMoniker> monikers;
+  if (!EnumerateCategory(CLSID_AudioInputDeviceCategory, monikers)) return filter;
+  ComPtr<IMoniker> moniker;
+  for (;;) {
+    if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) return filter;
+    if (index <= 0) break;
+    --index;
+  }
+  // The bag is not read, but a device without one is not a usable device.
+  ComPtr<IPropertyBag> bag;
+  if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) !=
+      S_OK)
+    return filter;
+  if (moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)) !=
+      S_OK)
+    filter.Reset();
+  return filter;
+}
+
+template <class T>
+bool CreateInProcess(REFCLSID clsid, ComPtr<T>& out) {
+  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T),
+                          reinterpret_cast<void**>(&out)) == S_OK;
+}
+
+}  // namespace
+
+void AudioCapture::Reset() {
+  if (opened && graph) {
+    ComPtr<IMediaControl> control;
+    // Stopping ends the streaming thread's callbacks before the filters go.
+    if (graph.As(control)) control->Stop();  // result deliberately ignored
+  }
+  graph.Reset();
+  captureBuilder.Reset();
+  sourceFilter.Reset();
+  grabberFilter.Reset();
+  nullRenderer.Reset();
+  opened = false;
+  delivery->SetRunning(false);  // before the ring is emptied, so nothing refills it
+  delivery->Clear();
+}
+
+CaptureResult AudioCapture::Close() {
+  Reset();
+  return kCaptureDone;
+}
+
+CaptureResult AudioCapture::Open(int deviceIndex) {
+  Reset();
+  sourceFilter = FindAudioDevice(deviceIndex);
+  if (!sourceFilter) return kCaptureFailed;
+  if (!BuildGraph() || !ApplyFormat() || !ConnectGraph()) return kCaptureFailed;
+  opened = true;
+  return kCaptureDone;
+}
+
+bool AudioCapture::BuildGraph() {
+  return CreateInProcess(CLSID_FilterGraph, graph) &&
+         CreateInProcess(CLSID_CaptureGraphBuilder2, captureBuilder) &&
+         captureBuilder->SetFiltergraph(graph.Get()) == S_OK &&
+         CreateInProcess(CLSID_SampleGrabber, grabberFilter) &&
+         graph->AddFilter(grabberFilter.Get(), L"Data Capture") == S_OK &&
+         CreateInProcess(CLSID_NullRenderer, nullRenderer) &&
+         graph->AddFilter(nullRenderer.Get(), L"Null Render") == S_OK &&
+         graph->AddFilter(sourceFilter.Get(), L"Audio Source") == S_OK;
+}
+
+bool AudioCapture::ApplyFormat() {
+  ComPtr<IAMStreamConfig> config;
+  if (captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
+                                    IID_IAMStreamConfig,
+                                    reinterpret_cast<void**>(&config)) != S_OK)
+    return false;
+  MediaType type;
+  if (config->GetFormat(&type) != S_OK || !type) return false;
+  // A device that does not speak in wave formats keeps its own.
+  if (type->formattype != FORMAT_WaveFormatEx) return true;
+  // Too small a format block cannot take the rewrite.
+  if (!type->pbFormat || type->cbFormat < sizeof(WAVEFORMATEX)) return false;
+
+  const int blockAlign = channels * bitsPerSample / 8;
+  auto* wave = reinterpret_cast<WAVEFORMATEX*>(type->pbFormat);
+  wave->wFormatTag = WAVE_FORMAT_PCM;
+  wave->nChannels = static_cast<WORD>(channels);
+  wave->nSamplesPerSec = static_cast<DWORD>(samplesPerSec);
+  wave->wBitsPerSample = static_cast<WORD>(bitsPerSample);
+  wave->nBlockAlign = static_cast<WORD>(blockAlign);
+  wave->nAvgBytesPerSec = static_cast<DWORD>(wave->nBlockAlign) * static_cast<DWORD>(samplesPerSec);
+  wave->cbSize = 0;
+  type->lSampleSize = static_cast<ULONG>(blockAlign);
+  return config->SetFormat(type.Get()) == S_OK;
+}
+
+bool AudioCapture::ConnectGraph() {
+  ComPtr<ISampleGrabber> grabber;
+  if (!grabberFilter.As(grabber)) return false;
+  // Results deliberately ignored: the grabber keeps no copies and calls BufferCB.
+  grabber->SetBufferSamples(FALSE);
+  grabber->SetOneShot(FALSE);
+  grabber->SetCallback(&grabberCallback, 1);
+  grabberCallback.SetOwner(this);
+
+  if (captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
+                                   grabberFilter.Get(), nullRenderer.Get()) != S_OK)
+    return false;
+  // The buffer suggestion only takes effect on an unconnected pin: re-make the
+  // connection that RenderStream routed, between the same two pins.
+  ComPtr<IPin> output = FindPin(sourceFilter.Get(), PINDIR_OUTPUT);
+  if (!output) return false;
+  ComPtr<IPin> peer;
+  if (output->ConnectedTo(&peer) != S_OK || !peer) return false;
+  output->Disconnect();  // results deliberately ignored
+  peer->Disconnect();
+  SuggestBuffers();  // a device that takes no suggestion still captures
+  return graph->Connect(output.Get(), peer.Get()) == S_OK;
+}
+
+bool AudioCapture::SuggestBuffers() {
+  ComPtr<IPin> output = FindPin(sourceFilter.Get(), PINDIR_OUTPUT);
+  ComPtr<IAMBufferNegotiation> negotiation;
+  if (!output || !output.As(negotiation)) return false;
+  // Eight buffers of three delivery blocks each.
+  ALLOCATOR_PROPERTIES properties;
+  properties.cBuffers = 8;
+  properties.cbBuffer = 3 * delivery->BlockBytes();
+  properties.cbAlign = channels * bitsPerSample / 8;
+  properties.cbPrefix = 0;
+  return negotiation->SuggestAllocatorProperties(&properties) == S_OK;
+}
+
+CaptureResult AudioCapture::Start() {
+  if (!opened) return kCaptureFailed;
+  ComPtr<IMediaControl> control;
+  if (!graph.As(control)) return kCaptureFailed;
+  // Running before Run, so the first buffers are not dropped.
+  delivery->SetRunning(true);
+  control->Run();  // result deliberately ignored
+  return kCaptureDone;
+}
+
+CaptureResult AudioCapture::Stop() {
+  if (!opened) return kCaptureFailed;
+  ComPtr<IMediaControl> control;
+  if (!graph.As(control)) return kCaptureFailed;
+  control->Stop();  // result deliberately ignored
+  delivery->SetRunning(false);
+  return kCaptureDone;
+}
+
+CaptureResult AudioCapture::GetMixLevel(int* level) {
+  if (!opened || !level) return kCaptureFailed;
+  ComPtr<IAMAudioInputMixer> mixer;
+  double mixLevel = 0;
+  if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer) || mixer->get_MixLevel(&mixLevel) != S_OK) return kCaptureFailed;
+  *level = static_cast<int>(mixLevel * 100.0);
+  return kCaptureDone;
+}
+
+CaptureResult AudioCapture::SetMixLevel(int level) {
+  if (!opened) return kCaptureFailed;
+  ComPtr<IAMAudioInputMixer> mixer;
+  if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer)) return kCaptureFailed;
+  return mixer->put_MixLevel(level * 0.01) == S_OK ? kCaptureDone : kCaptureFailed;
+}
+
+CaptureResult AudioCapture::ListDevices(char* names, int* count) {
+  if (!names || !count) return kCaptureFailed;
+  try {
+    *count = 0;
+    ComPtr<IEnumMoniker> monikers;
+    if (!EnumerateCategory(CLSID_AudioInputDeviceCategory, monikers)) return kCaptureNo;
+    NameListWriter list(names);
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, &moniker, nullptr) == S_OK && moniker)
+      AddFriendlyName(moniker.Get(), list);  // a device without a readable name gets no entry
+    *count = list.Count();
+    return kCaptureYes;
+  } catch (...) {
+    return kCaptureFailed;
+  }
+}
+
+CaptureResult AudioCapture::ListInputs(int deviceIndex, char* names, int* count) {
+  if (!names || !count) return kCaptureFailed;
+  try {
+    *count = 0;
+    ComPtr<IBaseFilter> device = FindAudioDevice(deviceIndex);
+    if (!device) return kCaptureNo;
+    ComPtr<IEnumPins> pins;
+    if (device->EnumPins(&pins) != S_OK || !pins) return kCaptureNo;
+    NameListWriter list(names);
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK && pin) {
+      auto direction = static_cast<PIN_DIRECTION>(-1);
+      pin->QueryDirection(&direction);  // result ignored, as when searching for a pin
+      if (direction != PINDIR_INPUT) continue;
+      PIN_INFO info;
+      if (pin->QueryPinInfo(&info) != S_OK) continue;
+      if (info.pFilter) info.pFilter->Release();
+      info.achName[MAX_PIN_NAME - 1] = L'\0';
+      list.Add(reinterpret_cast<const char16_t*>(info.achName));
+    }
+    *count = list.Count();
+    return kCaptureYes;
+  } catch (...) {
+    return kCaptureFailed;
+  }
+}
+
+}  // namespace tesmo

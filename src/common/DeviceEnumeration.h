@@ -1,0 +1,23 @@
+// Capture devices by category through the system device enumerator, and the pins
+// of a filter. Used by both capture objects, so listing and opening see the same
+// device order.
+#pragma once
+
+#include "common/ComPtr.h"
+#include "common/MediaPlatform.h"
+#include "common/NameList.h"
+
+namespace tesmo {
+
+// The category's monikers in enumeration order; false when the enumerator cannot
+// be made or the category is empty (S_FALSE).
+bool EnumerateCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers);
+
+// Appends the device's FriendlyName to the list; false (nothing added) when the
+// property bag or the name cannot be read.
+bool AddFriendlyName(IMoniker* moniker, NameListWriter& names);
+
+// The first pin of the filter with the given direction, or an empty holder.
+ComPtr<IPin> FindPin(IBaseFilter* filter, PIN_DIRECTION direction);
+
+}  // namespace tesmo

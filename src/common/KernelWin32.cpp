@@ -1,0 +1,122 @@
+// Kernel services on Windows: thin calls into the Win32 API.
+#include "common/Kernel.h"
+
+#include <windows.h>
+
+namespace tesmo {
+
+uint32_t TickCount() { return GetTickCount(); }
+
+void SleepMs(uint32_t ms) { Sleep(ms); }
+
+struct RecursiveLock::Impl {
+  CRITICAL_SECTION section;
+};
+
+RecursiveLock::RecursiveLock() : impl(new Impl) { InitializeCriticalSection(&impl->section); }
+
+RecursiveLock::~RecursiveLock() {
+  DeleteCriticalSection(&impl->section);
+  delete impl;
+}
+
+void RecursiveLock::Enter() { EnterCriticalSection(&impl->section); }
+void RecursiveLock::Leave() { LeaveCriticalSection(&impl->section); }
+
+struct AutoResetEvent::Impl {
+  HANDLE handle;
+};
+
+AutoResetEvent::AutoResetEvent() : impl(new Impl{CreateEventW(nullptr, FALSE, FALSE, nullptr)}) {}
+
+AutoResetEvent::~AutoResetEvent() {
+  if (impl->handle) CloseHandle(impl->handle);
+  delete impl;
+}
+
+bool AutoResetEvent::IsValid() const { return impl->handle != nullptr; }
+
+void AutoResetEvent::Set() {
+  if (impl->handle) SetEvent(impl->handle);
+}
+
+WaitResult AutoResetEvent::Wait(uint32_t timeoutMs) {
+  if (!impl->handle) return WaitResult::Failed;
+  switch (WaitForSingleObject(impl->handle, timeoutMs == kWaitForever ? INFINITE : timeoutMs)) {
+    case WAIT_OBJECT_0: return WaitResult::Signalled;
+    case WAIT_TIMEOUT: return WaitResult::TimedOut;
+    default: return WaitResult::Failed;
+  }
+}
+
+struct Thread::Impl {
+  HANDLE handle;
+  DWORD id;
+};
+
+namespace {
+// Handed to the new thread, which frees it, so nothing of the Thread object is
+// touched by a thread that outlives it.
+struct StartBlock {
+  Thread::Procedure procedure;
+  void* parameter;
+};
+
+DWORD WINAPI ThreadEntry(LPVOID raw) {
+  StartBlock block = *static_cast<StartBlock*>(raw);
+  delete static_cast<StartBlock*>(raw);
+  return block.procedure(block.parameter);
+}
+
+int PriorityValue(ThreadPriority priority) {
+  switch (priority) {
+    case ThreadPriority::Lowest: return THREAD_PRIORITY_LOWEST;
+    case ThreadPriority::TimeCritical: return THREAD_PRIORITY_TIME_CRITICAL;
+    default: return THREAD_PRIORITY_NORMAL;
+  }
+}
+}  // namespace
+
+Thread* Thread::Start(Procedure procedure, void* parameter, ThreadPriority priority) {
+  Thread* thread = new Thread;
+  thread->impl = new Impl{nullptr, 0};
+  auto* block = new StartBlock{procedure, parameter};
+  // Started suspended so the priority is in force before the first instruction.
+  thread->impl->handle = CreateThread(nullptr, 0, ThreadEntry, block, CREATE_SUSPENDED,
+                                      &thread->impl->id);
+  if (!thread->impl->handle) {
+    delete block;
+    delete thread;
+    return nullptr;
+  }
+  SetThreadPriority(thread->impl->handle, PriorityValue(priority));
+  ResumeThread(thread->impl->handle);
+  return thread;
+}
+
+Thread::~Thread() {
+  if (impl && impl->handle) CloseHandle(impl->handle);
+  delete impl;
+}
+
+bool Thread::Join(uint32_t timeoutMs, uint32_t* exitCode) {
+  if (WaitForSingleObject(impl->handle, timeoutMs == kWaitForever ? INFINITE : timeoutMs) !=
+      WAIT_OBJECT_0)
+    return false;
+  if (exitCode) {
+    DWORD code = 0;
+    GetExitCodeThread(impl->handle, &code);
+    *exitCode = code;
+  }
+  return true;
+}
+
+bool Thread::IsCurrent() const { return GetCurrentThreadId() == impl->id; }
+
+int WideToAnsi(const char16_t* text, int length, char* out, int outBytes) {
+  if (length <= 0) return 0;
+  return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(text), length, out,
+                             out ? outBytes : 0, nullptr, nullptr);
+}
+
+}  // namespace tesmo
