@@ -80,9 +80,57 @@ protected:
   ~AudioSourceCapture() = default;
 };
 
+// Implemented by the host. The library calls only OnData, only from the video
+// object's delivery thread, one frame at a time; it never deletes the sink. The
+// data pointer is valid only during the call. From inside OnData the host must not
+// call Open, Close or Destroy of the same object (they are refused there).
+class VideoSink {
+public:
+  // One whole frame in the wanted format; tickMs is the tick count at which the
+  // frame arrived from the device, not the time of delivery.
+  virtual void OnData(const unsigned char* data, int length, unsigned long tickMs) = 0;
+
+protected:
+  ~VideoSink() = default;
+};
+
+// Video format codes for SetFormat.
+enum : int {
+  kVideoRgb24 = 0,
+  kVideoI420 = 4,
+  kVideoRgb555 = 10,
+  kVideoRgb32 = 1000,
+};
+
+class VideoSourceCapture {
+public:
+  /*  0 */ virtual CaptureResult SetSink(VideoSink* sink) = 0;
+  /*  1 */ virtual CaptureResult IsOpened() = 0;
+  /*  2 */ virtual CaptureResult IsRunning() = 0;
+  /*  3 */ virtual CaptureResult Open(int deviceIndex) = 0;
+  /*  4 */ virtual CaptureResult Start() = 0;
+  /*  5 */ virtual CaptureResult Stop() = 0;
+  /*  6 */ virtual CaptureResult Close() = 0;
+  /*  7 */ virtual CaptureResult ShowPropertyPages() = 0;
+  /*  8 */ virtual CaptureResult SetFrameRate(int framesPerMinute) = 0;
+  /*  9 */ virtual CaptureResult GetFrameRate(int* framesPerMinute) = 0;
+  /* 10 */ virtual CaptureResult GetFormat(int* width, int* height, int* formatCode) = 0;
+  /* 11 */ virtual CaptureResult SetFormat(int width, int height, int formatCode) = 0;
+  /* 12 */ virtual CaptureResult GetDeviceName(char* name) = 0;  // at least 260 bytes
+  /* 13 */ virtual CaptureResult Reserved(int a, int b) = 0;     // always 254
+  /* 14 */ virtual CaptureResult ListDevices(char* names, int* count) = 0;
+  /* 15 */ virtual CaptureResult SetPreviewWindow(void* ownerWindow) = 0;  // an HWND
+  /* 16 */ virtual CaptureResult Destroy() = 0;
+
+protected:
+  ~VideoSourceCapture() = default;
+};
+
 extern "C" {
 // A new, independent audio capture object (Closed), or null if it cannot be made.
 TESMO_API AudioSourceCapture* CreateASC();
+// A new, independent video capture object (Closed), or null if it cannot be made.
+TESMO_API VideoSourceCapture* CreateVSC();
 }
 
 #endif  // TESMO_H

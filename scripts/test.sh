@@ -24,7 +24,7 @@ echo "=== Windows x64 build under Wine (build/windows) ==="
 if ./scripts/build-windows.sh; then
   . scripts/wine-env.sh
   tesmo_wine_up
-  [ -x scripts/register-test-devices.sh ] && ./scripts/register-test-devices.sh build/windows
+  [ -x scripts/register-test-devices.sh ] && ./scripts/register-test-devices.sh build/windows/bin/TesmoTestDevices.dll
   # The video renderer and preview windows need an X display.
   runner=()
   if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then runner=(xvfb-run -a -s "-screen 0 1024x768x24"); fi

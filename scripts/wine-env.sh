@@ -6,7 +6,8 @@
 TESMO_ROOT=${TESMO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 export WINEPREFIX=${WINEPREFIX:-$TESMO_ROOT/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+# No Mono/Gecko installers (nothing may prompt) and no ALSA driver (no sound hardware).
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winealsa.drv=d"}
 export WINEARCH=win64
 TESMO_WINE64=${TESMO_WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 TESMO_WINESERVER=${TESMO_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
@@ -26,4 +27,12 @@ tesmo_wine_up() {
 
 tesmo_wine_down() {
   "$TESMO_WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+}
+
+# The Windows form of a Unix path, through Wine's Z: drive (no Wine process needed).
+tesmo_wine_path() { printf 'Z:%s' "$(realpath "$1" | sed 's|/|\\|g')"; }
+
+# regsvr32 the test capture devices; /s keeps regsvr32 from opening a message box.
+tesmo_register_test_devices() {
+  "$TESMO_WINE64" regsvr32 /s "$(tesmo_wine_path "$1")" </dev/null >/dev/null 2>&1
 }
