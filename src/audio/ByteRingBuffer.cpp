@@ -5,15 +5,27 @@
 
 namespace tesmo {
 
+namespace {
+// Cache-line aligned storage: memcpy into a buffer 16 bytes off a line boundary is
+// several times slower on some processors.
+constexpr std::align_val_t kStorageAlignment{64};
+
+unsigned char* AllocateStorage(int32_t bytes) {
+  return static_cast<unsigned char*>(::operator new[](static_cast<size_t>(bytes), kStorageAlignment));
+}
+
+void FreeStorage(unsigned char* storage) { ::operator delete[](storage, kStorageAlignment); }
+}  // namespace
+
 ByteRingBuffer::ByteRingBuffer(int32_t maxCapacity)
     : maxCapacity(maxCapacity),
       capacity(kInitialCapacity),
-      storage(new unsigned char[kInitialCapacity]),
+      storage(AllocateStorage(kInitialCapacity)),
       readPos(0),
       writePos(0),
       count(0) {}
 
-ByteRingBuffer::~ByteRingBuffer() { delete[] storage; }
+ByteRingBuffer::~ByteRingBuffer() { FreeStorage(storage); }
 
 int32_t ByteRingBuffer::Write(const void* data, uint32_t length) {
   ScopedLock hold(lock);
@@ -42,7 +54,7 @@ void ByteRingBuffer::Grow(int64_t newCapacity) {
   // Checked before allocating, so a hopeless write costs nothing.
   if (newCapacity > maxCapacity) throw std::bad_alloc();
   const auto grown = static_cast<int32_t>(newCapacity);
-  auto* bigger = new unsigned char[grown];  // throws before anything changes
+  unsigned char* bigger = AllocateStorage(grown);  // throws before anything changes
 
   int32_t used = count.load(std::memory_order_relaxed);
   if (writePos > readPos) {
@@ -52,7 +64,7 @@ void ByteRingBuffer::Grow(int64_t newCapacity) {
     std::memcpy(bigger, storage + readPos, tail);
     std::memcpy(bigger + tail, storage, writePos);
   }
-  delete[] storage;
+  FreeStorage(storage);
   storage = bigger;
   capacity = grown;
   readPos = 0;

@@ -1,0 +1,48 @@
+// AM_MEDIA_TYPE with an owned format block, and the formats the test devices produce.
+#pragma once
+#include <dshow.h>
+
+namespace testdevices {
+
+// MEDIASUBTYPE_I420 is declared only in a Media Foundation header; it is the usual FOURCC GUID.
+extern const GUID kSubtypeI420;
+constexpr DWORD kFourccI420 = MAKEFOURCC('I', '4', '2', '0');
+
+class MediaType {
+public:
+    MediaType();
+    MediaType(const AM_MEDIA_TYPE& other);
+    MediaType(const MediaType& other);
+    MediaType& operator=(const MediaType& other);
+    ~MediaType();
+
+    const AM_MEDIA_TYPE& Get() const { return type; }
+    AM_MEDIA_TYPE& Edit() { return type; }
+    void SetFormat(const GUID& formatType, const void* data, ULONG size);
+
+    // Deep copy into caller-owned storage (the contents are freed with FreeContents).
+    HRESULT CopyTo(AM_MEDIA_TYPE* out) const;
+    // A CoTaskMem-allocated copy, as IAMStreamConfig::GetFormat hands out.
+    AM_MEDIA_TYPE* NewTaskMemCopy() const;
+
+    const WAVEFORMATEX* Wave() const;        // null unless FORMAT_WaveFormatEx with a full block
+    const VIDEOINFOHEADER* Video() const;    // null unless FORMAT_VideoInfo with a full block
+
+    static void FreeContents(AM_MEDIA_TYPE& type);
+
+private:
+    AM_MEDIA_TYPE type;
+};
+
+MediaType MakePcmType(int channels, int samplesPerSec, int bitsPerSample);
+// An audio type whose format block is not a WAVEFORMATEX (FORMAT_None, no block).
+MediaType MakeOpaqueAudioType();
+// subtype one of RGB24, I420, RGB555, RGB32; frameInterval in 100 ns units.
+MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TIME frameInterval);
+int BitCountOf(const GUID& subtype);  // 0 for subtypes the camera does not produce
+long ImageSize(int width, int height, int bitCount);
+
+// Whether a connection's proposed type (fields left GUID_NULL are wildcards) fits `offered`.
+bool Matches(const AM_MEDIA_TYPE& proposed, const AM_MEDIA_TYPE& offered);
+
+}  // namespace testdevices

@@ -1,0 +1,76 @@
+/* Control API of TesmoTestDevices.dll, for Windows test programs in the same process as the
+ * capture graph. Load with LoadLibraryW(L"TesmoTestDevices.dll") and GetProcAddress, or link
+ * the import library. Device descriptions, content rules and fault names: README.md. */
+#ifndef TESMO_TEST_DEVICE_CONTROL_H
+#define TESMO_TEST_DEVICE_CONTROL_H
+
+#include <windows.h>
+#include <dshow.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define TESTDEVICES_MAX_DEVICES 32
+
+/* What a device saw and did since the last TestDevices_ResetRecords; one per device position. */
+typedef struct TestDeviceRecord {
+    int filtersCreated;               /* filter objects created (moniker BindToObject) */
+    int setFormatAccepted;            /* IAMStreamConfig::SetFormat calls answered S_OK */
+    int setFormatRefused;             /* ... answered otherwise */
+    AM_MEDIA_TYPE lastFormatType;     /* last accepted type, pbFormat/pUnk cleared (see below) */
+    WAVEFORMATEX lastWaveFormat;      /* audio: the WAVEFORMATEX of the last accepted type, as passed */
+    VIDEOINFOHEADER lastVideoInfo;    /* video: the VIDEOINFOHEADER of the last accepted type, as passed */
+    int suggestionCount;              /* IAMBufferNegotiation::SuggestAllocatorProperties calls */
+    ALLOCATOR_PROPERTIES lastSuggestion;
+    ALLOCATOR_PROPERTIES negotiated;  /* what the allocator agreed at the capture pin's last connection */
+    int connections;                  /* capture pin connections made */
+    int mixLevelWritten;              /* nonzero once put_MixLevel succeeded (else mixLevel is the default) */
+    double mixLevel;                  /* the filter's IAMAudioInputMixer level, kept across filter objects */
+    int putMixLevelCalls;
+    unsigned enabledInputs;           /* bit k: the k-th input pin's last put_Enable was TRUE */
+    int putEnableCalls;
+    LONG tvFormat;                    /* last put_TVFormat value */
+    int putTvFormatCalls;
+    int runCount;                     /* IMediaFilter::Run calls */
+    LONGLONG samplesDelivered;        /* capture pin samples that downstream Receive took with S_OK */
+    LONGLONG bytesDelivered;          /* their actual data lengths, summed */
+    int wrongSizeSamples;             /* deliberately short samples delivered */
+    int receiveFailures;              /* Receive results other than S_OK */
+} TestDeviceRecord;
+
+/* Replace the device set: one description per device, in enumeration order, stored under
+ * HKCU\Software\Tesmo\TestDevices and registered (COM classes and filters) at once from this
+ * module's own path. S_OK, or E_INVALIDARG for a description that does not parse. */
+HRESULT TestDevices_SetDevices(const wchar_t* const* descriptions, int count);
+/* Back to the default set (one microphone, one camera), registered. */
+HRESULT TestDevices_UseDefaultDevices(void);
+int TestDevices_GetDeviceCount(void);
+
+/* Clear every record, call count and the unexpected-call list. */
+void TestDevices_ResetRecords(void);
+/* Copy of device `device`'s record; 0 for a position outside 0..TESTDEVICES_MAX_DEVICES-1. */
+int TestDevices_GetRecord(int device, TestDeviceRecord* record);
+/* How often the named call (e.g. "IAMStreamConfig::SetFormat", "QueryInterface(IKsPropertySet)")
+ * was made on any object of device `device` since the last reset. */
+int TestDevices_GetCallCount(int device, const char* call);
+/* Wait until device `device`'s capture pin has delivered at least `samples` samples or until
+ * `timeoutMs` passed; 1 when reached, 0 on timeout. */
+int TestDevices_WaitForSamples(int device, LONGLONG samples, DWORD timeoutMs);
+
+/* Live COM objects of this module (filters, pins, enumerators, class factories) and the sum
+ * of their reference counts. Both are 0 once the library released everything. */
+int TestDevices_GetLiveObjectCount(void);
+LONG TestDevices_GetOutstandingReferences(void);
+/* One line per live object ("OutputPin 'Capture' of 'Tesmo Test Microphone' refs=2"), into
+ * `buffer` (UTF-8, zero-terminated, truncated to `capacity`); returns the length it needs. */
+int TestDevices_DescribeLiveObjects(char* buffer, int capacity);
+/* Calls a correct client never makes (e.g. IPin::ReceiveConnection on an output pin): the
+ * count, with the names one a line into `buffer` as above. */
+int TestDevices_GetUnexpectedCalls(char* buffer, int capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
