@@ -57,3 +57,15 @@ for run in runs:
         print(f"  gap {gap:>5s} us: p50 {run['p50_us']:7.1f} us  p99 {p99:7.1f} us  "
               f"max {run['max_us']:8.1f} us  (goal p99 <= 100 us: {verdict})")
 PY
+
+# The same latency with the Win32 kernel services, under Wine, when the Windows
+# build is there (scripts/build-windows.sh).
+latency=$ROOT/build/windows/bin/tesmo_delivery_latency.exe
+if [ -f "$latency" ]; then
+  echo
+  echo "Delivery latency under Wine (Win32 events and threads):"
+  . "$ROOT/scripts/wine-env.sh"
+  tesmo_wine_up
+  tesmo_wine "$latency" 3000
+  tesmo_wine_down
+fi
