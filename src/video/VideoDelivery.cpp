@@ -1,0 +1,157 @@
+#include "video/VideoDelivery.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace tesmo {
+
+int32_t ExpectedFrameLength(int32_t width, int32_t height, int32_t bitCount) {
+  if (width <= 0 || height <= 0 || bitCount <= 0) return -1;
+  // At most (2^31)^3, which 64 bits cannot hold: stop as soon as it passes 32 bits.
+  const int64_t pixels = static_cast<int64_t>(width) * height;
+  if (pixels > INT32_MAX) return -1;
+  const int64_t length = pixels * bitCount / 8;
+  if (length <= 0 || length > INT32_MAX) return -1;
+  return static_cast<int32_t>(length);
+}
+
+VideoDelivery::VideoDelivery() = default;
+
+VideoDelivery::~VideoDelivery() = default;
+
+std::shared_ptr<VideoDelivery> VideoDelivery::Create() {
+  std::shared_ptr<VideoDelivery> delivery(new VideoDelivery());
+  auto* threadReference = new std::shared_ptr<VideoDelivery>(delivery);
+  delivery->workerThread.reset(
+      Thread::Start(&VideoDeliveryThread, threadReference, ThreadPriority::Lowest));
+  // Without a thread the object still works but delivers nothing.
+  if (!delivery->workerThread) delete threadReference;
+  return delivery;
+}
+
+void VideoDelivery::SetSink(VideoSink* newSink) {
+  sink.store(newSink, std::memory_order_release);
+  // A pass holds queueLock while it calls the old sink.
+  ScopedLock waitForDelivery(queueLock);
+}
+
+bool VideoDelivery::SetFrameFormat(int32_t newWidth, int32_t newHeight, int32_t newBitCount) {
+  const int32_t length = ExpectedFrameLength(newWidth, newHeight, newBitCount);
+  if (length < 0) return false;
+  width.store(newWidth, std::memory_order_release);
+  height.store(newHeight, std::memory_order_release);
+  bitCount.store(newBitCount, std::memory_order_release);
+  frameLength.store(length, std::memory_order_release);
+  return true;
+}
+
+bool VideoDelivery::SetFramesPerMinute(int32_t value) {
+  if (value < kMinFramesPerMinute || value > kMaxFramesPerMinute) return false;
+  framesPerMinute.store(value, std::memory_order_release);
+  return true;
+}
+
+void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {
+  // First, whatever the state: a frame of another size means the device no longer
+  // delivers the format asked for.
+  if (length != FrameLength()) {
+    resetPending.store(true, std::memory_order_release);
+    return;
+  }
+  if (!Sink() || !IsRunning() || frameQueue.Count() > kMaxQueuedBeforeStore) return;
+  if (!data) return;
+  unsigned char* buffer = framePool.AcquireFor(length);
+  if (!buffer) return;  // pool off or heap exhausted: the frame is dropped
+  std::memcpy(buffer, data, static_cast<size_t>(length));
+  ScopedLock hold(queueLock);
+  // Full only if another thread appended since the quick test above.
+  if (!frameQueue.Append(FrameRecord{length, tickMs, buffer})) framePool.Recycle(buffer);
+}
+
+void VideoDelivery::OpenStore() { framePool.ResetBlockSize(1); }
+
+void VideoDelivery::ResetStore() {
+  running.store(false, std::memory_order_release);
+  {
+    ScopedLock hold(queueLock);
+    while (const FrameRecord* record = frameQueue.Oldest()) {
+      framePool.Recycle(record->data);
+      frameQueue.RemoveOldest();
+    }
+  }
+  framePool.ResetBlockSize(-1);
+  // Last, so that a cleared flag means the store is already empty.
+  resetPending.store(false, std::memory_order_release);
+}
+
+void VideoDelivery::SetResetHandler(ResetHandler* handler) {
+  ScopedLock hold(operationLock);
+  resetHandler = handler;
+}
+
+bool VideoDelivery::EndDelivery(uint32_t timeoutMs) {
+  alive.store(false, std::memory_order_release);
+  sink.store(nullptr, std::memory_order_release);
+  wakeEvent.Set();
+  if (!workerThread) return true;
+  // From inside OnData the thread cannot end before this call returns.
+  if (workerThread->IsCurrent()) return false;
+  return workerThread->Join(timeoutMs);
+}
+
+uint32_t VideoDelivery::VideoDeliveryThread(void* parameter) {
+  if (!parameter) return 0xFFFFFFFFu;
+  auto* reference = static_cast<std::shared_ptr<VideoDelivery>*>(parameter);
+  std::shared_ptr<VideoDelivery> self = std::move(*reference);
+  delete reference;
+  self->DeliverUntilEnded();
+  return 0;
+}
+
+void VideoDelivery::DeliverUntilEnded() {
+  while (alive.load(std::memory_order_acquire)) {
+    if (ResetPending()) RunPendingReset();
+    // Passes follow each other as long as frames keep arriving; a stale count only
+    // costs an empty pass, which walks the queue itself under the lock.
+    while (!ResetPending() && Sink() && IsRunning() && frameQueue.Count() > 0) RunPass();
+    cycles.fetch_add(1, std::memory_order_acq_rel);
+    // An event rather than a plain sleep, so that EndDelivery need not wait for up
+    // to 11997 ms at 5 frames per minute.
+    wakeEvent.Wait(SleepMsPerCycle());
+  }
+}
+
+void VideoDelivery::RunPendingReset() {
+  ScopedLock hold(operationLock);
+  if (resetHandler) {
+    resetHandler->RunPendingReset();
+  } else {
+    ResetStore();
+  }
+  resetPending.store(false, std::memory_order_release);
+}
+
+void VideoDelivery::RunPass() {
+  ScopedLock operation(operationLock);
+  // Tested again now that no host operation runs: a Stop, or a frame of the wrong
+  // size, that came while this pass waited for the lock means no more deliveries
+  // (the queued frames stay for Start, or go with the reset).
+  if (!IsRunning() || ResetPending()) return;
+  ScopedLock hold(queueLock);
+  bool first = true;
+  while (const FrameRecord* record = frameQueue.Oldest()) {
+    if (first) {
+      first = false;
+      // Read under queueLock: a sink cleared since the loop test gets no call, and
+      // SetSink returning means the old sink is no longer in use.
+      if (VideoSink* target = Sink()) {
+        std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
+        target->OnData(record->data, record->length, record->tick);
+      }
+    }
+    framePool.Recycle(record->data);
+    frameQueue.RemoveOldest();
+  }
+}
+
+}  // namespace tesmo

@@ -1,0 +1,161 @@
+// The video data path from the streaming thread to the host's sink.
+//
+// StoreSample (streaming thread) checks each frame's length against the format,
+// copies an accepted frame into a FramePool buffer and appends a FrameRecord to the
+// FrameQueue while a sink is set, capture runs and at most 5 frames wait. The
+// delivery thread (lowest priority) hands the oldest queued frame, with its arrival
+// tick, to the sink, drops the newer ones, gives every buffer back to the pool, and
+// then sleeps 60000 / framesPerMinute - 3 ms.
+//
+// A frame of the wrong length sets resetPending; from then on no pass delivers, and
+// at the start of its next cycle the delivery thread runs the owner's reset through
+// the ResetHandler (stop and release the graph, then ResetStore), or ResetStore
+// alone when no handler is set.
+//
+// Threads and locks, always taken in this order:
+// 1. operationLock (recursive): host operations that use the graph or the store
+//    (Open, Start, Stop, Close, Destroy's Reset, SetResetHandler) hold it, and the
+//    delivery thread holds it around the owner's reset and around every pass. The
+//    pass needs it too because the host may call Start, Stop or SetSink from inside
+//    OnData, with queueLock held: taking operationLock there must re-enter, never
+//    wait behind a host thread that waits for queueLock.
+// 2. queueLock (recursive): guards frameQueue; held by StoreSample for the append
+//    only, by a whole pass (OnData included) and by ResetStore.
+// 3. the pool's own lock, inside the FramePool calls.
+// StoreSample takes only the pool's lock and then, separately, queueLock, so the
+// streaming thread never waits for the host beyond a pass in progress. sink,
+// running, resetPending, alive, the format fields and framesPerMinute are atomics
+// read without a lock.
+//
+// Lifetime: the delivery thread holds its own reference to this object, so ending
+// the owner never frees the queue, the pool or the locks under a thread that is
+// still inside the host's OnData after the bounded wait. A buffer lent to OnData is
+// valid only during the call.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "Tesmo.h"
+#include "common/Kernel.h"
+#include "video/FramePool.h"
+#include "video/FrameQueue.h"
+
+namespace tesmo {
+
+// width x height x bitCount / 8 bytes, computed in 64 bits; -1 when a value is not
+// positive or the length is 0 or does not fit in 32 bits (such a format could never
+// match a frame, and the 32-bit product would wrap).
+int32_t ExpectedFrameLength(int32_t width, int32_t height, int32_t bitCount);
+
+// Implemented by the capture object: runs its whole Reset (stop and release the
+// graph, clear its flags, then VideoDelivery::ResetStore) on the delivery thread
+// after a frame of the wrong length. Called with operationLock held, so no host
+// operation uses the graph at the same moment.
+class ResetHandler {
+public:
+  virtual void RunPendingReset() = 0;
+
+protected:
+  ~ResetHandler() = default;
+};
+
+class VideoDelivery {
+public:
+  static constexpr int32_t kMaxQueuedBeforeStore = 5;
+  static constexpr int32_t kMinFramesPerMinute = 5;
+  static constexpr int32_t kMaxFramesPerMinute = 1800;
+  static constexpr int32_t kDefaultFramesPerMinute = 1800;
+
+  // Builds the data path (format 320 x 240 x 24, pool off, no sink, not running) and
+  // starts its delivery thread at the lowest priority. Throws std::bad_alloc.
+  static std::shared_ptr<VideoDelivery> Create();
+  ~VideoDelivery();
+  VideoDelivery(const VideoDelivery&) = delete;
+  VideoDelivery& operator=(const VideoDelivery&) = delete;
+
+  // Stores the sink and waits until a delivery in progress has returned (it
+  // re-enters when called from inside OnData, so that case does not wait).
+  void SetSink(VideoSink* newSink);
+  VideoSink* Sink() const { return sink.load(std::memory_order_acquire); }
+
+  void SetRunning(bool value) { running.store(value, std::memory_order_release); }
+  bool IsRunning() const { return running.load(std::memory_order_acquire); }
+
+  // Sets the format that every frame must match; false, changing nothing, when
+  // ExpectedFrameLength refuses it. The owner calls it only while closed.
+  bool SetFrameFormat(int32_t width, int32_t height, int32_t bitCount);
+  int32_t Width() const { return width.load(std::memory_order_acquire); }
+  int32_t Height() const { return height.load(std::memory_order_acquire); }
+  int32_t BitCount() const { return bitCount.load(std::memory_order_acquire); }
+  int32_t FrameLength() const { return frameLength.load(std::memory_order_acquire); }
+
+  // 5 ... 1800; false, changing nothing, outside. Takes effect from the next sleep.
+  bool SetFramesPerMinute(int32_t value);
+  int32_t FramesPerMinute() const { return framesPerMinute.load(std::memory_order_acquire); }
+
+  // One frame, on the streaming thread; the bytes are copied before it returns.
+  void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs);
+
+  // The end of a successful Open: block size 1, so the first frame sizes the pool.
+  void OpenStore();
+  // The data path's part of Reset: clears running and resetPending, gives every
+  // queued buffer back to the pool, empties the queue and turns the pool off.
+  void ResetStore();
+
+  // The owner's reset hook; null clears it. Waits for a reset in progress, so once
+  // it is cleared the handler is never called again.
+  void SetResetHandler(ResetHandler* handler);
+  bool ResetPending() const { return resetPending.load(std::memory_order_acquire); }
+
+  // Held by the owner's host operations that use the graph or the store; see above.
+  RecursiveLock& OperationLock() { return operationLock; }
+
+  // True on the delivery thread, that is, inside OnData or the reset hook; the owner
+  // refuses Open, Close and Destroy there.
+  bool IsDeliveryThread() const { return workerThread && workerThread->IsCurrent(); }
+
+  // Tells the delivery thread to end, wakes it from its sleep and waits up to
+  // timeoutMs; true once it ended. The sink is cleared first, so no OnData starts
+  // after this call, and one in progress is what the wait is for. Call it without
+  // holding operationLock, or the thread may wait for the lock until the bound.
+  bool EndDelivery(uint32_t timeoutMs);
+
+  // The thread procedure; its parameter is a heap std::shared_ptr<VideoDelivery>
+  // that the thread takes over. Null ends the thread at once with 0xFFFFFFFF.
+  static uint32_t VideoDeliveryThread(void* parameter);
+
+  // Observers for tests and diagnostics.
+  const FramePool& Pool() const { return framePool; }
+  int32_t QueuedFrames() const { return frameQueue.Count(); }
+  // Cycles the delivery thread has finished (reset, passes, not the sleep).
+  uint32_t Cycles() const { return cycles.load(std::memory_order_acquire); }
+
+private:
+  VideoDelivery();
+  void DeliverUntilEnded();
+  void RunPendingReset();
+  void RunPass();
+  uint32_t SleepMsPerCycle() const { return static_cast<uint32_t>(60000 / FramesPerMinute() - 3); }
+
+  std::atomic<VideoSink*> sink{nullptr};
+  std::atomic<bool> running{false};
+  std::atomic<bool> resetPending{false};
+  std::atomic<bool> alive{true};
+  std::atomic<int32_t> width{320};
+  std::atomic<int32_t> height{240};
+  std::atomic<int32_t> bitCount{24};
+  std::atomic<int32_t> frameLength{320 * 240 * 24 / 8};
+  std::atomic<int32_t> framesPerMinute{kDefaultFramesPerMinute};
+  std::atomic<uint32_t> cycles{0};
+  FramePool framePool;
+  FrameQueue frameQueue;
+  RecursiveLock queueLock;
+  RecursiveLock operationLock;
+  ResetHandler* resetHandler = nullptr;  // guarded by operationLock
+  AutoResetEvent wakeEvent;              // ends the sleep early when delivery ends
+  std::unique_ptr<Thread> workerThread;
+};
+
+}  // namespace tesmo

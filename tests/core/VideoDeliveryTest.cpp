@@ -1,0 +1,560 @@
+#include "video/VideoDelivery.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ByteSequence.h"
+#include "support/WaitFor.h"
+
+using tesmo::ExpectedFrameLength;
+using tesmo::ScopedLock;
+using tesmo::VideoDelivery;
+using tesmo::test::FirstSequenceBreak;
+using tesmo::test::SequenceBytes;
+using tesmo::test::WaitFor;
+
+namespace {
+
+constexpr int32_t kRgb24Length = 320 * 240 * 3;
+
+// Frame `number`: the number in its first 4 bytes, then the byte sequence starting
+// at `number`, so a frame that was mixed up, torn or overwritten is caught.
+std::vector<unsigned char> MakeFrame(uint32_t number, int32_t length) {
+  // One spare byte, so even a zero-length frame has a valid data pointer.
+  auto bytes = SequenceBytes(number, static_cast<size_t>(length) + 1);
+  for (int i = 0; i < 4 && i < length; ++i) bytes[i] = static_cast<unsigned char>(number >> (8 * i));
+  return bytes;
+}
+
+uint32_t FrameNumber(const unsigned char* data) {
+  return data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+}
+
+bool FrameIntact(const unsigned char* data, int length) {
+  return length > 4 && FirstSequenceBreak(data + 4, length - 4, FrameNumber(data) + 4) == -1;
+}
+
+// A VideoSink that records every frame it is handed, and can be made to hold the
+// delivery thread inside OnData until released.
+class FrameSink : public ::VideoSink {
+public:
+  struct Frame {
+    uint32_t number;
+    int length;
+    bool intact;
+    unsigned long tickMs;
+    bool onDeliveryThread;
+  };
+
+  explicit FrameSink(const VideoDelivery* delivery = nullptr) : delivery(delivery) {}
+
+  void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
+    std::unique_lock<std::mutex> hold(mutex);
+    frames.push_back({FrameNumber(data), length, FrameIntact(data, length), tickMs,
+                      delivery && delivery->IsDeliveryThread()});
+    ++inside;
+    changed.notify_all();
+    changed.wait(hold, [this] { return !holding; });
+    --inside;
+    ++returned;
+    changed.notify_all();
+  }
+
+  void Hold() {
+    std::lock_guard<std::mutex> lock(mutex);
+    holding = true;
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      holding = false;
+    }
+    changed.notify_all();
+  }
+  bool WaitForFrames(size_t count, int timeoutMs = 5000) {
+    std::unique_lock<std::mutex> hold(mutex);
+    return changed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                            [&] { return frames.size() >= count; });
+  }
+  bool WaitUntilInside(int timeoutMs = 5000) {
+    std::unique_lock<std::mutex> hold(mutex);
+    return changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return inside > 0; });
+  }
+  std::vector<Frame> Frames() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return frames;
+  }
+  size_t Returned() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return returned;
+  }
+
+private:
+  const VideoDelivery* delivery;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Frame> frames;
+  bool holding = false;
+  int inside = 0;
+  size_t returned = 0;
+};
+
+// A data path opened for 320 x 240 RGB24, standing in for the capture object: its
+// reset hook does what the object's Reset does to the store.
+struct OpenPath : tesmo::ResetHandler {
+  std::shared_ptr<VideoDelivery> delivery = VideoDelivery::Create();
+  FrameSink sink{delivery.get()};
+  std::atomic<int> resets{0};
+  std::atomic<bool> resetOnDeliveryThread{false};
+
+  OpenPath() {
+    delivery->SetResetHandler(this);
+    delivery->OpenStore();
+  }
+  ~OpenPath() {
+    sink.Release();
+    delivery->SetResetHandler(nullptr);
+    delivery->EndDelivery(1000);
+  }
+  void RunPendingReset() override {
+    resetOnDeliveryThread = delivery->IsDeliveryThread();
+    delivery->ResetStore();
+    ++resets;
+  }
+  void Start() {
+    delivery->SetSink(&sink);
+    delivery->SetRunning(true);
+  }
+  void Store(uint32_t number, uint32_t tick, int32_t length = kRgb24Length) {
+    auto bytes = MakeFrame(number, length);
+    delivery->StoreSample(bytes.data(), length, tick);
+  }
+  // Waits until the delivery thread has begun and finished a whole cycle after now.
+  bool WaitForCycle() {
+    const uint32_t now = delivery->Cycles();
+    return WaitFor([&] { return delivery->Cycles() >= now + 2; });
+  }
+};
+
+}  // namespace
+
+TEST(VideoDelivery, ExpectedFrameLengthRefusesWhatCannotBeAFrame) {
+  EXPECT_EQ(ExpectedFrameLength(320, 240, 24), 230400);
+  EXPECT_EQ(ExpectedFrameLength(320, 240, 12), 115200);
+  EXPECT_EQ(ExpectedFrameLength(640, 480, 12), 460800);
+  EXPECT_EQ(ExpectedFrameLength(46340, 46340, 8), 2147395600);
+  // These wrap around in 32-bit arithmetic.
+  EXPECT_EQ(ExpectedFrameLength(46341, 46341, 8), -1);
+  EXPECT_EQ(ExpectedFrameLength(65536, 65536, 32), -1);
+  EXPECT_EQ(ExpectedFrameLength(INT32_MAX, INT32_MAX, INT32_MAX), -1);
+  EXPECT_EQ(ExpectedFrameLength(0, 240, 24), -1);
+  EXPECT_EQ(ExpectedFrameLength(320, -240, 24), -1);
+  EXPECT_EQ(ExpectedFrameLength(320, 240, 0), -1);
+  EXPECT_EQ(ExpectedFrameLength(1, 1, 4), -1);  // rounds down to no byte at all
+
+  auto delivery = VideoDelivery::Create();
+  EXPECT_EQ(delivery->FrameLength(), kRgb24Length);
+  EXPECT_FALSE(delivery->SetFrameFormat(65536, 65536, 32));
+  EXPECT_EQ(delivery->Width(), 320);
+  EXPECT_EQ(delivery->FrameLength(), kRgb24Length);
+  EXPECT_TRUE(delivery->SetFrameFormat(640, 480, 12));
+  EXPECT_EQ(delivery->FrameLength(), 460800);
+  EXPECT_EQ(delivery->BitCount(), 12);
+  EXPECT_FALSE(delivery->SetFramesPerMinute(4));
+  EXPECT_FALSE(delivery->SetFramesPerMinute(1801));
+  EXPECT_EQ(delivery->FramesPerMinute(), 1800);
+  EXPECT_TRUE(delivery->SetFramesPerMinute(5));
+  EXPECT_EQ(delivery->FramesPerMinute(), 5);
+  EXPECT_TRUE(delivery->EndDelivery(1000));
+}
+
+TEST(VideoDelivery, QueuesAMatchingFrameAndResetsOnAnyOtherLength) {
+  OpenPath path;
+  path.Start();
+  {
+    // A host operation in progress: neither a pass nor the reset may run meanwhile.
+    ScopedLock operation(path.delivery->OperationLock());
+    path.Store(0, 100);
+    EXPECT_EQ(path.delivery->QueuedFrames(), 1);
+    EXPECT_FALSE(path.delivery->ResetPending());
+    for (int32_t wrong : {kRgb24Length - 1, kRgb24Length + 1, 115200, 0}) {
+      path.Store(1, 101, wrong);
+      EXPECT_TRUE(path.delivery->ResetPending()) << wrong;
+    }
+    EXPECT_EQ(path.delivery->QueuedFrames(), 1);
+    EXPECT_EQ(path.resets.load(), 0);
+  }
+  // The reset comes before the next pass: the queued frame is never delivered.
+  ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }, 1000));
+  EXPECT_TRUE(path.resetOnDeliveryThread.load());
+  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_FALSE(path.delivery->IsRunning());
+  EXPECT_EQ(path.delivery->QueuedFrames(), 0);
+  EXPECT_EQ(path.delivery->Pool().BlockSize(), -1);
+  EXPECT_EQ(path.delivery->Pool().InUseCount(), 0u);
+  EXPECT_EQ(path.delivery->Pool().FreeCount(), 0u);
+  EXPECT_TRUE(path.sink.Frames().empty());
+}
+
+TEST(VideoDelivery, WrongLengthResetsWithoutSinkOrWhileStopped) {
+  OpenPath path;
+  path.Store(0, 0, 1);  // no sink, not running
+  ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }, 1000));
+  path.delivery->SetSink(&path.sink);
+  path.Store(0, 0, kRgb24Length + 3);  // sink set, still not running
+  ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 2; }, 1000));
+
+  // At 12 bits per pixel the RGB24 length is the wrong one.
+  ASSERT_TRUE(path.delivery->SetFrameFormat(320, 240, 12));
+  path.delivery->OpenStore();
+  path.delivery->SetRunning(true);
+  {
+    ScopedLock operation(path.delivery->OperationLock());
+    path.Store(0, 0, 115200);
+    EXPECT_EQ(path.delivery->QueuedFrames(), 1);
+    path.Store(1, 0, kRgb24Length);
+    EXPECT_TRUE(path.delivery->ResetPending());
+  }
+  ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 3; }, 1000));
+  EXPECT_TRUE(path.sink.Frames().empty());
+}
+
+TEST(VideoDelivery, WithoutAResetHandlerTheStoreStillResets) {
+  auto delivery = VideoDelivery::Create();
+  FrameSink sink;
+  delivery->OpenStore();
+  delivery->SetSink(&sink);
+  delivery->SetRunning(true);
+  {
+    ScopedLock operation(delivery->OperationLock());
+    auto frame = MakeFrame(0, kRgb24Length);
+    delivery->StoreSample(frame.data(), kRgb24Length, 0);
+    delivery->StoreSample(frame.data(), 17, 0);
+  }
+  ASSERT_TRUE(WaitFor([&] { return !delivery->ResetPending(); }, 1000));
+  EXPECT_EQ(delivery->QueuedFrames(), 0);
+  EXPECT_FALSE(delivery->IsRunning());
+  EXPECT_EQ(delivery->Pool().BlockSize(), -1);
+  EXPECT_TRUE(delivery->EndDelivery(1000));
+  EXPECT_TRUE(sink.Frames().empty());
+}
+
+TEST(VideoDelivery, APassDeliversTheOldestOfSixAndDropsTheRest) {
+  OpenPath path;
+  path.Start();
+  std::string printed;
+  uint32_t beforePass, afterPass;
+  {
+    ScopedLock operation(path.delivery->OperationLock());
+    for (uint32_t i = 0; i < 7; ++i) path.Store(i, 5000 + i);
+    EXPECT_EQ(path.delivery->QueuedFrames(), 6);  // the seventh was dropped
+    EXPECT_EQ(path.delivery->Pool().InUseCount(), 6u);
+    testing::internal::CaptureStdout();
+    beforePass = tesmo::TickCount();
+  }
+  bool drained = path.sink.WaitForFrames(1) &&
+                 WaitFor([&] { return path.delivery->QueuedFrames() == 0; });
+  afterPass = tesmo::TickCount();
+  printed = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(drained);
+
+  auto frames = path.sink.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].number, 0u);
+  EXPECT_EQ(frames[0].length, kRgb24Length);
+  EXPECT_TRUE(frames[0].intact);
+  EXPECT_EQ(frames[0].tickMs, 5000u);  // the arrival tick, not the delivery tick
+  EXPECT_TRUE(frames[0].onDeliveryThread);
+  EXPECT_EQ(path.delivery->Pool().InUseCount(), 0u);
+  EXPECT_EQ(path.delivery->Pool().FreeCount(), 6u);
+
+  // One line, stamped with the tick of delivery.
+  unsigned tick = 0;
+  char rest = 0;
+  ASSERT_EQ(std::sscanf(printed.c_str(), "video frame %u%c", &tick, &rest), 2) << printed;
+  EXPECT_EQ(rest, '\n');
+  EXPECT_EQ(printed, "video frame " + std::to_string(tick) + "\n");
+  EXPECT_GE(tick, beforePass);
+  EXPECT_LE(tick, afterPass);
+}
+
+TEST(VideoDelivery, FirstFrameAfterOpenSizesThePool) {
+  OpenPath path;
+  EXPECT_EQ(path.delivery->Pool().BlockSize(), 1);
+  path.Start();
+  {
+    ScopedLock operation(path.delivery->OperationLock());
+    path.Store(0, 0);
+    EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
+    path.Store(1, 0);
+    // The second frame fits: no new generation, nothing retired.
+    EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
+    EXPECT_EQ(path.delivery->Pool().InUseCount(), 2u);
+    EXPECT_EQ(path.delivery->Pool().RetiredCount(), 0u);
+  }
+  ASSERT_TRUE(path.sink.WaitForFrames(1));
+  // Closing and opening again: the next frame sizes the pool anew.
+  {
+    ScopedLock operation(path.delivery->OperationLock());
+    path.delivery->ResetStore();
+    EXPECT_EQ(path.delivery->Pool().BlockSize(), -1);
+    path.delivery->OpenStore();
+    path.delivery->SetRunning(true);
+    path.Store(2, 0);
+    EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
+  }
+  ASSERT_TRUE(path.sink.WaitForFrames(2));
+  EXPECT_EQ(path.sink.Frames()[1].number, 2u);
+}
+
+TEST(VideoDelivery, StopAndNoSinkKeepQueuedFramesUntilStartDeliversTheOldest) {
+  OpenPath path;
+  path.Start();
+  {
+    ScopedLock operation(path.delivery->OperationLock());
+    for (uint32_t i = 0; i < 3; ++i) path.Store(i, 700 + i);
+    path.delivery->SetRunning(false);
+  }
+  ASSERT_TRUE(path.WaitForCycle());
+  EXPECT_EQ(path.delivery->QueuedFrames(), 3);
+  path.Store(9, 0);  // stopped: dropped
+  path.delivery->SetSink(nullptr);
+  path.delivery->SetRunning(true);
+  path.Store(9, 0);  // no sink: dropped
+  ASSERT_TRUE(path.WaitForCycle());
+  EXPECT_EQ(path.delivery->QueuedFrames(), 3);
+  EXPECT_TRUE(path.sink.Frames().empty());
+
+  path.delivery->SetSink(&path.sink);
+  ASSERT_TRUE(path.sink.WaitForFrames(1));
+  ASSERT_TRUE(WaitFor([&] { return path.delivery->QueuedFrames() == 0; }));
+  auto frames = path.sink.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].number, 0u);
+  EXPECT_EQ(frames[0].tickMs, 700u);
+  EXPECT_TRUE(frames[0].intact);
+}
+
+TEST(VideoDelivery, SetSinkWaitsForTheDeliveryInProgress) {
+  OpenPath path;
+  path.Start();
+  path.sink.Hold();
+  path.Store(0, 0);
+  ASSERT_TRUE(path.sink.WaitUntilInside());
+  std::atomic<size_t> returnedWhenReplaced{99};
+  std::thread host([&] {
+    path.delivery->SetSink(nullptr);
+    returnedWhenReplaced = path.sink.Returned();
+  });
+  // Give the host thread time to reach SetSink; if it did not wait, it sees 0.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  path.sink.Release();
+  host.join();
+  EXPECT_EQ(returnedWhenReplaced.load(), 1u);
+  EXPECT_FALSE(path.delivery->IsDeliveryThread());
+}
+
+TEST(VideoDelivery, EndingWakesTheThreadFromItsLongestSleep) {
+  OpenPath path;
+  path.Start();
+  path.Store(0, 0);
+  ASSERT_TRUE(path.sink.WaitForFrames(1));
+  ASSERT_TRUE(path.delivery->SetFramesPerMinute(5));
+  // The next cycle's sleep is 11997 ms.
+  const uint32_t cycles = path.delivery->Cycles();
+  ASSERT_TRUE(WaitFor([&] { return path.delivery->Cycles() > cycles; }));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(path.delivery->EndDelivery(20000));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(waited, std::chrono::milliseconds(1000));
+
+  // The thread has ended: whatever is stored now is never delivered.
+  path.delivery->SetSink(&path.sink);
+  path.delivery->SetRunning(true);
+  path.Store(1, 0);
+  EXPECT_EQ(path.delivery->QueuedFrames(), 1);
+  EXPECT_EQ(path.sink.Frames().size(), 1u);
+}
+
+TEST(VideoDelivery, EndingOutlivesASinkStuckInOnData) {
+  auto delivery = VideoDelivery::Create();
+  FrameSink sink;
+  delivery->OpenStore();
+  delivery->SetSink(&sink);
+  delivery->SetRunning(true);
+  sink.Hold();
+  auto frame = MakeFrame(0, kRgb24Length);
+  delivery->StoreSample(frame.data(), kRgb24Length, 0);
+  ASSERT_TRUE(sink.WaitUntilInside());
+  EXPECT_FALSE(delivery->EndDelivery(100));  // the thread is still in OnData
+  std::weak_ptr<VideoDelivery> watch = delivery;
+  delivery.reset();  // the owner lets go; the thread still holds the data path
+  EXPECT_FALSE(watch.expired());
+  sink.Release();
+  // The thread ends by itself, frees the data path and calls no sink again.
+  EXPECT_TRUE(WaitFor([&] { return watch.expired(); }));
+  EXPECT_EQ(sink.Frames().size(), 1u);
+}
+
+TEST(VideoDelivery, ThreadWithoutDataPathEndsAtOnce) {
+  EXPECT_EQ(VideoDelivery::VideoDeliveryThread(nullptr), 0xFFFFFFFFu);
+}
+
+// A streaming thread stores numbered frames (now and then one of the wrong length)
+// while a host thread stops, starts, swaps the sink and closes and reopens the store,
+// and the delivery thread delivers and resets.
+TEST(VideoDelivery, ConcurrentCaptureDeliversIntactFramesOnceAndInOrder) {
+  constexpr int32_t kLength = 32 * 16 * 3;
+  struct CheckingSink : ::VideoSink {
+    const VideoDelivery* delivery = nullptr;
+    std::atomic<uint32_t> delivered{0};
+    std::atomic<uint32_t> torn{0}, outOfOrder{0}, notHandedOut{0};
+    int64_t last = -1;  // delivery thread only
+    void OnData(const unsigned char* data, int length, unsigned long) override {
+      const uint32_t number = FrameNumber(data);
+      if (length != kLength || !FrameIntact(data, length)) ++torn;
+      if (number <= last) ++outOfOrder;
+      // A buffer lent to the sink must not be free in the pool meanwhile. It may be
+      // retired: a Close and Open can come while the streaming thread copies into it.
+      if (!delivery->Pool().IsInUse(data) && !delivery->Pool().IsRetired(data)) ++notHandedOut;
+      last = number;
+      ++delivered;
+    }
+  };
+  struct Path : tesmo::ResetHandler {
+    std::shared_ptr<VideoDelivery> delivery = VideoDelivery::Create();
+    std::atomic<int> resets{0};
+    void RunPendingReset() override {
+      delivery->ResetStore();
+      ++resets;
+    }
+  } path;
+  CheckingSink sink;
+  sink.delivery = path.delivery.get();
+  ASSERT_TRUE(path.delivery->SetFrameFormat(32, 16, 24));
+  path.delivery->SetResetHandler(&path);
+  path.delivery->OpenStore();
+  path.delivery->SetSink(&sink);
+  path.delivery->SetRunning(true);
+
+  std::atomic<bool> producing{true};
+  std::thread streaming([&] {
+    // One frame goes out per delivery cycle at most, so run by deliveries, not time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (uint32_t number = 0;
+         number < 4000 || (sink.delivered < 40 && std::chrono::steady_clock::now() < deadline);
+         ++number) {
+      const int32_t length = number % 1999 == 1998 ? kLength / 2 : kLength;
+      auto frame = MakeFrame(number, length);
+      path.delivery->StoreSample(frame.data(), length, number);
+      // Bursts with short gaps, as a device delivers: a producer that never pauses
+      // would starve the lowest-priority delivery thread on a busy machine.
+      if (number % 16 == 15) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    producing = false;
+  });
+  std::thread host([&] {
+    for (int round = 0; producing; ++round) {
+      // One host operation per delivery cycle, so that most cycles find a sink and
+      // capture running, whatever a short sleep costs on this system.
+      const uint32_t cycle = path.delivery->Cycles();
+      WaitFor([&] { return path.delivery->Cycles() != cycle || !producing; }, 1000);
+      ScopedLock operation(path.delivery->OperationLock());
+      // Running with a sink most of the time, so passes and stores overlap.
+      switch (round % 8) {
+        case 0: path.delivery->SetRunning(false); break;
+        case 2: path.delivery->SetSink(nullptr); break;
+        case 3: path.delivery->SetSink(&sink); break;
+        case 5:
+        case 7:
+          // Close and Open in a burst, to land between the streaming thread's
+          // Acquire and its append.
+          for (int k = 0; k < 50; ++k) {
+            path.delivery->ResetStore();
+            path.delivery->OpenStore();
+            path.delivery->SetRunning(true);
+          }
+          break;
+        default: break;
+      }
+      // Start again at once, also after the delivery thread's reset.
+      if (round % 8 != 0) path.delivery->SetRunning(true);
+    }
+  });
+  streaming.join();
+  host.join();
+
+  // Drain what is left, then check the pool holds exactly what is queued.
+  path.delivery->SetSink(&sink);
+  path.delivery->SetRunning(true);
+  ASSERT_TRUE(WaitFor([&] { return path.delivery->QueuedFrames() == 0; }));
+  EXPECT_EQ(sink.torn.load(), 0u);
+  EXPECT_EQ(sink.outOfOrder.load(), 0u);
+  EXPECT_EQ(sink.notHandedOut.load(), 0u);
+  EXPECT_GE(sink.delivered.load(), 40u);
+  const auto& pool = path.delivery->Pool();
+  EXPECT_EQ(pool.InUseCount(), 0u);
+  EXPECT_EQ(pool.RetiredCount(), 0u);
+  EXPECT_LE(pool.FreeCount(), 7u);  // never more than 6 queued plus one being copied
+  {
+    ScopedLock operation(path.delivery->OperationLock());
+    path.delivery->ResetStore();
+  }
+  EXPECT_EQ(pool.FreeCount() + pool.InUseCount() + pool.RetiredCount(), 0u);
+  // The host's Close may have consumed a pending reset; the hook still answers one.
+  const int resets = path.resets.load();
+  auto wrong = MakeFrame(0, 10);
+  path.delivery->StoreSample(wrong.data(), 10, 0);
+  EXPECT_TRUE(WaitFor([&] { return path.resets.load() == resets + 1; }, 1000));
+  path.delivery->SetResetHandler(nullptr);
+  EXPECT_TRUE(path.delivery->EndDelivery(1000));
+}
+
+// Close and Open as fast as the host can while the streaming thread stores without
+// pause: every Acquire races a ResetBlockSize. Whatever the sink gets must be whole.
+TEST(VideoDelivery, StoringSurvivesCloseAndOpenStorms) {
+  constexpr int32_t kLength = 64 * 8 * 3;
+  struct WholeFrameSink : ::VideoSink {
+    std::atomic<uint32_t> delivered{0}, torn{0};
+    void OnData(const unsigned char* data, int length, unsigned long) override {
+      if (length != kLength || !FrameIntact(data, length)) ++torn;
+      ++delivered;
+    }
+  } sink;
+  auto delivery = VideoDelivery::Create();
+  ASSERT_TRUE(delivery->SetFrameFormat(64, 8, 24));
+  delivery->OpenStore();
+  delivery->SetSink(&sink);
+  delivery->SetRunning(true);
+  std::atomic<bool> producing{true};
+  std::thread streaming([&] {
+    for (uint32_t number = 0; number < 20000; ++number) {
+      auto frame = MakeFrame(number, kLength);
+      delivery->StoreSample(frame.data(), kLength, number);
+    }
+    producing = false;
+  });
+  uint32_t storms = 0;
+  while (producing) {
+    ScopedLock operation(delivery->OperationLock());
+    delivery->ResetStore();
+    delivery->OpenStore();
+    delivery->SetRunning(true);
+    ++storms;
+  }
+  streaming.join();
+  EXPECT_GT(storms, 100u);
+  EXPECT_EQ(sink.torn.load(), 0u);
+  ASSERT_TRUE(WaitFor([&] { return delivery->QueuedFrames() == 0; }));
+  EXPECT_EQ(delivery->Pool().InUseCount(), 0u);
+  EXPECT_EQ(delivery->Pool().RetiredCount(), 0u);
+  EXPECT_TRUE(delivery->EndDelivery(1000));
+}
