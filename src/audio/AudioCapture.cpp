@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "common/PropertyPages.h"
+
 namespace tesmo {
 
 AudioCapture* AudioCapture::Create() {
@@ -68,20 +70,7 @@ CaptureResult AudioCapture::SetFormat(int newChannels, int newSamplesPerSec, int
 
 CaptureResult AudioCapture::ShowPropertyPages() {
   if (!opened) return kCaptureFailed;
-  try {
-    ComPtr<ISpecifyPropertyPages> pages;
-    if (!sourceFilter.As(pages)) return kCaptureFailed;
-    CAUUID pageIds{0, nullptr};
-    pages->GetPages(&pageIds);  // result deliberately ignored: an empty list shows an empty frame
-    IUnknown* object = pages.Get();
-    // Modal: returns when the user closes the frame. Its result is not reported.
-    OleCreatePropertyFrame(nullptr, 30, 30, nullptr, 1, &object, pageIds.cElems, pageIds.pElems, 0,
-                           0, nullptr);
-    CoTaskMemFree(pageIds.pElems);
-    return kCaptureDone;
-  } catch (...) {
-    return kCaptureFailed;
-  }
+  return ShowFilterPropertyPages(sourceFilter.Get());
 }
 
 }  // namespace tesmo

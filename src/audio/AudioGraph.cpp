@@ -184,20 +184,7 @@ CaptureResult AudioCapture::SetMixLevel(int level) {
 }
 
 CaptureResult AudioCapture::ListDevices(char* names, int* count) {
-  if (!names || !count) return kCaptureFailed;
-  try {
-    *count = 0;
-    ComPtr<IEnumMoniker> monikers;
-    if (!EnumerateCategory(CLSID_AudioInputDeviceCategory, monikers)) return kCaptureNo;
-    NameListWriter list(names);
-    ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, &moniker, nullptr) == S_OK && moniker)
-      AddFriendlyName(moniker.Get(), list);  // a device without a readable name gets no entry
-    *count = list.Count();
-    return kCaptureYes;
-  } catch (...) {
-    return kCaptureFailed;
-  }
+  return ListDeviceNames(CLSID_AudioInputDeviceCategory, names, count);
 }
 
 CaptureResult AudioCapture::ListInputs(int deviceIndex, char* names, int* count) {

@@ -26,6 +26,23 @@ bool AddFriendlyName(IMoniker* moniker, NameListWriter& names) {
   return read;
 }
 
+CaptureResult ListDeviceNames(REFCLSID category, char* names, int* count) {
+  if (!names || !count) return kCaptureFailed;
+  try {
+    *count = 0;
+    ComPtr<IEnumMoniker> monikers;
+    if (!EnumerateCategory(category, monikers)) return kCaptureNo;
+    NameListWriter list(names);
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, &moniker, nullptr) == S_OK && moniker)
+      AddFriendlyName(moniker.Get(), list);  // a device without a readable name gets no entry
+    *count = list.Count();
+    return kCaptureYes;
+  } catch (...) {
+    return kCaptureFailed;
+  }
+}
+
 ComPtr<IPin> FindPin(IBaseFilter* filter, PIN_DIRECTION direction) {
   ComPtr<IPin> pin;
   if (!filter) return pin;

@@ -3,6 +3,7 @@
 // device order.
 #pragma once
 
+#include "Tesmo.h"
 #include "common/ComPtr.h"
 #include "common/MediaPlatform.h"
 #include "common/NameList.h"
@@ -16,6 +17,11 @@ bool EnumerateCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers);
 // Appends the device's FriendlyName to the list; false (nothing added) when the
 // property bag or the name cannot be read.
 bool AddFriendlyName(IMoniker* moniker, NameListWriter& names);
+
+// Writes the friendly names of a category's devices as a name list: kCaptureYes,
+// kCaptureNo when the category cannot be enumerated or is empty, kCaptureFailed for
+// null buffers or a fault.
+CaptureResult ListDeviceNames(REFCLSID category, char* names, int* count);
 
 // The first pin of the filter with the given direction, or an empty holder.
 ComPtr<IPin> FindPin(IBaseFilter* filter, PIN_DIRECTION direction);

@@ -2,6 +2,8 @@
 // frees its format block, its pUnk and the structure itself on every path.
 #pragma once
 
+#include <memory>
+
 #include "common/MediaPlatform.h"
 
 namespace tesmo {
@@ -12,6 +14,15 @@ public:
   ~MediaType() { Reset(); }
   MediaType(const MediaType&) = delete;
   MediaType& operator=(const MediaType&) = delete;
+  MediaType(MediaType&& other) noexcept : type(other.type) { other.type = nullptr; }
+  MediaType& operator=(MediaType&& other) noexcept {
+    if (this != std::addressof(other)) {
+      Reset();
+      type = other.type;
+      other.type = nullptr;
+    }
+    return *this;
+  }
 
   AM_MEDIA_TYPE** operator&() {
     Reset();

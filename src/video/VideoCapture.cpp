@@ -1,0 +1,152 @@
+// Construction, destruction and the operations that work on the object alone.
+#include "video/VideoCapture.h"
+
+#include <cstring>
+
+#include "common/DeviceEnumeration.h"
+#include "common/PropertyPages.h"
+
+namespace tesmo {
+
+int32_t BitCountOfFormatCode(int32_t formatCode) {
+  switch (formatCode) {
+    case kVideoRgb24: return 24;
+    case kVideoI420: return 12;
+    case kVideoRgb555: return 16;
+    case kVideoRgb32: return 32;
+    default: return 0;
+  }
+}
+
+VideoCapture* VideoCapture::Create() {
+  try {
+    return new VideoCapture();
+  } catch (...) {
+    return nullptr;  // nothing crosses the library's boundary
+  }
+}
+
+VideoCapture::VideoCapture() : delivery(VideoDelivery::Create()) {
+  // Created empty (an existing file is cut to zero length) and never written.
+  OFSTRUCT where{};
+  HFILE file = OpenFile("c:\\log.txt", &where, OF_CREATE | OF_WRITE);
+  if (file != HFILE_ERROR) logFile = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file));
+  Reset();
+  delivery->SetResetHandler(this);
+}
+
+VideoCapture::~VideoCapture() {
+  if (logFile != INVALID_HANDLE_VALUE) CloseHandle(logFile);
+}
+
+CaptureResult VideoCapture::Destroy() {
+  // From inside OnData the pass still walks this object's store.
+  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  {
+    ScopedLock operation(delivery->OperationLock());
+    Reset();
+    delivery->SetResetHandler(nullptr);  // never called back after this
+  }
+  // Wakes the thread from its sleep; if it is still inside OnData it keeps its own
+  // reference to the data path and frees it when it ends.
+  delivery->EndDelivery(1000);
+  delete this;
+  return kCaptureDone;
+}
+
+void VideoCapture::StopGraph() {
+  if (opened && graph) {
+    ComPtr<IMediaControl> control;
+    if (graph.As(control)) control->Stop();  // result deliberately ignored
+  }
+}
+
+void VideoCapture::Reset() {
+  ScopedLock operation(delivery->OperationLock());
+  StopGraph();
+  deviceName[0] = '\0';
+  graph.Reset();
+  captureBuilder.Reset();
+  sourceFilter.Reset();
+  grabberFilter.Reset();
+  opened = false;
+  wantedMediaType.Reset();
+  delivery->ResetStore();
+}
+
+void VideoCapture::RunPendingReset() {
+  // On the delivery thread, after a frame of the wrong size: stop and close, but
+  // leave releasing the graph to the next Reset on the host's thread. The video
+  // renderer's window belongs to that thread, and destroying it from here would
+  // wait for that thread to pump messages.
+  StopGraph();
+  deviceName[0] = '\0';
+  opened = false;
+  delivery->ResetStore();
+}
+
+CaptureResult VideoCapture::Close() {
+  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  Reset();
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::SetSink(VideoSink* sink) {
+  delivery->SetSink(sink);
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::IsOpened() { return opened ? kCaptureYes : kCaptureNo; }
+
+CaptureResult VideoCapture::IsRunning() {
+  if (!opened) return kCaptureFailed;
+  return delivery->IsRunning() ? kCaptureYes : kCaptureNo;
+}
+
+CaptureResult VideoCapture::SetFrameRate(int framesPerMinute) {
+  return delivery->SetFramesPerMinute(framesPerMinute) ? kCaptureDone : kCaptureFailed;
+}
+
+CaptureResult VideoCapture::GetFrameRate(int* framesPerMinute) {
+  if (!framesPerMinute) return kCaptureFailed;
+  *framesPerMinute = delivery->FramesPerMinute();
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::GetFormat(int* width, int* height, int* code) {
+  if (!width || !height || !code) return kCaptureFailed;
+  *width = delivery->Width();
+  *height = delivery->Height();
+  *code = formatCode;
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::SetFormat(int width, int height, int code) {
+  if (opened) return kCaptureFailed;
+  // An unlisted code keeps the device's pixel format, and with it the old bit count.
+  const int32_t bits = BitCountOfFormatCode(code);
+  // Refuses sizes whose frame length is not positive or does not fit in 32 bits.
+  if (!delivery->SetFrameFormat(width, height, bits ? bits : delivery->BitCount()))
+    return kCaptureFailed;
+  formatCode = code;
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::GetDeviceName(char* name) {
+  if (!name) return kCaptureFailed;
+  std::memcpy(name, deviceName, std::strlen(deviceName) + 1);
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::Reserved(int, int) { return kCaptureReserved; }
+
+CaptureResult VideoCapture::ShowPropertyPages() {
+  if (!opened) return kCaptureFailed;
+  return ShowFilterPropertyPages(sourceFilter.Get());
+}
+
+CaptureResult VideoCapture::ListDevices(char* names, int* count) {
+  return ListDeviceNames(CLSID_VideoInputDeviceCategory, names, count);
+}
+
+}  // namespace tesmo

@@ -1,0 +1,87 @@
+// The video capture object behind CreateVSC: one capture device, its DirectShow
+// graph (source "Video Source" -> grabber "Data Capture" -> the builder's video
+// renderer), the grabber callback and the data path to the host's sink.
+//
+// Threads: the host calls the operations with COM initialised, one thread at a
+// time; the streaming thread calls StoreSample through the grabber callback; the
+// delivery thread (in VideoDelivery) calls the sink and, after a frame of the wrong
+// size, this object's Reset through RunPendingReset. Operations that use the graph
+// hold the data path's operation lock, so that Reset never runs under them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "Tesmo.h"
+#include "common/ComPtr.h"
+#include "common/GrabberCallback.h"
+#include "common/MediaPlatform.h"
+#include "common/MediaType.h"
+#include "video/VideoDelivery.h"
+
+namespace tesmo {
+
+// The bit count of a format code, or 0 for a code with no pixel format of its own.
+int32_t BitCountOfFormatCode(int32_t formatCode);
+
+class VideoCapture final : public ::VideoSourceCapture, private ResetHandler {
+public:
+  // A new Closed object with its delivery thread running, or null.
+  static VideoCapture* Create();
+
+  CaptureResult SetSink(VideoSink* sink) override;
+  CaptureResult IsOpened() override;
+  CaptureResult IsRunning() override;
+  CaptureResult Open(int deviceIndex) override;
+  CaptureResult Start() override;
+  CaptureResult Stop() override;
+  CaptureResult Close() override;
+  CaptureResult ShowPropertyPages() override;
+  CaptureResult SetFrameRate(int framesPerMinute) override;
+  CaptureResult GetFrameRate(int* framesPerMinute) override;
+  CaptureResult GetFormat(int* width, int* height, int* formatCode) override;
+  CaptureResult SetFormat(int width, int height, int formatCode) override;
+  CaptureResult GetDeviceName(char* name) override;
+  CaptureResult Reserved(int a, int b) override;
+  CaptureResult ListDevices(char* names, int* count) override;
+  CaptureResult SetPreviewWindow(void* ownerWindow) override;
+  CaptureResult Destroy() override;
+
+  // One frame, on the streaming thread (through grabberCallback).
+  void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {
+    delivery->StoreSample(data, length, tickMs);
+  }
+
+private:
+  VideoCapture();
+  ~VideoCapture();
+
+  // Stops the graph, releases it and leaves the object Closed with an empty store.
+  void Reset();
+  // Stops the graph if it was opened; releases nothing.
+  void StopGraph();
+  void RunPendingReset() override;
+  bool SelectDevice(int index);
+  bool BuildGraph();
+  void SelectTvStandard();
+  void ConfigureFormat();
+  bool ConnectGrabber();
+
+  char deviceName[kNameEntryBytes] = {};
+  ComPtr<IGraphBuilder> graph;
+  ComPtr<ICaptureGraphBuilder2> captureBuilder;
+  ComPtr<IBaseFilter> sourceFilter;
+  ComPtr<IBaseFilter> grabberFilter;
+  GrabberCallback<VideoCapture> grabberCallback;
+  std::atomic<bool> opened{false};  // also cleared by the delivery thread
+  int32_t formatCode = kVideoRgb24;
+  HWND previewOwner = nullptr;
+  MediaType wantedMediaType;
+  HANDLE logFile = INVALID_HANDLE_VALUE;
+  // The sink, running, resetPending, the frame format, the pace, the pool, the queue
+  // and the delivery thread; shared with that thread so it can outlive this object.
+  std::shared_ptr<VideoDelivery> delivery;
+};
+
+}  // namespace tesmo

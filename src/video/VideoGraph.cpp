@@ -1,0 +1,176 @@
+// The DirectShow side of the video object: find the device, build the graph
+// "Video Source" -> "Data Capture" -> the builder's video renderer (whose window is
+// the preview), ask the device for the wanted format, run and stop the graph and
+// place the preview window.
+//
+// Every framework call whose result is tested must return exactly S_OK. A failed
+// step of Open leaves what it made in the fields with `opened` false; the next
+// Reset releases it. Operations hold the data path's operation lock so that the
+// delivery thread's Reset never releases the graph under them.
+#include "common/DeviceEnumeration.h"
+#include "video/VideoCapture.h"
+
+namespace tesmo {
+
+namespace {
+
+constexpr REFERENCE_TIME kFrameInterval = 333333;  // 30 frames per second, in 100 ns
+constexpr int kPreviewWidth = 240;
+constexpr int kPreviewHeight = 180;
+
+template <class T>
+bool CreateInProcess(REFCLSID clsid, ComPtr<T>& out) {
+  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T),
+                          reinterpret_cast<void**>(&out)) == S_OK;
+}
+
+// The subtype of a format code, or null for a code that keeps the device's own.
+const GUID* SubtypeOfFormatCode(int32_t formatCode) {
+  switch (formatCode) {
+    case kVideoRgb24: return &MEDIASUBTYPE_RGB24;
+    case kVideoI420: return &kMediaSubtypeI420;
+    case kVideoRgb555: return &MEDIASUBTYPE_RGB555;
+    case kVideoRgb32: return &MEDIASUBTYPE_RGB32;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+bool VideoCapture::SelectDevice(int index) {
+  sourceFilter.Reset();
+  ComPtr<IEnumMoniker> monikers;
+  if (!EnumerateCategory(CLSID_VideoInputDeviceCategory, monikers)) return false;
+  // Stepped over with Next: Wine's device enumerator answers Skip without moving.
+  ComPtr<IMoniker> moniker;
+  for (int skipped = 0;; ++skipped) {
+    if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) return false;
+    if (skipped >= index) break;
+  }
+  NameListWriter name(deviceName);
+  if (!AddFriendlyName(moniker.Get(), name)) return false;
+  return moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                               reinterpret_cast<void**>(&sourceFilter)) == S_OK;
+}
+
+bool VideoCapture::BuildGraph() {
+  // The grabber enters the graph before the capture filter.
+  return CreateInProcess(CLSID_FilterGraph, graph) &&
+         CreateInProcess(CLSID_CaptureGraphBuilder2, captureBuilder) &&
+         captureBuilder->SetFiltergraph(graph.Get()) == S_OK &&
+         CreateInProcess(CLSID_SampleGrabber, grabberFilter) &&
+         graph->AddFilter(grabberFilter.Get(), L"Data Capture") == S_OK &&
+         graph->AddFilter(sourceFilter.Get(), L"Video Source") == S_OK;
+}
+
+void VideoCapture::SelectTvStandard() {
+  ComPtr<IAMAnalogVideoDecoder> decoder;
+  if (!sourceFilter || !sourceFilter.As(decoder, IID_IAMAnalogVideoDecoder)) return;
+  long available = 0, current = 0;
+  if (decoder->get_AvailableTVFormats(&available) != S_OK || !(available & AnalogVideo_PAL_D)) return;
+  if (decoder->get_TVFormat(&current) != S_OK || current == AnalogVideo_PAL_D) return;
+  decoder->put_TVFormat(AnalogVideo_PAL_D);
+}
+
+void VideoCapture::ConfigureFormat() {
+  SelectTvStandard();
+  ComPtr<IAMStreamConfig> config;
+  if (captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(),
+                                    IID_IAMStreamConfig, reinterpret_cast<void**>(&config)) != S_OK)
+    return;  // the device keeps its own format
+  MediaType type;
+  if (config->GetFormat(&type) != S_OK || !type) return;
+  if (type->formattype != FORMAT_VideoInfo || !type->pbFormat ||
+      type->cbFormat < sizeof(VIDEOINFOHEADER))
+    return;
+
+  auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+  info->bmiHeader.biWidth = delivery->Width();
+  info->bmiHeader.biHeight = delivery->Height();
+  info->bmiHeader.biCompression = BI_RGB;
+  info->bmiHeader.biPlanes = 1;
+  info->AvgTimePerFrame = kFrameInterval;
+  type->majortype = MEDIATYPE_Video;
+  if (const GUID* subtype = SubtypeOfFormatCode(formatCode)) {
+    type->subtype = *subtype;
+    info->bmiHeader.biBitCount = static_cast<WORD>(BitCountOfFormatCode(formatCode));
+    if (formatCode == kVideoI420) {
+      info->bmiHeader.biCompression = MAKEFOURCC('I', '4', '2', '0');
+      type->lSampleSize = static_cast<ULONG>(delivery->FrameLength());
+    }
+  }
+  // A device that refuses the format gets it from the grabber instead, and the
+  // builder has to bring the stream into it.
+  if (config->SetFormat(type.Get()) != S_OK) wantedMediaType = std::move(type);
+}
+
+bool VideoCapture::ConnectGrabber() {
+  ComPtr<ISampleGrabber> grabber;
+  if (!grabberFilter.As(grabber)) return false;
+  // Results deliberately ignored: the grabber keeps no copies and calls BufferCB.
+  grabber->SetBufferSamples(FALSE);
+  grabber->SetOneShot(FALSE);
+  grabber->SetCallback(&grabberCallback, 1);
+  grabberCallback.SetOwner(this);
+  if (wantedMediaType) grabber->SetMediaType(wantedMediaType.Get());  // result not tested
+  // No sink filter: the builder ends the stream in its video renderer.
+  return captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(),
+                                      grabberFilter.Get(), nullptr) == S_OK;
+}
+
+CaptureResult VideoCapture::Open(int deviceIndex) {
+  // From inside OnData the pass still walks the store that Reset would empty.
+  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  ScopedLock operation(delivery->OperationLock());
+  Reset();
+  if (!SelectDevice(deviceIndex < 0 ? 0 : deviceIndex) || !BuildGraph()) return kCaptureFailed;
+  ConfigureFormat();
+  if (!ConnectGrabber()) return kCaptureFailed;
+  delivery->OpenStore();
+  opened = true;
+  SetPreviewWindow(previewOwner);  // a window chosen before Open takes effect now
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::Start() {
+  ScopedLock operation(delivery->OperationLock());
+  if (!opened) return kCaptureFailed;
+  ComPtr<IMediaControl> control;
+  if (!graph.As(control)) return kCaptureFailed;
+  delivery->SetRunning(true);  // before Run, so the first frames are not dropped
+  control->Run();              // result deliberately ignored
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::Stop() {
+  ScopedLock operation(delivery->OperationLock());
+  if (!opened) return kCaptureFailed;
+  ComPtr<IMediaControl> control;
+  if (!graph.As(control)) return kCaptureFailed;
+  control->Stop();  // result deliberately ignored
+  delivery->SetRunning(false);
+  return kCaptureDone;
+}
+
+CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
+  ScopedLock operation(delivery->OperationLock());
+  previewOwner = static_cast<HWND>(ownerWindow);
+  if (!opened) return kCaptureDone;  // applied by the next Open
+  ComPtr<IVideoWindow> window;
+  if (!graph.As(window, IID_IVideoWindow)) return kCaptureFailed;
+  // Results deliberately ignored: a window that cannot be placed still captures.
+  if (previewOwner) {
+    window->put_AutoShow(OATRUE);
+    window->put_Owner(reinterpret_cast<OAHWND>(previewOwner));
+    window->put_Left(0);
+    window->put_Top(0);
+    window->put_Width(kPreviewWidth);
+    window->put_Height(kPreviewHeight);
+    window->put_WindowStyle(WS_CHILD);
+  } else {
+    window->put_AutoShow(OAFALSE);
+  }
+  return kCaptureDone;
+}
+
+}  // namespace tesmo
