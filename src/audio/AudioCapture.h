@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Tesmo.h"
@@ -17,8 +18,19 @@
 #include "common/ComPtr.h"
 #include "common/GrabberCallback.h"
 #include "common/MediaPlatform.h"
+#include "common/Mixer.h"
 
 namespace tesmo {
+
+// The volume of the wave-in source of the given kind (kSourceMicrophone or
+// kSourceLine) on mixer 0, in percent. kCaptureDone with `level` set; kCaptureDone
+// with it left empty when the line has no volume control or its value cannot be read;
+// kCaptureFailed, left empty, when mixer 0 cannot be opened, has no wave-in
+// destination, or the control's range is 0. The mixer is closed on every path.
+CaptureResult ReadMixerLevel(MixerApi& mixer, std::optional<float>& level, uint32_t sourceKind);
+// Sets that volume: kCaptureDone, or kCaptureFailed as for the read. A line without
+// a volume control, or whose current values cannot be read, is left alone.
+CaptureResult WriteMixerLevel(MixerApi& mixer, float level, uint32_t sourceKind);
 
 class AudioCapture final : public ::AudioSourceCapture {
 public:
@@ -51,6 +63,9 @@ public:
     delivery->StoreSample(data, length, tickMs);
   }
 
+  // The selected input kind, "mic", "line" or empty; the level operations follow it.
+  const std::string& InputName() const { return inputName; }
+
 private:
   AudioCapture();
   ~AudioCapture();
@@ -61,6 +76,8 @@ private:
   bool ApplyFormat();
   bool ConnectGraph();
   bool SuggestBuffers();
+  // Enables the first input pin of sourceFilter named `candidate` (any ASCII case).
+  bool EnableInputPin(const std::string& candidate);
 
   std::string inputName;
   ComPtr<IGraphBuilder> graph;

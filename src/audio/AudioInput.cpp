@@ -1,17 +1,211 @@
-// Recording input selection and recording level. Until the input and mixer work
-// lands these answer as an object whose device offers no matching input and whose
-// system has no mixer: nothing is selected and no level is read or written.
+// Recording input selection (an input pin of the opened device, enabled through its
+// IAMAudioInputMixer) and the recording level (the volume of the microphone or line
+// source of the system mixer's wave-in destination).
+#include <cstring>
+#include <cwchar>
+#include <new>
+#include <optional>
+#include <vector>
+
 #include "audio/AudioCapture.h"
+#include "audio/InputNames.h"
+#include "audio/RecordLevel.h"
+#include "common/Kernel.h"
 
 namespace tesmo {
 
+static_assert(kSourceMicrophone == MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "mixer source kind");
+static_assert(kSourceLine == MIXERLINE_COMPONENTTYPE_SRC_LINE, "mixer source kind");
+
 CaptureResult AudioCapture::SelectInput(const char* name) {
-  if (!opened || !name || !*name) return kCaptureFailed;
+  if (!name || !*name) return kCaptureFailed;
+  // Longer requests cannot be any pin's name and would not fit the name buffers.
+  if (strnlen(name, kInputNameLimit + 1) > kInputNameLimit) return kCaptureFailed;
+  // Without a device there are no pins to search: refuse, and change nothing.
+  if (!opened || !sourceFilter) return kCaptureFailed;
+
+  const std::string request(name);
+  // The kind is kept even when no pin matches: the level operations follow it.
+  if (request == "mic" || request == "line") inputName = request;
+  for (const std::string& candidate : InputCandidates(request))
+    if (EnableInputPin(candidate)) return kCaptureDone;
   return kCaptureFailed;
 }
 
-CaptureResult AudioCapture::GetRecordLevel(int*) { return kCaptureDone; }
+bool AudioCapture::EnableInputPin(const std::string& candidate) {
+  if (candidate.empty() || !sourceFilter) return false;
+  ComPtr<IEnumPins> pins;
+  if (sourceFilter->EnumPins(&pins) != S_OK || !pins) return false;
+  ComPtr<IPin> pin;
+  while (pins->Next(1, &pin, nullptr) == S_OK && pin) {
+    // Result ignored: a pin that cannot say its direction keeps a value that is not
+    // PINDIR_INPUT, and output pins are never considered.
+    auto direction = static_cast<PIN_DIRECTION>(-1);
+    pin->QueryDirection(&direction);
+    if (direction != PINDIR_INPUT) continue;
+    PIN_INFO info;
+    if (pin->QueryPinInfo(&info) != S_OK) continue;
+    if (info.pFilter) info.pFilter->Release();
+    const int length = static_cast<int>(wcsnlen(info.achName, MAX_PIN_NAME));
+    char converted[kInputNameLimit + 1];
+    const int bytes = WideToAnsi(reinterpret_cast<const char16_t*>(info.achName), length,
+                                 converted, kInputNameLimit);
+    if (bytes <= 0 || !InputNameMatches(std::string(converted, bytes), candidate)) continue;
+    // The first pin of that name decides: if it cannot be enabled, this candidate fails.
+    ComPtr<IAMAudioInputMixer> mixer;
+    return pin.As(mixer, IID_IAMAudioInputMixer) && mixer->put_Enable(TRUE) == S_OK;
+  }
+  return false;
+}
 
-CaptureResult AudioCapture::SetRecordLevel(int) { return kCaptureDone; }
+namespace {
+
+// The line the level operations address and its volume control, with the current
+// channel values, found on an opened mixer.
+struct VolumeLine {
+  MIXERLINEA line;
+  MIXERCONTROLA control;
+  std::vector<DWORD> values;
+  bool valuesRead = false;
+};
+
+enum class Lookup { Found, NoControl, Failed };
+
+// The wave-in destination's first source of the wanted kind, else its last source,
+// else the destination itself. False when there is no wave-in destination.
+// Every query names the opened handle as a handle (MIXER_OBJECTF_HMIXER), so winmm
+// never mistakes it for a device number.
+bool FindRecordingLine(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind,
+                       MIXERLINEA& line) {
+  line = MIXERLINEA{};
+  line.cbStruct = sizeof line;
+  line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
+  if (api.GetLineInfoA(mixer.Object(), &line,
+                       MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) != MMSYSERR_NOERROR)
+    return false;
+  const DWORD sources = line.cConnections;
+  for (DWORD index = 0; index < sources; ++index) {
+    // Each source is queried into a copy, so a failed query never leaves a half-filled
+    // line behind: the last source examined is the last one the mixer described.
+    MIXERLINEA source = line;
+    source.dwSource = index;
+    if (api.GetLineInfoA(mixer.Object(), &source,
+                         MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_SOURCE) != MMSYSERR_NOERROR)
+      continue;
+    line = source;
+    if (line.dwComponentType == sourceKind) break;
+  }
+  return true;
+}
+
+Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, VolumeLine& found) {
+  if (!FindRecordingLine(api, mixer, sourceKind, found.line)) return Lookup::Failed;
+
+  found.control = MIXERCONTROLA{};
+  found.control.cbStruct = sizeof found.control;
+  MIXERLINECONTROLSA query{};
+  query.cbStruct = sizeof query;
+  query.dwLineID = found.line.dwLineID;
+  query.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
+  query.cControls = 1;
+  query.cbmxctrl = sizeof found.control;
+  query.pamxctrl = &found.control;
+  if (api.GetLineControlsA(mixer.Object(), &query,
+                           MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) !=
+      MMSYSERR_NOERROR)
+    return Lookup::NoControl;
+
+  // A uniform control holds one value for all channels.
+  const DWORD channels =
+      (found.control.fdwControl & MIXERCONTROL_CONTROLF_UNIFORM) ? 1 : found.line.cChannels;
+  if (channels == 0) return Lookup::Failed;  // nothing a level could be read from
+  found.values.assign(channels, 0);
+  MIXERCONTROLDETAILS details{};
+  details.cbStruct = sizeof details;
+  details.dwControlID = found.control.dwControlID;
+  details.cChannels = channels;
+  details.cMultipleItems = 0;
+  details.cbDetails = sizeof(MIXERCONTROLDETAILS_UNSIGNED);
+  details.paDetails = found.values.data();
+  found.valuesRead = api.GetControlDetailsA(mixer.Object(), &details,
+                                            MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) ==
+                     MMSYSERR_NOERROR;
+  return Lookup::Found;
+}
+
+uint32_t ControlRange(const MIXERCONTROLA& control) {
+  return control.Bounds.dwMinimum + control.Bounds.dwMaximum;  // a 32-bit sum, as the mixer's
+}
+
+}  // namespace
+
+CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_t sourceKind) {
+  try {
+    OpenedMixer mixer(api, 0);
+    if (!mixer.IsValid()) return kCaptureFailed;
+    VolumeLine found;
+    switch (FindVolume(api, mixer, sourceKind, found)) {
+      case Lookup::Failed: return kCaptureFailed;
+      case Lookup::NoControl: return kCaptureDone;
+      case Lookup::Found: break;
+    }
+    if (!found.valuesRead) return kCaptureDone;  // never report a level that was not read
+    float read = 0;
+    if (!LevelFromChannels(found.values.front(), found.values.back(), ControlRange(found.control),
+                           read))
+      return kCaptureFailed;
+    level = read;
+    return kCaptureDone;
+  } catch (const std::bad_alloc&) {
+    return kCaptureFailed;  // a line claiming more channels than memory holds
+  }
+}
+
+CaptureResult WriteMixerLevel(MixerApi& api, float level, uint32_t sourceKind) {
+  try {
+    OpenedMixer mixer(api, 0);
+    if (!mixer.IsValid()) return kCaptureFailed;
+    VolumeLine found;
+    switch (FindVolume(api, mixer, sourceKind, found)) {
+      case Lookup::Failed: return kCaptureFailed;
+      case Lookup::NoControl: return kCaptureDone;
+      case Lookup::Found: break;
+    }
+    // The channels between the first and the last are written back as read; without
+    // the read they would be overwritten with made-up values.
+    if (!found.valuesRead) return kCaptureDone;
+    const DWORD value = ChannelValueForLevel(level, ControlRange(found.control));
+    found.values.front() = value;
+    found.values.back() = value;
+    MIXERCONTROLDETAILS details{};
+    details.cbStruct = sizeof details;
+    details.dwControlID = found.control.dwControlID;
+    details.cChannels = static_cast<DWORD>(found.values.size());
+    details.cMultipleItems = 0;
+    details.cbDetails = sizeof(MIXERCONTROLDETAILS_UNSIGNED);
+    details.paDetails = found.values.data();
+    // Result deliberately ignored: the host is not told whether the mixer took it.
+    api.SetControlDetails(mixer.Object(), &details,
+                          MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE);
+    return kCaptureDone;
+  } catch (const std::bad_alloc&) {
+    return kCaptureFailed;
+  }
+}
+
+CaptureResult AudioCapture::GetRecordLevel(int* percent) {
+  if (!percent) return kCaptureFailed;
+  WinmmMixer mixer;
+  std::optional<float> level;
+  const CaptureResult result = ReadMixerLevel(mixer, level, RecordSourceKind(inputName));
+  // Only a level the mixer actually reported reaches the host's integer.
+  if (level) *percent = PercentFromLevel(*level);
+  return result;
+}
+
+CaptureResult AudioCapture::SetRecordLevel(int percent) {
+  WinmmMixer mixer;
+  return WriteMixerLevel(mixer, static_cast<float>(percent), RecordSourceKind(inputName));
+}
 
 }  // namespace tesmo

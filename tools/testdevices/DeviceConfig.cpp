@@ -86,6 +86,9 @@ bool ParsePins(const std::wstring& text, std::vector<PinSpec>& pins) {
         std::wstring pin = Trim(item);
         if (pin == L"capture") pins.push_back({PinSpec::Capture, L"Capture"});
         else if (pin == L"preview") pins.push_back({PinSpec::Preview, L"Preview"});
+        // An output pin with a name of its own, e.g. one that looks like an input's.
+        else if (pin.compare(0, 8, L"capture:") == 0 && pin.size() > 8) pins.push_back({PinSpec::Capture, pin.substr(8)});
+        else if (pin.compare(0, 8, L"preview:") == 0 && pin.size() > 8) pins.push_back({PinSpec::Preview, pin.substr(8)});
         else if (pin.compare(0, 3, L"in:") == 0 && pin.size() > 3) pins.push_back({PinSpec::Input, pin.substr(3)});
         else return false;
     }
