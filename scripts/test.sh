@@ -22,14 +22,11 @@ native tsan thread
 
 echo "=== Windows x64 build under Wine (build/windows) ==="
 if ./scripts/build-windows.sh; then
-  . scripts/wine-env.sh
-  tesmo_wine_up
-  [ -x scripts/register-test-devices.sh ] && ./scripts/register-test-devices.sh build/windows/bin/TesmoTestDevices.dll
-  # The video renderer and preview windows need an X display.
+  # The video renderer and preview windows need an X display; Wine's server and
+  # desktop start inside the same display as the tests, once.
   runner=()
   if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then runner=(xvfb-run -a -s "-screen 0 1024x768x24"); fi
-  (cd build/windows && "${runner[@]}" ctest --output-on-failure -j 1 --timeout 600) || failed+=(windows)
-  tesmo_wine_down
+  "${runner[@]}" ./scripts/run-wine-tests.sh || failed+=(windows)
 else
   failed+=(windows-build)
 fi

@@ -21,6 +21,10 @@ tesmo_wine_up() {
     mkdir -p "$WINEPREFIX"
     "$TESMO_WINE64" wineboot -i </dev/null >/dev/null 2>&1 || { echo "wineboot failed" >&2; return 1; }
   fi
+  # A persistent server, so that every test program does not boot Wine again: the
+  # server the first boot started is not, so replace it.
+  "$TESMO_WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  "$TESMO_WINESERVER" -w </dev/null >/dev/null 2>&1 || true
   "$TESMO_WINESERVER" -p </dev/null >/dev/null 2>&1 || true
   "$TESMO_WINE64" wineboot </dev/null >/dev/null 2>&1 || true
 }
