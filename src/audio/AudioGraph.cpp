@@ -7,6 +7,7 @@
 // Reset releases it.
 #include "audio/AudioCapture.h"
 #include "common/DeviceEnumeration.h"
+#include "common/GraphControl.h"
 #include "common/MediaType.h"
 
 namespace tesmo {
@@ -34,12 +35,6 @@ ComPtr<IBaseFilter> FindAudioDevice(int index) {
       S_OK)
     filter.Reset();
   return filter;
-}
-
-template <class T>
-bool CreateInProcess(REFCLSID clsid, ComPtr<T>& out) {
-  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T),
-                          reinterpret_cast<void**>(&out)) == S_OK;
 }
 
 }  // namespace
@@ -150,19 +145,17 @@ bool AudioCapture::SuggestBuffers() {
 
 CaptureResult AudioCapture::Start() {
   if (!opened) return kCaptureFailed;
-  ComPtr<IMediaControl> control;
-  if (!graph.As(control)) return kCaptureFailed;
   // Running before Run, so the first buffers are not dropped.
+  const bool wasRunning = delivery->IsRunning();
   delivery->SetRunning(true);
-  control->Run();  // result deliberately ignored
-  return kCaptureDone;
+  if (ControlGraph(graph, GraphCommand::Run)) return kCaptureDone;
+  delivery->SetRunning(wasRunning);
+  return kCaptureFailed;
 }
 
 CaptureResult AudioCapture::Stop() {
   if (!opened) return kCaptureFailed;
-  ComPtr<IMediaControl> control;
-  if (!graph.As(control)) return kCaptureFailed;
-  control->Stop();  // result deliberately ignored
+  if (!ControlGraph(graph, GraphCommand::Stop)) return kCaptureFailed;
   delivery->SetRunning(false);
   return kCaptureDone;
 }

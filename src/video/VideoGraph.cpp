@@ -8,6 +8,7 @@
 // Reset releases it. Operations hold the data path's operation lock so that the
 // delivery thread's Reset never releases the graph under them.
 #include "common/DeviceEnumeration.h"
+#include "common/GraphControl.h"
 #include "video/VideoCapture.h"
 
 namespace tesmo {
@@ -17,12 +18,6 @@ namespace {
 constexpr REFERENCE_TIME kFrameInterval = 333333;  // 30 frames per second, in 100 ns
 constexpr int kPreviewWidth = 240;
 constexpr int kPreviewHeight = 180;
-
-template <class T>
-bool CreateInProcess(REFCLSID clsid, ComPtr<T>& out) {
-  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T),
-                          reinterpret_cast<void**>(&out)) == S_OK;
-}
 
 // The subtype of a format code, or null for a code that keeps the device's own.
 const GUID* SubtypeOfFormatCode(int32_t formatCode) {
@@ -135,19 +130,18 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
 CaptureResult VideoCapture::Start() {
   ScopedLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
-  ComPtr<IMediaControl> control;
-  if (!graph.As(control)) return kCaptureFailed;
-  delivery->SetRunning(true);  // before Run, so the first frames are not dropped
-  control->Run();              // result deliberately ignored
-  return kCaptureDone;
+  // Running before Run, so the first buffers are not dropped.
+  const bool wasRunning = delivery->IsRunning();
+  delivery->SetRunning(true);
+  if (ControlGraph(graph, GraphCommand::Run)) return kCaptureDone;
+  delivery->SetRunning(wasRunning);
+  return kCaptureFailed;
 }
 
 CaptureResult VideoCapture::Stop() {
   ScopedLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
-  ComPtr<IMediaControl> control;
-  if (!graph.As(control)) return kCaptureFailed;
-  control->Stop();  // result deliberately ignored
+  if (!ControlGraph(graph, GraphCommand::Stop)) return kCaptureFailed;
   delivery->SetRunning(false);
   return kCaptureDone;
 }

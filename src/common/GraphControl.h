@@ -1,0 +1,30 @@
+// Small steps both capture graphs share: creating framework objects in-process and
+// running or stopping a graph through its IMediaControl.
+#pragma once
+
+#include "common/ComPtr.h"
+#include "common/MediaPlatform.h"
+
+namespace tesmo {
+
+template <class T>
+bool CreateInProcess(REFCLSID clsid, ComPtr<T>& out) {
+  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T),
+                          reinterpret_cast<void**>(&out)) == S_OK;
+}
+
+enum class GraphCommand { Run, Stop };
+
+// False when the graph offers no IMediaControl. The command's own result is not
+// reported: a graph still starting (S_FALSE) runs all the same.
+inline bool ControlGraph(const ComPtr<IGraphBuilder>& graph, GraphCommand command) {
+  ComPtr<IMediaControl> control;
+  if (!graph.As(control)) return false;
+  if (command == GraphCommand::Run)
+    control->Run();
+  else
+    control->Stop();
+  return true;
+}
+
+}  // namespace tesmo
