@@ -53,12 +53,12 @@ CaptureFilter::CaptureFilter(int device, const DeviceConfig& config)
       faults(device, config.faults),
       currentFormat(InitialFormat(config)),
       tvFormat(config.tvFormat) {
-    for (const auto& spec : config.pins) {
-        if (spec.kind == PinSpec::Input) {
-            inputs.push_back(std::make_unique<InputPin>(*this, spec));
+    for (const auto& pinConfig : config.pins) {
+        if (pinConfig.kind == PinSpec::Input) {
+            inputs.push_back(std::make_unique<InputPin>(*this, pinConfig));
             pinOrder.push_back(inputs.back().get());
         } else {
-            outputs.push_back(std::make_unique<OutputPin>(*this, spec));
+            outputs.push_back(std::make_unique<OutputPin>(*this, pinConfig));
             pinOrder.push_back(outputs.back().get());
         }
     }
@@ -185,8 +185,8 @@ HRESULT WINAPI CaptureFilter::FindPin(LPCWSTR id, IPin** pin) {
     if (!id || !pin) return E_POINTER;
     *pin = nullptr;
     for (size_t i = 0; i < pinOrder.size(); ++i) {
-        const auto& spec = config.pins[i];
-        if (spec.name == id) {
+        const auto& pinConfig = config.pins[i];
+        if (pinConfig.name == id) {
             *pin = pinOrder[i];
             (*pin)->AddRef();
             return S_OK;

@@ -6,8 +6,8 @@
 
 namespace testdevices {
 
-InputPin::InputPin(CaptureFilter& filter, const PinSpec& spec)
-    : LiveObject("InputPin", "'" + ToUtf8(spec.name) + "' of " + filter.label), filter(filter), spec(spec) {}
+InputPin::InputPin(CaptureFilter& filter, const PinSpec& pinConfig)
+    : LiveObject("InputPin", "'" + ToUtf8(pinConfig.name) + "' of " + filter.label), filter(filter), pinConfig(pinConfig) {}
 
 HRESULT WINAPI InputPin::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -69,7 +69,7 @@ HRESULT WINAPI InputPin::QueryPinInfo(PIN_INFO* info) {
     info->pFilter = static_cast<IBaseFilter*>(&filter);
     info->pFilter->AddRef();
     info->dir = PINDIR_INPUT;
-    wcsncpy(info->achName, spec.name.c_str(), MAX_PIN_NAME - 1);
+    wcsncpy(info->achName, pinConfig.name.c_str(), MAX_PIN_NAME - 1);
     info->achName[MAX_PIN_NAME - 1] = 0;
     return S_OK;
 }
@@ -83,10 +83,10 @@ HRESULT WINAPI InputPin::QueryDirection(PIN_DIRECTION* direction) {
 
 HRESULT WINAPI InputPin::QueryId(LPWSTR* id) {
     if (!id) return E_POINTER;
-    size_t bytes = (spec.name.size() + 1) * sizeof(wchar_t);
+    size_t bytes = (pinConfig.name.size() + 1) * sizeof(wchar_t);
     *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
     if (!*id) return E_OUTOFMEMORY;
-    std::memcpy(*id, spec.name.c_str(), bytes);
+    std::memcpy(*id, pinConfig.name.c_str(), bytes);
     return S_OK;
 }
 

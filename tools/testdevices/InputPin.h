@@ -9,7 +9,7 @@ namespace testdevices {
 
 class InputPin : public IPin, public AudioMixerControl, public LiveObject {
 public:
-    InputPin(CaptureFilter& filter, const PinSpec& spec);
+    InputPin(CaptureFilter& filter, const PinSpec& pinConfig);
 
     HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
     ULONG WINAPI AddRef() override;
@@ -35,7 +35,7 @@ private:
     void EnableChanged(WINBOOL enable) override;
 
     CaptureFilter& filter;
-    const PinSpec spec;
+    const PinSpec pinConfig;
 };
 
 }  // namespace testdevices

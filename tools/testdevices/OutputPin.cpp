@@ -31,10 +31,10 @@ PixelFormat PixelFormatOf(const GUID& subtype) {
 
 }  // namespace
 
-OutputPin::OutputPin(CaptureFilter& filter, const PinSpec& spec)
-    : LiveObject("OutputPin", "'" + ToUtf8(spec.name) + "' of " + filter.label),
+OutputPin::OutputPin(CaptureFilter& filter, const PinSpec& pinConfig)
+    : LiveObject("OutputPin", "'" + ToUtf8(pinConfig.name) + "' of " + filter.label),
       filter(filter),
-      spec(spec),
+      pinConfig(pinConfig),
       stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 OutputPin::~OutputPin() { CloseHandle(stopEvent); }
@@ -184,7 +184,7 @@ HRESULT WINAPI OutputPin::QueryPinInfo(PIN_INFO* info) {
     info->pFilter = static_cast<IBaseFilter*>(&filter);
     info->pFilter->AddRef();
     info->dir = PINDIR_OUTPUT;
-    wcsncpy(info->achName, spec.name.c_str(), MAX_PIN_NAME - 1);
+    wcsncpy(info->achName, pinConfig.name.c_str(), MAX_PIN_NAME - 1);
     info->achName[MAX_PIN_NAME - 1] = 0;
     return S_OK;
 }
@@ -198,10 +198,10 @@ HRESULT WINAPI OutputPin::QueryDirection(PIN_DIRECTION* direction) {
 
 HRESULT WINAPI OutputPin::QueryId(LPWSTR* id) {
     if (!id) return E_POINTER;
-    size_t bytes = (spec.name.size() + 1) * sizeof(wchar_t);
+    size_t bytes = (pinConfig.name.size() + 1) * sizeof(wchar_t);
     *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
     if (!*id) return E_OUTOFMEMORY;
-    std::memcpy(*id, spec.name.c_str(), bytes);
+    std::memcpy(*id, pinConfig.name.c_str(), bytes);
     return S_OK;
 }
 

@@ -19,7 +19,7 @@ class OutputPin : public IPin,
                   public IAMBufferNegotiation,
                   public LiveObject {
 public:
-    OutputPin(CaptureFilter& filter, const PinSpec& spec);
+    OutputPin(CaptureFilter& filter, const PinSpec& pinConfig);
     ~OutputPin() override;
 
     // IUnknown: references count on the filter, and on the pin for the live-object report.
@@ -63,7 +63,7 @@ public:
     void Deactivate();      // -> stopped: decommit
 
 private:
-    bool IsCapture() const { return spec.kind == PinSpec::Capture; }
+    bool IsCapture() const { return pinConfig.kind == PinSpec::Capture; }
     bool IsAudio() const { return filter.Config().kind == DeviceKind::Audio; }
     HRESULT AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current);
     ALLOCATOR_PROPERTIES WantedAllocatorProperties(const MediaType& format) const;
@@ -73,7 +73,7 @@ private:
     HRESULT DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info, const GUID& subtype);
 
     CaptureFilter& filter;
-    const PinSpec spec;
+    const PinSpec pinConfig;
     // Connection: changed while stopped, under the filter lock.
     ComPtr<IPin> peer;
     ComPtr<IMemInputPin> peerInput;
