@@ -24,5 +24,5 @@ function(tesmo_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 300 ${T_PROPERTIES})
+                       PROPERTIES TIMEOUT 120 ${T_PROPERTIES})
 endfunction()
