@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TestDeviceControl.h"
+#include "support/TestDevices.h"
 #include "Tesmo.h"
 #include "support/ProcessCounts.h"
 #include "support/RecordingSink.h"
@@ -17,6 +18,8 @@ using tesmo::test::RecordingSink;
 
 namespace {
 
+using tesmo::test::LiveObjects;
+
 const wchar_t kMicrophone[] = L"kind=audio;name=Tesmo Test Microphone";
 
 // Where the device's byte sequence (byte i since Run = i mod 251) stops, or -1.
@@ -24,12 +27,6 @@ long long SequenceBreak(const std::vector<unsigned char>& stream, size_t from, s
   for (size_t i = from + 1; i < to; ++i)
     if (stream[i] != (stream[i - 1] + 1) % 251) return static_cast<long long>(i);
   return -1;
-}
-
-std::string LiveObjects() {
-  std::string text(8192, '\0');
-  text.resize(TestDevices_DescribeLiveObjects(text.data(), static_cast<int>(text.size())));
-  return text;
 }
 
 #define EXPECT_DEVICES_RELEASED()                                              \
@@ -53,16 +50,9 @@ protected:
     CoUninitialize();
   }
   void UseDevices(const std::vector<std::wstring>& descriptions) {
-    std::vector<const wchar_t*> pointers;
-    for (const auto& d : descriptions) pointers.push_back(d.c_str());
-    ASSERT_EQ(TestDevices_SetDevices(pointers.data(), static_cast<int>(pointers.size())), S_OK);
-    TestDevices_ResetRecords();
+    tesmo::test::UseTestDevices(descriptions);
   }
-  TestDeviceRecord Record(int device = 0) {
-    TestDeviceRecord record{};
-    EXPECT_TRUE(TestDevices_GetRecord(device, &record));
-    return record;
-  }
+  TestDeviceRecord Record(int device = 0) { return tesmo::test::DeviceRecord(device); }
   std::vector<std::string> Names(CaptureResult expected, int deviceIndex = -1) {
     std::vector<char> buffer(16 * kNameEntryBytes, '\xCD');
     int count = -1;

@@ -12,15 +12,12 @@
 #include <vector>
 
 #include "TestDeviceControl.h"
+#include "support/TestDevices.h"
 #include "Tesmo.h"
 
 namespace {
 
-std::string LiveObjects() {
-  std::string text(8192, '\0');
-  text.resize(TestDevices_DescribeLiveObjects(text.data(), static_cast<int>(text.size())));
-  return text;
-}
+using tesmo::test::LiveObjects;
 
 // Keeps the frame number, length and ticks of every frame it is handed.
 class FrameSink : public VideoSink {
@@ -77,16 +74,9 @@ protected:
     CoUninitialize();
   }
   void UseDevices(const std::vector<std::wstring>& descriptions) {
-    std::vector<const wchar_t*> pointers;
-    for (const auto& d : descriptions) pointers.push_back(d.c_str());
-    ASSERT_EQ(TestDevices_SetDevices(pointers.data(), static_cast<int>(pointers.size())), S_OK);
-    TestDevices_ResetRecords();
+    tesmo::test::UseTestDevices(descriptions);
   }
-  TestDeviceRecord Record(int device = 0) {
-    TestDeviceRecord record{};
-    EXPECT_TRUE(TestDevices_GetRecord(device, &record));
-    return record;
-  }
+  TestDeviceRecord Record(int device = 0) { return tesmo::test::DeviceRecord(device); }
   // Captures until `count` frames arrived; checks their length, numbers and ticks.
   void CaptureFrames(FrameSink& sink, size_t count, int expectedLength) {
     ASSERT_EQ(capture->Start(), kCaptureDone);

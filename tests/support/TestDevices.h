@@ -1,0 +1,35 @@
+// Shared steps of the tests that drive the library against the test capture devices.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestDeviceControl.h"
+
+namespace tesmo::test {
+
+// One line per COM object of the test devices still alive, for failure messages.
+inline std::string LiveObjects() {
+  std::string text(8192, '\0');
+  text.resize(TestDevices_DescribeLiveObjects(text.data(), static_cast<int>(text.size())));
+  return text;
+}
+
+// Registers exactly these devices, in this order, and clears their records.
+inline void UseTestDevices(const std::vector<std::wstring>& descriptions) {
+  std::vector<const wchar_t*> pointers;
+  for (const auto& d : descriptions) pointers.push_back(d.c_str());
+  ASSERT_EQ(TestDevices_SetDevices(pointers.data(), static_cast<int>(pointers.size())), S_OK);
+  TestDevices_ResetRecords();
+}
+
+// What the device at this position saw since the records were cleared.
+inline TestDeviceRecord DeviceRecord(int device) {
+  TestDeviceRecord record{};
+  EXPECT_TRUE(TestDevices_GetRecord(device, &record));
+  return record;
+}
+
+}  // namespace tesmo::test
