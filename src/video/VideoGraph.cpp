@@ -161,6 +161,10 @@ CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
     window->put_Width(kPreviewWidth);
     window->put_Height(kPreviewHeight);
     window->put_WindowStyle(WS_CHILD);
+    // Once more in one call: some renderers (Wine's) take the other coordinate of
+    // put_Left/put_Top from the window's screen position, leaving the child offset
+    // inside its owner by the owner's own place on the screen.
+    window->SetWindowPosition(0, 0, kPreviewWidth, kPreviewHeight);
   } else {
     window->put_AutoShow(OAFALSE);
   }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -67,7 +68,9 @@ protected:
     ASSERT_NE(capture, nullptr);
   }
   void TearDown() override {
-    if (capture) EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    if (capture) {
+      EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    }
     EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
     EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
     TestDevices_UseDefaultDevices();
@@ -86,7 +89,9 @@ protected:
     for (size_t i = 0; i < frames.size(); ++i) {
       EXPECT_EQ(frames[i].length, expectedLength);
       EXPECT_LE(frames[i].arrivalTick, frames[i].deliveryTick);
-      if (i) EXPECT_GT(frames[i].number, frames[i - 1].number);
+      if (i) {
+        EXPECT_GT(frames[i].number, frames[i - 1].number);
+      }
     }
   }
   VideoSourceCapture* capture = nullptr;
@@ -243,4 +248,119 @@ TEST_F(VideoCapture, DISABLED_ManyCyclesLeaveNothingHeld) {
     ASSERT_EQ(capture->Close(), kCaptureDone);
   }
   EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
+}
+
+namespace {
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A visible top-level host window, as a host application would give the library.
+HWND MakeHostWindow() {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = HostWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+  windowClass.lpszClassName = L"TesmoTestHost";
+  RegisterClassW(&windowClass);
+  HWND window = CreateWindowW(L"TesmoTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20, 400, 320,
+                              nullptr, nullptr, windowClass.hInstance, nullptr);
+  if (window) ShowWindow(window, SW_SHOWNORMAL);
+  return window;
+}
+
+// The colours of a screen region, read back from the display like a screenshot.
+std::vector<COLORREF> Screenshot(const RECT& screenRect) {
+  const int width = screenRect.right - screenRect.left, height = screenRect.bottom - screenRect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, screenRect.left, screenRect.top, SRCCOPY);
+  std::vector<COLORREF> pixels;
+  for (int i = 0; i < width * height; ++i) {
+    const BYTE* p = static_cast<const BYTE*>(bits) + 4 * i;
+    pixels.push_back(RGB(p[2], p[1], p[0]));
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// How many of the test camera's eight bar colours a picture shows.
+int BarColoursIn(const std::vector<COLORREF>& pixels) {
+  const COLORREF bars[] = {RGB(255, 255, 255), RGB(255, 255, 0), RGB(0, 255, 255), RGB(0, 255, 0),
+                           RGB(255, 0, 255),   RGB(255, 0, 0),   RGB(0, 0, 255),   RGB(0, 0, 0)};
+  int found = 0;
+  for (COLORREF bar : bars) {
+    for (COLORREF pixel : pixels)
+      if (std::abs(GetRValue(pixel) - GetRValue(bar)) < 24 && std::abs(GetGValue(pixel) - GetGValue(bar)) < 24 &&
+          std::abs(GetBValue(pixel) - GetBValue(bar)) < 24) {
+        ++found;
+        break;
+      }
+  }
+  return found;
+}
+
+}  // namespace
+
+TEST_F(VideoCapture, PreviewIsAChildOfTheHostWindowShowingThePicture) {
+  HWND host = MakeHostWindow();
+  ASSERT_NE(host, nullptr);
+  RECT hostClient;
+  GetClientRect(host, &hostClient);
+  POINT origin = {0, 0};
+  ClientToScreen(host, &origin);
+  const RECT previewOnScreen = {origin.x, origin.y, origin.x + 240, origin.y + 180};
+  PumpMessages();
+  const int barsBefore = BarColoursIn(Screenshot(previewOnScreen));
+
+  EXPECT_EQ(capture->SetPreviewWindow(host), kCaptureDone);
+  FrameSink sink;
+  capture->SetSink(&sink);
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  // The renderer paints on this thread's messages: pump until the picture is there.
+  int barsShown = 0;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000 && barsShown < 7;) {
+    PumpMessages();
+    Sleep(20);
+    if (sink.Frames().size() >= 3) barsShown = BarColoursIn(Screenshot(previewOnScreen));
+  }
+  HWND preview = GetWindow(host, GW_CHILD);
+  ASSERT_NE(preview, nullptr);
+  RECT placed;
+  GetWindowRect(preview, &placed);
+  MapWindowPoints(HWND_DESKTOP, host, reinterpret_cast<POINT*>(&placed), 2);
+  EXPECT_EQ(placed.left, 0);
+  EXPECT_EQ(placed.top, 0);
+  EXPECT_EQ(placed.right, 240);
+  EXPECT_EQ(placed.bottom, 180);
+  EXPECT_TRUE(GetWindowLongW(preview, GWL_STYLE) & WS_CHILD);
+  EXPECT_TRUE(IsWindowVisible(preview));
+  EXPECT_LE(barsBefore, 1) << "the empty host window already looked like the pattern";
+  EXPECT_GE(barsShown, 7) << "the preview region does not show the test pattern";
+
+  // Outside the preview the host's own background stays.
+  const RECT beside = {origin.x + 250, origin.y + 20, origin.x + 300, origin.y + 60};
+  if (hostClient.right >= 300) {
+    EXPECT_LE(BarColoursIn(Screenshot(beside)), 1);
+  }
+
+  EXPECT_EQ(capture->Stop(), kCaptureDone);
+  EXPECT_EQ(capture->Close(), kCaptureDone);
+  capture->SetSink(nullptr);
+  PumpMessages();
+  DestroyWindow(host);
 }

@@ -1,0 +1,114 @@
+#include "CaptureOptions.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Tesmo.h"
+
+namespace {
+
+bool ParseFormat(const std::string& name, int& code) {
+  static const struct { const char* name; int code; } formats[] = {
+      {"rgb24", kVideoRgb24}, {"i420", kVideoI420}, {"rgb555", kVideoRgb555}, {"rgb32", kVideoRgb32}};
+  for (const auto& format : formats)
+    if (name == format.name) {
+      code = format.code;
+      return true;
+    }
+  return false;
+}
+
+bool ParseSize(const std::string& text, int& width, int& height) {
+  return std::sscanf(text.c_str(), "%dx%d", &width, &height) == 2 && width > 0 && height > 0;
+}
+
+}  // namespace
+
+void PrintCaptureUsage() {
+  std::printf(
+      "usage: tesmo-capture [--list] [--seconds S]\n"
+      "         audio: [--no-audio] [--device N] [--out FILE.wav] [--channels C] [--rate HZ]\n"
+      "                [--bits B] [--block BYTES] [--input mic|line]\n"
+      "         video: [--no-video] [--video-device N] [--frames DIR] [--size WxH]\n"
+      "                [--format rgb24|i420|rgb555|rgb32] [--fpm FRAMES_PER_MINUTE] [--preview]\n"
+      "Captures S seconds (default 5) from the default audio and video devices: PCM into a\n"
+      "WAV file, every delivered frame as DIR/frame-NNNNNN.bmp (I420 converted to RGB).\n");
+}
+
+bool ParseCaptureOptions(int argc, char** argv, CaptureOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    auto number = [&](int& out) {
+      const char* text = value();
+      if (!text) return false;
+      char* end = nullptr;
+      long parsed = std::strtol(text, &end, 10);
+      if (*end != '\0') return false;
+      out = static_cast<int>(parsed);
+      return true;
+    };
+    auto text = [&](std::string& out) {
+      const char* got = value();
+      if (got) out = got;
+      return got != nullptr;
+    };
+    bool ok = true;
+    if (arg == "--help" || arg == "-h") {
+      PrintCaptureUsage();
+      std::exit(0);
+    } else if (arg == "--list") {
+      options.listOnly = true;
+    } else if (arg == "--seconds") {
+      const char* got = value();
+      ok = got && (options.seconds = std::atof(got)) > 0;
+    } else if (arg == "--no-audio") {
+      options.audio = false;
+    } else if (arg == "--device") {
+      ok = number(options.audioDevice);
+    } else if (arg == "--out") {
+      ok = text(options.wavPath);
+    } else if (arg == "--channels") {
+      ok = number(options.channels);
+    } else if (arg == "--rate") {
+      ok = number(options.rate);
+    } else if (arg == "--bits") {
+      ok = number(options.bits);
+    } else if (arg == "--block") {
+      ok = number(options.block);
+    } else if (arg == "--input") {
+      ok = text(options.input);
+    } else if (arg == "--no-video") {
+      options.video = false;
+    } else if (arg == "--video-device") {
+      ok = number(options.videoDevice);
+    } else if (arg == "--frames") {
+      ok = text(options.framesDir);
+    } else if (arg == "--size") {
+      std::string size;
+      ok = text(size) && ParseSize(size, options.width, options.height);
+    } else if (arg == "--format") {
+      std::string format;
+      ok = text(format) && ParseFormat(format, options.formatCode);
+    } else if (arg == "--fpm") {
+      ok = number(options.framesPerMinute);
+    } else if (arg == "--preview") {
+      options.preview = true;
+    } else {
+      std::fprintf(stderr, "tesmo-capture: unknown option %s\n", arg.c_str());
+      PrintCaptureUsage();
+      return false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "tesmo-capture: %s needs a valid value\n", arg.c_str());
+      PrintCaptureUsage();
+      return false;
+    }
+  }
+  if (!options.audio && !options.video) {
+    std::fprintf(stderr, "tesmo-capture: --no-audio and --no-video leave nothing to capture\n");
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,27 @@
+// What the demo host was asked to do, from its command line.
+#pragma once
+
+#include <string>
+
+struct CaptureOptions {
+  bool listOnly = false;
+  double seconds = 5;
+
+  bool audio = true;
+  int audioDevice = 0;
+  std::string wavPath = "tesmo-capture.wav";
+  int channels = 1, rate = 11025, bits = 16, block = 320;
+  std::string input;
+
+  bool video = true;
+  int videoDevice = 0;
+  std::string framesDir = "tesmo-frames";
+  int width = 320, height = 240;
+  int formatCode = 0;  // kVideoRgb24
+  int framesPerMinute = 1800;
+  bool preview = false;
+};
+
+// Fills `options` from argv; false (after printing why) when the line is wrong.
+bool ParseCaptureOptions(int argc, char** argv, CaptureOptions& options);
+void PrintCaptureUsage();

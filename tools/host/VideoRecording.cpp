@@ -1,0 +1,147 @@
+#include "VideoRecording.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "FrameImage.h"
+
+namespace {
+
+const char* FormatName(int code) {
+  switch (code) {
+    case kVideoRgb24: return "RGB24";
+    case kVideoI420: return "I420";
+    case kVideoRgb555: return "RGB555";
+    case kVideoRgb32: return "RGB32";
+    default: return "?";
+  }
+}
+
+}  // namespace
+
+VideoRecording::VideoRecording() : capture(CreateVSC()) {}
+
+VideoRecording::~VideoRecording() {
+  if (capture) capture->Destroy();
+}
+
+void VideoRecording::FrameSink::OnData(const unsigned char* data, int length, unsigned long) {
+  ++delivered;
+  std::lock_guard<std::mutex> hold(mutex);
+  if (pending.size() >= kMaxPending) {
+    ++discarded;
+    return;
+  }
+  pending.emplace_back(data, data + length);
+}
+
+std::deque<std::vector<unsigned char>> VideoRecording::FrameSink::Take() {
+  std::lock_guard<std::mutex> hold(mutex);
+  std::deque<std::vector<unsigned char>> taken;
+  taken.swap(pending);
+  return taken;
+}
+
+bool VideoRecording::List() {
+  if (!capture) return false;
+  std::vector<char> names(64 * kNameEntryBytes);
+  int count = 0;
+  if (capture->ListDevices(names.data(), &count) != kCaptureYes) count = 0;
+  std::printf("Video capture devices: %d\n", count);
+  for (int i = 0; i < count; ++i) std::printf("  [%d] %s\n", i, names.data() + i * kNameEntryBytes);
+  return count > 0;
+}
+
+int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
+  options = chosen;
+  if (!capture) {
+    std::fprintf(stderr, "tesmo-capture: the video capture object could not be created\n");
+    return 1;
+  }
+  if (capture->SetFormat(options.width, options.height, options.formatCode) != kCaptureDone ||
+      capture->SetFrameRate(options.framesPerMinute) != kCaptureDone) {
+    std::fprintf(stderr, "tesmo-capture: video format refused (%dx%d %s, %d frames per minute; 5 to 1800)\n",
+                 options.width, options.height, FormatName(options.formatCode), options.framesPerMinute);
+    return 1;
+  }
+  std::error_code error;
+  std::filesystem::create_directories(options.framesDir, error);
+  if (error) {
+    std::fprintf(stderr, "tesmo-capture: cannot make the folder %s\n", options.framesDir.c_str());
+    return 1;
+  }
+  capture->SetPreviewWindow(previewOwner);
+  if (capture->Open(options.videoDevice) != kCaptureDone) {
+    std::fprintf(stderr, "tesmo-capture: video device %d could not be opened at %dx%d %s\n", options.videoDevice,
+                 options.width, options.height, FormatName(options.formatCode));
+    return 3;
+  }
+  capture->SetSink(&sink);
+  if (capture->Start() != kCaptureDone) {
+    std::fprintf(stderr, "tesmo-capture: video capture could not start\n");
+    return 3;
+  }
+  started = true;
+  std::vector<char> name(kNameEntryBytes);
+  capture->GetDeviceName(name.data());
+  std::printf("Video: device %d (%s), %dx%d %s, %d frames per minute, into %s\n", options.videoDevice, name.data(),
+              options.width, options.height, FormatName(options.formatCode), options.framesPerMinute,
+              options.framesDir.c_str());
+  return 0;
+}
+
+bool VideoRecording::Poll() {
+  for (const auto& frame : sink.Take()) {
+    auto bmp = EncodeBmp(options.width, options.height, options.formatCode, frame.data(),
+                         static_cast<int>(frame.size()));
+    if (bmp.empty()) {
+      ++wrongLength;
+      continue;
+    }
+    char file[32];
+    std::snprintf(file, sizeof file, "frame-%06lu.bmp", written + 1);
+    if (!WriteFile((std::filesystem::path(options.framesDir) / file).string(), bmp)) {
+      writeFailed = true;
+      return false;
+    }
+    ++written;
+  }
+  return true;
+}
+
+std::string VideoRecording::Progress(unsigned long elapsedMs) const {
+  // The device runs at 30 frames per second; the library hands over at most one
+  // frame per cycle of the pace. One frame may be waiting, one being delivered.
+  const double perMs = std::min(options.framesPerMinute, 1800) / 60000.0;
+  const double expected = elapsedMs * perMs - 2;
+  const unsigned long delivered = sink.Delivered();
+  unsigned long dropped = expected > delivered ? static_cast<unsigned long>(expected - delivered) : 0;
+  dropped += sink.Discarded();
+  char line[96];
+  std::snprintf(line, sizeof line, "frames delivered %5lu dropped %4lu", delivered, dropped);
+  return line;
+}
+
+int VideoRecording::Finish() {
+  if (!started) return 0;
+  capture->Stop();
+  capture->SetSink(nullptr);
+  const bool closedByItself = capture->IsOpened() != kCaptureYes;
+  Poll();
+  std::printf("Wrote %lu frames as BMP files in %s\n", written, options.framesDir.c_str());
+  if (writeFailed) {
+    std::fprintf(stderr, "tesmo-capture: writing a frame into %s failed\n", options.framesDir.c_str());
+    return 1;
+  }
+  if (wrongLength)
+    std::fprintf(stderr, "tesmo-capture: %lu frames were shorter than %dx%d needs\n", wrongLength, options.width,
+                 options.height);
+  if (closedByItself)
+    std::fprintf(stderr, "tesmo-capture: the video device sent a frame of the wrong size and was closed\n");
+  if (written == 0) {
+    std::fprintf(stderr, "tesmo-capture: no video frame arrived\n");
+    return 4;
+  }
+  return 0;
+}
