@@ -71,7 +71,7 @@ int Run(const CaptureOptions& options) {
       reported = now;
       std::printf("  %5.1f s", now / 1000.0);
       if (audio) std::printf("   audio: %s", audio->Progress(now).c_str());
-      if (video) std::printf("   video: %s", video->Progress(now).c_str());
+      if (video) std::printf("   video: %s", video->Progress().c_str());
       std::printf("\n");
       std::fflush(stdout);
     }

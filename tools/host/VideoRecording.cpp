@@ -26,8 +26,9 @@ VideoRecording::~VideoRecording() {
   if (capture) capture->Destroy();
 }
 
-void VideoRecording::FrameSink::OnData(const unsigned char* data, int length, unsigned long) {
-  ++delivered;
+void VideoRecording::FrameSink::OnData(const unsigned char* data, int length, unsigned long tickMs) {
+  if (delivered++ == 0) firstTick = tickMs;
+  lastTick = tickMs;
   std::lock_guard<std::mutex> hold(mutex);
   if (pending.size() >= kMaxPending) {
     ++discarded;
@@ -110,12 +111,13 @@ bool VideoRecording::Poll() {
   return true;
 }
 
-std::string VideoRecording::Progress(unsigned long elapsedMs) const {
-  // The device runs at 30 frames per second; the library hands over at most one
-  // frame per cycle of the pace. One frame may be waiting, one being delivered.
-  const double perMs = std::min(options.framesPerMinute, 1800) / 60000.0;
-  const double expected = elapsedMs * perMs - 2;
+std::string VideoRecording::Progress() const {
+  // The device runs at 30 frames per second and the library hands over at most one
+  // frame per cycle of the pace: the frames the span between the first and the
+  // latest arrival should have brought, against those that came.
   const unsigned long delivered = sink.Delivered();
+  const double perMs = std::min(options.framesPerMinute, 1800) / 60000.0;
+  const double expected = delivered ? (sink.LastTick() - sink.FirstTick()) * perMs + 1 : 0;
   unsigned long dropped = expected > delivered ? static_cast<unsigned long>(expected - delivered) : 0;
   dropped += sink.Discarded();
   char line[96];

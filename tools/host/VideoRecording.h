@@ -23,7 +23,7 @@ public:
   int Begin(const CaptureOptions& options, void* previewOwner);
   // Writes the frames that arrived since the last call; false when a file failed.
   bool Poll();
-  std::string Progress(unsigned long elapsedMs) const;
+  std::string Progress() const;
   int Finish();
 
 private:
@@ -36,11 +36,15 @@ private:
     std::deque<std::vector<unsigned char>> Take();
     unsigned long Delivered() const { return delivered.load(); }
     unsigned long Discarded() const { return discarded.load(); }
+    // Arrival ticks of the first and the latest frame delivered.
+    unsigned long FirstTick() const { return firstTick.load(); }
+    unsigned long LastTick() const { return lastTick.load(); }
 
   private:
     std::mutex mutex;
     std::deque<std::vector<unsigned char>> pending;
     std::atomic<unsigned long> delivered{0}, discarded{0};
+    std::atomic<unsigned long> firstTick{0}, lastTick{0};
   };
 
   VideoSourceCapture* capture = nullptr;
