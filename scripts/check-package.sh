@@ -2,18 +2,22 @@
 # check-package.sh BUILD TOOLCHAIN [WINE]: installs the Windows build BUILD into a
 # temporary prefix, checks the layout, builds docs/example against it with
 # find_package(Tesmo) and the toolchain file, and with WINE runs the example, which
-# needs a capture device of each kind (scripts/run-wine-tests.sh registers the test devices).
+# needs a capture device of each kind (scripts/run-wine-tests.sh registers the test
+# devices). Without WINE (the x86 build) the example is built and inspected only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$1 toolchain=$2 wine=${3:-}
+build=$(realpath "$1") toolchain=$(realpath "$2") wine=${3:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/tesmo-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 status=0
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in include/Tesmo.h lib/libTesmo.dll.a lib/Tesmo.lib bin/Tesmo.dll bin/tesmo-capture.exe \
-            bin/TesmoTestDevices.dll lib/cmake/Tesmo/TesmoConfig.cmake lib/cmake/Tesmo/TesmoConfigVersion.cmake; do
+expected=(include/Tesmo.h lib/libTesmo.dll.a lib/Tesmo.lib bin/Tesmo.dll bin/tesmo-capture.exe
+          lib/cmake/Tesmo/TesmoConfig.cmake lib/cmake/Tesmo/TesmoConfigVersion.cmake)
+# The x86 build leaves the test devices out.
+[ -f "$build/bin/TesmoTestDevices.dll" ] && expected+=(bin/TesmoTestDevices.dll)
+for file in "${expected[@]}"; do
   [ -f "$prefix/$file" ] || { echo "not installed: $file"; status=1; }
 done
 cmp -s "$root/include/Tesmo.h" "$prefix/include/Tesmo.h" || { echo "installed header differs"; status=1; }
@@ -28,6 +32,10 @@ if ! cmake --build "$work/host" -j 2 >"$work/build.log" 2>&1; then
   cat "$work/build.log"; echo "the example does not build against the package"; exit 1
 fi
 cmp -s "$prefix/bin/Tesmo.dll" "$work/host/Tesmo.dll" || { echo "Tesmo.dll not copied beside the example"; status=1; }
+
+# Linked to Tesmo.dll through the import library, and to no compiler run-time DLL.
+imports=$("$root/scripts/check-dll.sh" "$work/host/example-host.exe") || { echo "$imports"; status=1; }
+grep -q ' tesmo\.dll' <<<"$imports" || { echo "the example does not import Tesmo.dll"; status=1; }
 
 if [ -n "$wine" ]; then
   (cd "$work/host" && "$wine" example-host.exe) || { echo "the example host failed under Wine"; status=1; }
