@@ -3,7 +3,8 @@
 #   Tesmo-<version>/x64/  and  x86/   the installed trees (bin/, include/, lib/); x86 has
 #                                      the library and the demo host, not the test devices
 #   Tesmo-<version>/README.md, docs/host-guide.md, docs/example/
-# The version is the one in project(Tesmo VERSION ...). Runs no tests: scripts/test.sh does.
+# The version is the one in project(Tesmo VERSION ...). Runs no tests (scripts/test.sh
+# does); needs zip and unzip (scripts/install-deps.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -28,11 +29,7 @@ cp docs/example/CMakeLists.txt docs/example/host.cpp "$stage/$name/docs/example/
 
 zipfile=$root/$release/$name.zip
 rm -f "$zipfile"
-if command -v zip >/dev/null; then
-  (cd "$stage" && zip -qr -X "$zipfile" "$name")
-else
-  (cd "$stage" && python3 -m zipfile -c "$zipfile" "$name")
-fi
+(cd "$stage" && zip -qr -X "$zipfile" "$name")
 rm -rf "$stage"
 
 # The archive holds both flavours; the test devices are built for x64 only.
