@@ -71,12 +71,14 @@ public:
   /*  4 */ virtual CaptureResult Stop() = 0;
   // Stops and releases the device, from any state; always 0.
   /*  5 */ virtual CaptureResult Close() = 0;
-  // Reads the system mixer's recording volume in percent: the microphone after SelectInput("mic"),
-  // else the line input. 0, or 255 when mixer 0 fails; *percent is written only when a level was read.
+  // Reads the system mixer's recording volume in percent: the microphone after
+  // SelectInput("mic"), else the line input. 0, or 255 when mixer 0 fails; *percent is
+  // written only when a level was read.
   /*  6 */ virtual CaptureResult GetRecordLevel(int* percent) = 0;
   // Sets that volume in percent. 0, or 255 as for GetRecordLevel; works open or closed.
   /*  7 */ virtual CaptureResult SetRecordLevel(int percent) = 0;
-  // Reads the open device's own mix level in percent. 0, or 255 when closed or the device has no mixer.
+  // Reads the open device's own mix level in percent. 0, or 255 when closed or the device
+  // has no input mixer.
   /*  8 */ virtual CaptureResult GetMixLevel(int* level) = 0;
   // Sets the open device's mix level in percent. 0, or 255 as for GetMixLevel.
   /*  9 */ virtual CaptureResult SetMixLevel(int level) = 0;
@@ -140,10 +142,12 @@ public:
   /*  1 */ virtual CaptureResult IsOpened() = 0;
   // 1 running, 2 open and stopped, 255 closed.
   /*  2 */ virtual CaptureResult IsRunning() = 0;
-  // Closes what was open, then opens entry deviceIndex of ListDevices with the format set and the
-  // preview window. 0, or 255 when the device or its graph cannot be set up, and from inside OnData.
+  // Closes what was open, then opens entry deviceIndex of ListDevices with the format set and
+  // the preview window. 0, or 255 when the device or its graph cannot be set up, and from
+  // inside OnData.
   /*  3 */ virtual CaptureResult Open(int deviceIndex) = 0;
-  // Runs the capture: frames flow at the set pace. 0, or 255 when closed or the graph would not run.
+  // Runs the capture: frames flow at the set pace. 0, or 255 when closed or the graph would
+  // not run.
   /*  4 */ virtual CaptureResult Start() = 0;
   // Stops the capture. 0, or 255 when closed or the graph would not stop.
   /*  5 */ virtual CaptureResult Stop() = 0;
@@ -158,19 +162,20 @@ public:
   /*  9 */ virtual CaptureResult GetFrameRate(int* framesPerMinute) = 0;
   // Writes the wanted width, height and format code; 0.
   /* 10 */ virtual CaptureResult GetFormat(int* width, int* height, int* formatCode) = 0;
-  // Sets the frame size and format code (kVideo..., default 320, 240, kVideoRgb24) of the next Open;
-  // another code keeps the device's pixel format. 0, or 255 while open or for an impossible size.
+  // Sets the frame size and format code (kVideo..., default 320, 240, kVideoRgb24) of the next
+  // Open; another code keeps the device's pixel format. 0, or 255 while open or for an
+  // impossible size.
   /* 11 */ virtual CaptureResult SetFormat(int width, int height, int formatCode) = 0;
-  // Copies the open device's name, empty while closed; 0.
-  /* 12 */ virtual CaptureResult GetDeviceName(char* name) = 0;  // at least 260 bytes
-  // Does nothing.
-  /* 13 */ virtual CaptureResult Reserved(int a, int b) = 0;     // always 254
+  // Copies the open device's name, empty while closed, into at least 260 bytes; 0.
+  /* 12 */ virtual CaptureResult GetDeviceName(char* name) = 0;
+  // Does nothing; always 254.
+  /* 13 */ virtual CaptureResult Reserved(int a, int b) = 0;
   // Writes the video capture devices' names, kNameEntryBytes each, and their count; the buffer
   // must hold every device. 1 listed, 2 enumeration failed or none, 255 null pointer or fault.
   /* 14 */ virtual CaptureResult ListDevices(char* names, int* count) = 0;
-  // Shows a 240 x 180 preview as a child of this window, null for none; while closed it is kept
-  // for the next Open. 0, or 255 when open and the graph has no video window.
-  /* 15 */ virtual CaptureResult SetPreviewWindow(void* ownerWindow) = 0;  // an HWND
+  // Shows a 240 x 180 preview as a child of this window (an HWND), null for none; while closed
+  // it is kept for the next Open. 0, or 255 when open and the graph has no video window.
+  /* 15 */ virtual CaptureResult SetPreviewWindow(void* ownerWindow) = 0;
   // Closes and frees the object, from any state; 0, and the pointer is dead afterwards.
   // From inside OnData 255, and the object lives on.
   /* 16 */ virtual CaptureResult Destroy() = 0;

@@ -41,13 +41,17 @@ private:
 
 class Sound : public AudioSink {
 public:
-  void OnData(const unsigned char* data, int length, unsigned long tickMs) override { counter.Add(length); }
+  void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
+    counter.Add(length);
+  }
   Counter counter;
 };
 
 class Picture : public VideoSink {
 public:
-  void OnData(const unsigned char* data, int length, unsigned long tickMs) override { counter.Add(length); }
+  void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
+    counter.Add(length);
+  }
   Counter counter;
 };
 
@@ -85,7 +89,8 @@ bool CaptureVideo() {
   bool ok = video->ListDevices(names.data(), &count) == kCaptureYes && count > 0;
   if (ok) PrintNames("Video", names, count);
   Picture picture;
-  ok = ok && video->SetFormat(320, 240, kVideoRgb24) == kCaptureDone && video->Open(0) == kCaptureDone;
+  ok = ok && video->SetFormat(320, 240, kVideoRgb24) == kCaptureDone &&
+       video->Open(0) == kCaptureDone;
   ok = ok && video->SetSink(&picture) == kCaptureDone && video->Start() == kCaptureDone;
   ok = ok && picture.counter.WaitFor(3, 5000);
   video->Stop();

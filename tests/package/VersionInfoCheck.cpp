@@ -53,14 +53,14 @@ int main(int argc, char** argv) {
   }
   const DWORD high = MAKELONG(minor, major), low = MAKELONG(0, patch);
   Check(fixed->dwFileVersionMS == high && fixed->dwFileVersionLS == low, "FILEVERSION differs");
-  Check(fixed->dwProductVersionMS == high && fixed->dwProductVersionLS == low, "PRODUCTVERSION differs");
+  Check(fixed->dwProductVersionMS == high && fixed->dwProductVersionLS == low,
+        "PRODUCTVERSION differs");
   Check(fixed->dwFileType == VFT_DLL, "file type is not a DLL");
   Check(Text(info, "ProductVersion") == argv[2], "ProductVersion differs");
   Check(Text(info, "FileVersion") == argv[2], "FileVersion differs");
   Check(Text(info, "ProductName") == "Tesmo", "ProductName is not Tesmo");
   Check(!Text(info, "FileDescription").empty(), "no FileDescription");
   Check(Text(info, "OriginalFilename") == "Tesmo.dll", "OriginalFilename is not Tesmo.dll");
-  if (failures == 0)
-    std::printf("ok: %s carries version %s\n", argv[1], argv[2]);
+  if (failures == 0) std::printf("ok: %s carries version %s\n", argv[1], argv[2]);
   return failures == 0 ? 0 : 1;
 }
