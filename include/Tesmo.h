@@ -1,13 +1,16 @@
 // Tesmo: live audio and video from the machine's capture devices.
 //
-// The host creates a capture object with CreateASC (audio), drives it through the
-// operations below and ends it with Destroy; it never deletes the object itself.
-// Captured data arrives through the host's own sink object on the library's
-// delivery thread. The order of the virtual operations is part of the binary
+// The host creates a capture object with CreateASC (audio) or CreateVSC (video),
+// drives it through the operations below and ends it with Destroy; it never deletes
+// the object itself. Captured data arrives through the host's own sink object on the
+// object's delivery thread. The order of the virtual operations is part of the binary
 // contract: never reorder them, and never add a virtual destructor.
 //
+// A typical use: ListDevices, SetFormat, Open(index), SetSink, Start ... Stop, Destroy.
 // The host must have initialised COM on the threads from which it calls the
-// operations. Text is narrow text in the system ANSI code page.
+// operations, and calls the operations of one object from one thread at a time.
+// Text is narrow text in the system ANSI code page. On x86 the factories use the C
+// calling convention and the operations the compiler's default for member functions.
 #ifndef TESMO_H
 #define TESMO_H
 
@@ -55,25 +58,53 @@ protected:
 
 class AudioSourceCapture {
 public:
+  // Sets the sink that receives the blocks, in any state (null: nothing is delivered);
+  // always 0. Returns once a delivery in progress to the old sink has returned.
   /*  0 */ virtual CaptureResult SetSink(AudioSink* sink) = 0;
+  // 1 when a device is open, 2 when not.
   /*  1 */ virtual CaptureResult IsOpened() = 0;
+  // 1 running, 2 open and stopped, 255 closed.
   /*  2 */ virtual CaptureResult IsRunning() = 0;
+  // Runs the capture: blocks flow to the sink. 0, or 255 when closed or the graph would not run.
   /*  3 */ virtual CaptureResult Start() = 0;
+  // Stops the capture, keeping what is stored. 0, or 255 when closed or the graph would not stop.
   /*  4 */ virtual CaptureResult Stop() = 0;
+  // Stops and releases the device, from any state; always 0.
   /*  5 */ virtual CaptureResult Close() = 0;
+  // Reads the system mixer's recording volume in percent: the microphone after
+  // SelectInput("mic"), else the line input. 0, or 255 when mixer 0 fails; *percent is
+  // written only when a level was read.
   /*  6 */ virtual CaptureResult GetRecordLevel(int* percent) = 0;
+  // Sets that volume in percent. 0, or 255 as for GetRecordLevel; works open or closed.
   /*  7 */ virtual CaptureResult SetRecordLevel(int percent) = 0;
+  // Reads the open device's own mix level in percent. 0, or 255 when closed or the device
+  // has no input mixer.
   /*  8 */ virtual CaptureResult GetMixLevel(int* level) = 0;
+  // Sets the open device's mix level in percent. 0, or 255 as for GetMixLevel.
   /*  9 */ virtual CaptureResult SetMixLevel(int level) = 0;
+  // Closes what was open, then opens entry deviceIndex of ListDevices with the format set.
+  // 0, or 255 when there is no such device or no graph could be built (the object stays closed).
   /* 10 */ virtual CaptureResult Open(int deviceIndex) = 0;
+  // Enables the open device's input pin "mic", "line" or of that name. 0, or 255 when none matched
+  // or it refused, for a null, empty or over-259-byte name, or when closed.
   /* 11 */ virtual CaptureResult SelectInput(const char* inputName) = 0;
+  // Writes the format: channels, samples per second, bits per sample, block size in bytes; 0.
   /* 12 */ virtual CaptureResult GetFormat(int* channels, int* samplesPerSec, int* bitsPerSample,
                                            int* blockBytes) = 0;
+  // Sets the format of the next Open and the block size of delivery (default 1, 11025, 16, 320;
+  // a block holds 1 to 1024 bytes). 0, or 255 while open or for a value out of range.
   /* 13 */ virtual CaptureResult SetFormat(int channels, int samplesPerSec, int bitsPerSample,
                                            int blockBytes) = 0;
+  // Writes the audio capture devices' names, kNameEntryBytes each, and their count; the buffer
+  // must hold every device. 1 listed, 2 enumeration failed or none, 255 null pointer or fault.
   /* 14 */ virtual CaptureResult ListDevices(char* names, int* count) = 0;
+  // Writes the input pin names of device deviceIndex the same way. 1 listed, 2 no such device
+  // or its pins cannot be listed, 255 null pointer or fault.
   /* 15 */ virtual CaptureResult ListInputs(int deviceIndex, char* names, int* count) = 0;
+  // Shows the open device's property pages, modal. 0 once closed, 255 when closed or it has none.
   /* 16 */ virtual CaptureResult ShowPropertyPages() = 0;
+  // Closes and frees the object, from any state; always 0. The pointer is dead afterwards.
+  // Never call it, Open or Close from inside this object's OnData: they are not refused there.
   /* 17 */ virtual CaptureResult Destroy() = 0;
 
 protected:
@@ -104,28 +135,56 @@ enum : int {
 
 class VideoSourceCapture {
 public:
+  // Sets the sink that receives the frames, in any state (null: nothing is queued); always 0.
+  // Returns once a delivery in progress has returned.
   /*  0 */ virtual CaptureResult SetSink(VideoSink* sink) = 0;
+  // 1 when a device is open, 2 when not (also after a frame of the wrong size closed it).
   /*  1 */ virtual CaptureResult IsOpened() = 0;
+  // 1 running, 2 open and stopped, 255 closed.
   /*  2 */ virtual CaptureResult IsRunning() = 0;
+  // Closes what was open, then opens entry deviceIndex of ListDevices with the format set and
+  // the preview window. 0, or 255 when the device or its graph cannot be set up, and from
+  // inside OnData.
   /*  3 */ virtual CaptureResult Open(int deviceIndex) = 0;
+  // Runs the capture: frames flow at the set pace. 0, or 255 when closed or the graph would
+  // not run.
   /*  4 */ virtual CaptureResult Start() = 0;
+  // Stops the capture. 0, or 255 when closed or the graph would not stop.
   /*  5 */ virtual CaptureResult Stop() = 0;
+  // Stops and releases the device, from any state; 0, or 255 from inside OnData.
   /*  6 */ virtual CaptureResult Close() = 0;
+  // Shows the open device's property pages, modal. 0 once closed, 255 when closed or it has none.
   /*  7 */ virtual CaptureResult ShowPropertyPages() = 0;
+  // Sets the delivery pace, in any state: 5 to 1800 frames per minute (default 1800).
+  // 0, or 255 outside that range. Each cycle delivers the oldest waiting frame and drops the rest.
   /*  8 */ virtual CaptureResult SetFrameRate(int framesPerMinute) = 0;
+  // Writes the delivery pace in frames per minute; 0.
   /*  9 */ virtual CaptureResult GetFrameRate(int* framesPerMinute) = 0;
+  // Writes the wanted width, height and format code; 0.
   /* 10 */ virtual CaptureResult GetFormat(int* width, int* height, int* formatCode) = 0;
+  // Sets the frame size and format code (kVideo..., default 320, 240, kVideoRgb24) of the next
+  // Open; another code keeps the device's pixel format. 0, or 255 while open or for an
+  // impossible size.
   /* 11 */ virtual CaptureResult SetFormat(int width, int height, int formatCode) = 0;
-  /* 12 */ virtual CaptureResult GetDeviceName(char* name) = 0;  // at least 260 bytes
-  /* 13 */ virtual CaptureResult Reserved(int a, int b) = 0;     // always 254
+  // Copies the open device's name, empty while closed, into at least 260 bytes; 0.
+  /* 12 */ virtual CaptureResult GetDeviceName(char* name) = 0;
+  // Does nothing; always 254.
+  /* 13 */ virtual CaptureResult Reserved(int a, int b) = 0;
+  // Writes the video capture devices' names, kNameEntryBytes each, and their count; the buffer
+  // must hold every device. 1 listed, 2 enumeration failed or none, 255 null pointer or fault.
   /* 14 */ virtual CaptureResult ListDevices(char* names, int* count) = 0;
-  /* 15 */ virtual CaptureResult SetPreviewWindow(void* ownerWindow) = 0;  // an HWND
+  // Shows a 240 x 180 preview as a child of this window (an HWND), null for none; while closed
+  // it is kept for the next Open. 0, or 255 when open and the graph has no video window.
+  /* 15 */ virtual CaptureResult SetPreviewWindow(void* ownerWindow) = 0;
+  // Closes and frees the object, from any state; 0, and the pointer is dead afterwards.
+  // From inside OnData 255, and the object lives on.
   /* 16 */ virtual CaptureResult Destroy() = 0;
 
 protected:
   ~VideoSourceCapture() = default;
 };
 
+// Exported under these plain names (no decoration, also on x86).
 extern "C" {
 // A new, independent audio capture object (Closed), or null if it cannot be made.
 TESMO_API AudioSourceCapture* CreateASC();

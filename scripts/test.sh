@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both builds and runs every test:
 #   native core under AddressSanitizer + UBSan, native core under ThreadSanitizer,
-#   and the Windows build (DLL, test devices, demo host) under Wine.
+#   the Windows build (DLL, test devices, demo host, installed package) under Wine,
+#   and the Windows x86 build's DLL and demo host, inspected.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,6 +30,18 @@ if ./scripts/build-windows.sh; then
   "${runner[@]}" ./scripts/run-wine-tests.sh || failed+=(windows)
 else
   failed+=(windows-build)
+fi
+
+echo "=== Windows x86 build, inspected (build/windows-x86) ==="
+# 32-bit programs cannot run here: only the library and the demo host are built,
+# checked for the machine, the undecorated exports and the imports, and installed with
+# the guide's example built against the package.
+if ./scripts/build-windows.sh --x86 Tesmo tesmo-capture >/dev/null; then
+  { ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/Tesmo.dll CreateASC CreateVSC &&
+    ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/tesmo-capture.exe &&
+    ./scripts/check-package.sh build/windows-x86 cmake/mingw-w64-i686.cmake; } || failed+=(windows-x86)
+else
+  failed+=(windows-x86-build)
 fi
 
 if [ ${#failed[@]} -gt 0 ]; then
