@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both Windows flavours and packs build/release/Tesmo-<version>.zip:
-#   Tesmo-<version>/x64/  and  x86/   the installed trees (bin/, include/, lib/); x86 has
-#                                      the library and the demo host, not the test devices
+#   Tesmo-<version>/x64/  and  x86/   the installed trees (bin/, include/, lib/): the
+#                                      library, the demo host and the test devices
 #   Tesmo-<version>/README.md, docs/host-guide.md, docs/example/
 # The version is the one in project(Tesmo VERSION ...). Runs no tests (scripts/test.sh
 # does); needs zip and unzip (scripts/install-deps.sh).
@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 ./scripts/check-guide.sh
 ./scripts/build-windows.sh >/dev/null
-./scripts/build-windows.sh --x86 Tesmo tesmo-capture >/dev/null
+./scripts/build-windows.sh --x86 Tesmo tesmo-capture TesmoTestDevices >/dev/null
 
 release=build/release
 stage=$release/stage
@@ -32,9 +32,9 @@ rm -f "$zipfile"
 (cd "$stage" && zip -qr -X "$zipfile" "$name")
 rm -rf "$stage"
 
-# The archive holds both flavours; the test devices are built for x64 only.
+# The archive holds both flavours.
 listing=$(unzip -Z1 "$zipfile")
-for file in x64/bin/TesmoTestDevices.dll {x64,x86}/{bin/Tesmo.dll,bin/tesmo-capture.exe,include/Tesmo.h} \
+for file in {x64,x86}/{bin/Tesmo.dll,bin/tesmo-capture.exe,bin/TesmoTestDevices.dll,include/Tesmo.h} \
             {x64,x86}/lib/{libTesmo.dll.a,Tesmo.lib,cmake/Tesmo/TesmoConfig.cmake} docs/host-guide.md; do
   grep -qx "$name/$file" <<<"$listing" || { echo "missing from the archive: $file" >&2; exit 1; }
 done

@@ -7,9 +7,10 @@ cd "$root"
 . scripts/wine-env.sh
 tesmo_wine_up || exit 1
 ./scripts/register-test-devices.sh build/windows/bin/TesmoTestDevices.dll
-# A graph under Wine now and then never returns from a call (seen on both the audio
-# and the video side, not yet explained): such a test is ended after 120 s and run
-# once more, so one hang does not fail the run but a repeatable one still does.
+# Each test is bounded at 120 s. A hung test is run once more, so that a rare hang in
+# Wine's own graph code does not fail the run while a repeatable one still does (the
+# one such hang found, a source stopped while the renderer held its sample, the test
+# devices now flush away).
 (cd build/windows && ctest --output-on-failure -j 1 --timeout 120 --repeat until-pass:2 "$@")
 status=$?
 tesmo_wine_down

@@ -33,12 +33,13 @@ else
 fi
 
 echo "=== Windows x86 build, inspected (build/windows-x86) ==="
-# 32-bit programs cannot run here: only the library and the demo host are built,
+# 32-bit programs cannot run here: the library, the demo host and the test devices are built,
 # checked for the machine, the undecorated exports and the imports, and installed with
 # the guide's example built against the package.
-if ./scripts/build-windows.sh --x86 Tesmo tesmo-capture >/dev/null; then
+if ./scripts/build-windows.sh --x86 Tesmo tesmo-capture TesmoTestDevices >/dev/null; then
   { ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/Tesmo.dll CreateASC CreateVSC &&
     ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/tesmo-capture.exe &&
+    ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/TesmoTestDevices.dll DllRegisterServer &&
     ./scripts/check-package.sh build/windows-x86 cmake/mingw-w64-i686.cmake; } || failed+=(windows-x86)
 else
   failed+=(windows-x86-build)

@@ -43,7 +43,7 @@ HRESULT WINAPI PinEnumerator::Next(ULONG count, IPin** out, ULONG* fetched) {
 }
 
 HRESULT WINAPI PinEnumerator::Skip(ULONG count) {
-    position = std::min(pins.size(), position + count);
+    position = std::min<size_t>(pins.size(), position + count);
     return position < pins.size() || count == 0 ? S_OK : S_FALSE;
 }
 
@@ -94,7 +94,7 @@ HRESULT WINAPI MediaTypeEnumerator::Next(ULONG count, AM_MEDIA_TYPE** out, ULONG
 }
 
 HRESULT WINAPI MediaTypeEnumerator::Skip(ULONG count) {
-    position = std::min(types.size(), position + count);
+    position = std::min<size_t>(types.size(), position + count);
     return position < types.size() || count == 0 ? S_OK : S_FALSE;
 }
 

@@ -35,9 +35,13 @@ OutputPin::OutputPin(CaptureFilter& filter, const PinSpec& pinConfig)
     : LiveObject("OutputPin", "'" + ToUtf8(pinConfig.name) + "' of " + filter.label),
       filter(filter),
       pinConfig(pinConfig),
-      stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+      stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      streamerEnded(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-OutputPin::~OutputPin() { CloseHandle(stopEvent); }
+OutputPin::~OutputPin() {
+    CloseHandle(stopEvent);
+    CloseHandle(streamerEnded);
+}
 
 HRESULT WINAPI OutputPin::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -424,7 +428,11 @@ void OutputPin::Activate() {
 void OutputPin::StartStreaming() {
     if (!peer || streamer.joinable()) return;
     ResetEvent(stopEvent);
-    streamer = std::thread([this] { StreamLoop(); });
+    ResetEvent(streamerEnded);
+    streamer = std::thread([this] {
+        StreamLoop();
+        SetEvent(streamerEnded);
+    });
 }
 
 void OutputPin::StopStreaming() {
@@ -432,14 +440,28 @@ void OutputPin::StopStreaming() {
     if (!streamer.joinable()) return;
     // Decommit wakes a thread that waits in GetBuffer for a buffer held downstream.
     allocator->Decommit();
-    streamer.join();
+    JoinStreamer();
     allocator->Commit();
 }
 
 void OutputPin::Deactivate() {
     SetEvent(stopEvent);
     if (allocator) allocator->Decommit();
-    if (streamer.joinable()) streamer.join();
+    JoinStreamer();
+}
+
+void OutputPin::JoinStreamer() {
+    if (!streamer.joinable()) return;
+    // A paused renderer downstream keeps a sample inside Receive until it runs or is
+    // flushed, and Wine's graph may stop this filter before the renderer: flush the
+    // sample out rather than wait for good.
+    if (WaitForSingleObject(streamerEnded, 250) == WAIT_TIMEOUT && peer) {
+        DeviceRecords::Instance().Update(filter.Device(), [](TestDeviceRecord& r) { r.stopFlushes += 1; });
+        peer->BeginFlush();
+        WaitForSingleObject(streamerEnded, INFINITE);
+        peer->EndFlush();
+    }
+    streamer.join();
 }
 
 void OutputPin::StreamLoop() {

@@ -69,6 +69,7 @@ private:
     ALLOCATOR_PROPERTIES WantedAllocatorProperties(const MediaType& format) const;
     HRESULT NegotiateAllocator(IPin* receiver, const MediaType& format);
     void StreamLoop();
+    void JoinStreamer();
     HRESULT DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave);
     HRESULT DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info, const GUID& subtype);
 
@@ -84,6 +85,7 @@ private:
     ALLOCATOR_PROPERTIES suggestion = {};
     // Streaming: the counters restart at Run from Stopped and go on across Pause.
     HANDLE stopEvent;
+    HANDLE streamerEnded;
     std::thread streamer;
     uint64_t bytesSent = 0;
     uint64_t samplesSent = 0;

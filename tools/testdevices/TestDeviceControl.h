@@ -37,6 +37,7 @@ typedef struct TestDeviceRecord {
     LONGLONG bytesDelivered;          /* their actual data lengths, summed */
     int wrongSizeSamples;             /* deliberately short samples delivered */
     int receiveFailures;              /* Receive results other than S_OK */
+    int stopFlushes;                  /* stops that had to flush a sample held downstream */
 } TestDeviceRecord;
 
 /* Replace the device set: one description per device, in enumeration order, stored under
