@@ -167,6 +167,25 @@ TEST_F(VideoCapture, FormatsTheCameraRefusesOrDoesNotName) {
   EXPECT_EQ(capture->Close(), kCaptureDone);
 }
 
+TEST_F(VideoCapture, DeliversAtTheChosenPaceDroppingNewerFrames) {
+  FrameSink sink;
+  capture->SetSink(&sink);
+  ASSERT_EQ(capture->SetFrameRate(600), kCaptureDone);  // a cycle of about 100 ms
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  CaptureFrames(sink, 12, 320 * 240 * 3);
+  auto frames = sink.Frames();
+  ASSERT_GE(frames.size(), 12u);
+  const size_t last = frames.size() - 1;
+  // Skip the first: it may have waited for the thread's first cycle.
+  const double interval = double(frames[last].deliveryTick - frames[1].deliveryTick) / (last - 1);
+  EXPECT_GT(interval, 80.0);
+  EXPECT_LT(interval, 140.0);
+  // The camera sends 30 frames a second, so about two in three never reach the sink.
+  const double numbersPerFrame = double(frames[last].number - frames[1].number) / (last - 1);
+  EXPECT_GT(numbersPerFrame, 2.0);
+  EXPECT_LT(numbersPerFrame, 4.5);
+}
+
 TEST_F(VideoCapture, WrongSizeFrameClosesTheObjectWithoutCallingTheSink) {
   UseDevices({L"kind=video;name=Faulty;wrongsizeafter=3"});
   FrameSink sink;
