@@ -107,14 +107,7 @@ bool AudioCapture::ApplyFormat() {
 }
 
 bool AudioCapture::ConnectGraph() {
-  ComPtr<ISampleGrabber> grabber;
-  if (!grabberFilter.As(grabber)) return false;
-  // Results deliberately ignored: the grabber keeps no copies and calls BufferCB.
-  grabber->SetBufferSamples(FALSE);
-  grabber->SetOneShot(FALSE);
-  grabber->SetCallback(&grabberCallback, 1);
-  grabberCallback.SetOwner(this);
-
+  if (!AttachGrabberCallback(grabberFilter, grabberCallback, this)) return false;
   if (captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
                                    grabberFilter.Get(), nullRenderer.Get()) != S_OK)
     return false;
@@ -145,19 +138,12 @@ bool AudioCapture::SuggestBuffers() {
 
 CaptureResult AudioCapture::Start() {
   if (!opened) return kCaptureFailed;
-  // Running before Run, so the first buffers are not dropped.
-  const bool wasRunning = delivery->IsRunning();
-  delivery->SetRunning(true);
-  if (ControlGraph(graph, GraphCommand::Run)) return kCaptureDone;
-  delivery->SetRunning(wasRunning);
-  return kCaptureFailed;
+  return StartCapture(graph, *delivery);
 }
 
 CaptureResult AudioCapture::Stop() {
   if (!opened) return kCaptureFailed;
-  if (!ControlGraph(graph, GraphCommand::Stop)) return kCaptureFailed;
-  delivery->SetRunning(false);
-  return kCaptureDone;
+  return StopCapture(graph, *delivery);
 }
 
 CaptureResult AudioCapture::GetMixLevel(int* level) {

@@ -137,9 +137,11 @@ uint32_t ControlRange(const MIXERCONTROLA& control) {
   return control.Bounds.dwMinimum + control.Bounds.dwMaximum;  // a 32-bit sum, as the mixer's
 }
 
-}  // namespace
-
-CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_t sourceKind) {
+// Opens mixer 0 and finds the recording source's volume control, then hands both to
+// `action`. Failures to open or find end with 255, a source without a volume control
+// with 0, untouched.
+template <class Action>
+CaptureResult WithRecordingVolume(MixerApi& api, uint32_t sourceKind, Action action) {
   try {
     OpenedMixer mixer(api, 0);
     if (!mixer.IsValid()) return kCaptureFailed;
@@ -149,6 +151,16 @@ CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_
       case Lookup::NoControl: return kCaptureDone;
       case Lookup::Found: break;
     }
+    return action(mixer, found);
+  } catch (const std::bad_alloc&) {
+    return kCaptureFailed;  // a line claiming more channels than memory holds
+  }
+}
+
+}  // namespace
+
+CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_t sourceKind) {
+  return WithRecordingVolume(api, sourceKind, [&](OpenedMixer&, VolumeLine& found) {
     if (!found.valuesRead) return kCaptureDone;  // never report a level that was not read
     float read = 0;
     if (!LevelFromChannels(found.values.front(), found.values.back(), ControlRange(found.control),
@@ -156,21 +168,11 @@ CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_
       return kCaptureFailed;
     level = read;
     return kCaptureDone;
-  } catch (const std::bad_alloc&) {
-    return kCaptureFailed;  // a line claiming more channels than memory holds
-  }
+  });
 }
 
 CaptureResult WriteMixerLevel(MixerApi& api, float level, uint32_t sourceKind) {
-  try {
-    OpenedMixer mixer(api, 0);
-    if (!mixer.IsValid()) return kCaptureFailed;
-    VolumeLine found;
-    switch (FindVolume(api, mixer, sourceKind, found)) {
-      case Lookup::Failed: return kCaptureFailed;
-      case Lookup::NoControl: return kCaptureDone;
-      case Lookup::Found: break;
-    }
+  return WithRecordingVolume(api, sourceKind, [&](OpenedMixer& mixer, VolumeLine& found) {
     // The channels between the first and the last are written back as read; without
     // the read they would be overwritten with made-up values.
     if (!found.valuesRead) return kCaptureDone;
@@ -188,9 +190,7 @@ CaptureResult WriteMixerLevel(MixerApi& api, float level, uint32_t sourceKind) {
     api.SetControlDetails(mixer.Object(), &details,
                           MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE);
     return kCaptureDone;
-  } catch (const std::bad_alloc&) {
-    return kCaptureFailed;
-  }
+  });
 }
 
 CaptureResult AudioCapture::GetRecordLevel(int* percent) {

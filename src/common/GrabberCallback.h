@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/ComPtr.h"
 #include "common/Kernel.h"
 #include "common/MediaPlatform.h"
 
@@ -46,5 +47,21 @@ public:
 private:
   std::atomic<Owner*> owner{nullptr};
 };
+
+// Sets the sample grabber up to keep no copies and hand every buffer to `callback`
+// through BufferCB, for `owner`. The grabber's interface, or an empty holder when
+// the filter is not a sample grabber.
+template <class Owner>
+ComPtr<ISampleGrabber> AttachGrabberCallback(const ComPtr<IBaseFilter>& grabberFilter,
+                                             GrabberCallback<Owner>& callback, Owner* owner) {
+  ComPtr<ISampleGrabber> grabber;
+  if (!grabberFilter.As(grabber)) return grabber;
+  // Results deliberately ignored.
+  grabber->SetBufferSamples(FALSE);
+  grabber->SetOneShot(FALSE);
+  grabber->SetCallback(&callback, 1);
+  callback.SetOwner(owner);
+  return grabber;
+}
 
 }  // namespace tesmo

@@ -2,6 +2,7 @@
 // running or stopping a graph through its IMediaControl.
 #pragma once
 
+#include "Tesmo.h"
 #include "common/ComPtr.h"
 #include "common/MediaPlatform.h"
 
@@ -25,6 +26,25 @@ inline bool ControlGraph(const ComPtr<IGraphBuilder>& graph, GraphCommand comman
   else
     control->Stop();
   return true;
+}
+
+// Start and Stop of an opened object whose delivery has a running flag. Running is
+// set before Run, so the first buffers are not dropped, and put back when the graph
+// cannot be told to run.
+template <class Delivery>
+CaptureResult StartCapture(const ComPtr<IGraphBuilder>& graph, Delivery& delivery) {
+  const bool wasRunning = delivery.IsRunning();
+  delivery.SetRunning(true);
+  if (ControlGraph(graph, GraphCommand::Run)) return kCaptureDone;
+  delivery.SetRunning(wasRunning);
+  return kCaptureFailed;
+}
+
+template <class Delivery>
+CaptureResult StopCapture(const ComPtr<IGraphBuilder>& graph, Delivery& delivery) {
+  if (!ControlGraph(graph, GraphCommand::Stop)) return kCaptureFailed;
+  delivery.SetRunning(false);
+  return kCaptureDone;
 }
 
 }  // namespace tesmo

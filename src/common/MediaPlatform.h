@@ -1,6 +1,11 @@
 // The DirectShow, COM and OLE declarations the capture objects use, in one place.
 #pragma once
 
+// dshow.h brings in strsafe.h, whose deprecation macros rename the C library's
+// string functions and so break standard headers included after it.
+#ifndef STRSAFE_NO_DEPRECATE
+#  define STRSAFE_NO_DEPRECATE
+#endif
 #include <windows.h>
 #include <dshow.h>
 #include <olectl.h>

@@ -100,13 +100,8 @@ void VideoCapture::ConfigureFormat() {
 }
 
 bool VideoCapture::ConnectGrabber() {
-  ComPtr<ISampleGrabber> grabber;
-  if (!grabberFilter.As(grabber)) return false;
-  // Results deliberately ignored: the grabber keeps no copies and calls BufferCB.
-  grabber->SetBufferSamples(FALSE);
-  grabber->SetOneShot(FALSE);
-  grabber->SetCallback(&grabberCallback, 1);
-  grabberCallback.SetOwner(this);
+  ComPtr<ISampleGrabber> grabber = AttachGrabberCallback(grabberFilter, grabberCallback, this);
+  if (!grabber) return false;
   if (wantedMediaType) grabber->SetMediaType(wantedMediaType.Get());  // result not tested
   // No sink filter: the builder ends the stream in its video renderer.
   return captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(),
@@ -130,20 +125,13 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
 CaptureResult VideoCapture::Start() {
   ScopedLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
-  // Running before Run, so the first buffers are not dropped.
-  const bool wasRunning = delivery->IsRunning();
-  delivery->SetRunning(true);
-  if (ControlGraph(graph, GraphCommand::Run)) return kCaptureDone;
-  delivery->SetRunning(wasRunning);
-  return kCaptureFailed;
+  return StartCapture(graph, *delivery);
 }
 
 CaptureResult VideoCapture::Stop() {
   ScopedLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
-  if (!ControlGraph(graph, GraphCommand::Stop)) return kCaptureFailed;
-  delivery->SetRunning(false);
-  return kCaptureDone;
+  return StopCapture(graph, *delivery);
 }
 
 CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
