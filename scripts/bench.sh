@@ -44,6 +44,20 @@ ratio("ring/JACK, 320-byte stream, best", "BM_RingStream320", "BM_JackStream320"
 ratio("ring/memcpy in+out, 3072 bytes", "BM_RingWriteRead3072", "BM_MemcpyInOut3072", 0.5)
 ratio("ring/memcpy once, 3072 bytes", "BM_RingWriteRead3072", "BM_Memcpy3072", 0.5)
 
+def seconds(prefix):
+    for run in runs:
+        if run["run_name"].startswith(prefix) and run.get("aggregate_name") == "median":
+            return run["real_time"]
+    return None
+
+# A time ratio: the frame store against a copy of the same bytes, each timed once per
+# delivery cycle (the hot loop of copies is shown for reference).
+store, copy = seconds("BM_VideoStoreSample"), seconds("BM_FrameMemcpyAfterWait")
+if store and copy:
+    verdict = "meets" if store / copy <= 1.1 else "ABOVE"
+    print(f"{'video StoreSample/memcpy, 640x480 RGB24':40s} {store / copy:6.2f}x  (goal <= 1.1x time: {verdict})  "
+          f"[{store / 1000:.1f} / {copy / 1000:.1f} us]")
+
 print()
 print("Delivery latency, StoreSample to OnData:")
 for run in runs:
