@@ -29,7 +29,9 @@ std::atomic<long> videoFrames{0};
 ULONGLONG ProcessCpu100ns() {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-  auto value = [](const FILETIME& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  auto value = [](const FILETIME& t) {
+    return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
   return value(kernel) + value(user);
 }
 
@@ -65,8 +67,8 @@ struct LibraryCapture {
     if (!audio || !video) return false;
     audio->SetSink(&audioSink);
     video->SetSink(&videoSink);
-    return audio->Open(0) == kCaptureDone && video->Open(0) == kCaptureDone && audio->Start() == kCaptureDone &&
-           video->Start() == kCaptureDone;
+    return audio->Open(0) == kCaptureDone && video->Open(0) == kCaptureDone &&
+           audio->Start() == kCaptureDone && video->Start() == kCaptureDone;
   }
   ~LibraryCapture() {
     if (video) video->Destroy();
@@ -125,14 +127,16 @@ struct BareGraph {
     const GUID& major = isVideo ? MEDIATYPE_Video : MEDIATYPE_Audio;
     source = FirstDevice(isVideo ? CLSID_VideoInputDeviceCategory : CLSID_AudioInputDeviceCategory);
     if (!source || !tesmo::CreateInProcess(CLSID_FilterGraph, graph) ||
-        !tesmo::CreateInProcess(CLSID_CaptureGraphBuilder2, builder) || builder->SetFiltergraph(graph.Get()) != S_OK ||
+        !tesmo::CreateInProcess(CLSID_CaptureGraphBuilder2, builder) ||
+        builder->SetFiltergraph(graph.Get()) != S_OK ||
         !tesmo::CreateInProcess(CLSID_SampleGrabber, grabberFilter) ||
         graph->AddFilter(grabberFilter.Get(), L"Data Capture") != S_OK)
       return false;
     if (!isVideo && (!tesmo::CreateInProcess(CLSID_NullRenderer, sink) ||
                      graph->AddFilter(sink.Get(), L"Null Render") != S_OK))
       return false;
-    if (graph->AddFilter(source.Get(), isVideo ? L"Video Source" : L"Audio Source") != S_OK) return false;
+    if (graph->AddFilter(source.Get(), isVideo ? L"Video Source" : L"Audio Source") != S_OK)
+      return false;
 
     ComPtr<IAMStreamConfig> config;
     tesmo::MediaType type;
@@ -166,7 +170,8 @@ struct BareGraph {
     grabber->SetBufferSamples(FALSE);
     grabber->SetOneShot(FALSE);
     grabber->SetCallback(&callback, 1);
-    if (builder->RenderStream(&PIN_CATEGORY_CAPTURE, &major, source.Get(), grabberFilter.Get(), sink.Get()) != S_OK)
+    if (builder->RenderStream(&PIN_CATEGORY_CAPTURE, &major, source.Get(), grabberFilter.Get(),
+                              sink.Get()) != S_OK)
       return false;
     ComPtr<IVideoWindow> window;
     if (isVideo && graph.As(window, IID_IVideoWindow)) window->put_AutoShow(OAFALSE);
@@ -199,7 +204,8 @@ int main(int argc, char** argv) {
       started = library.Start();
     }
     if (!started) {
-      std::fprintf(stderr, "tesmo_capture_cpu: the %s capture could not start\n", bare ? "bare" : "library");
+      std::fprintf(stderr, "tesmo_capture_cpu: the %s capture could not start\n",
+                   bare ? "bare" : "library");
       status = 1;
     } else {
       PumpFor(1000);  // past the start-up work
@@ -210,8 +216,9 @@ int main(int argc, char** argv) {
       const double cpuMs = (ProcessCpu100ns() - cpuAtStart) / 10000.0;
       const double wallMs = GetTickCount() - tickAtStart;
       std::printf("%s: %.0f ms CPU in %.1f s = %.1f%% of one core; %ld frames, %lld audio bytes\n",
-                  bare ? "bare grabber host" : "library host", cpuMs, wallMs / 1000, 100.0 * cpuMs / wallMs,
-                  long(videoFrames - framesAtStart), audioBytes - audioAtStart);
+                  bare ? "bare grabber host" : "library host", cpuMs, wallMs / 1000,
+                  100.0 * cpuMs / wallMs, long(videoFrames - framesAtStart),
+                  audioBytes - audioAtStart);
     }
   }
   CoUninitialize();

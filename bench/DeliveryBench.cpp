@@ -93,9 +93,17 @@ void BM_DeliveryLatency(benchmark::State& state) {
   state.counters["max_us"] = latencies.back();
 }
 // One long run each: percentiles want many samples more than repetitions.
-BENCHMARK(BM_DeliveryLatency)->Arg(0)->Iterations(20000)->Repetitions(1)->UseManualTime()
+BENCHMARK(BM_DeliveryLatency)
+    ->Arg(0)
+    ->Iterations(20000)
+    ->Repetitions(1)
+    ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DeliveryLatency)->Arg(1000)->Iterations(5000)->Repetitions(1)->UseManualTime()
+BENCHMARK(BM_DeliveryLatency)
+    ->Arg(1000)
+    ->Iterations(5000)
+    ->Repetitions(1)
+    ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     const LONGLONG stored = Now();
     delivery->StoreSample(buffer.data(), 640, 0);
     const DWORD deadline = GetTickCount() + 1000;
-    while (sink.count.load(std::memory_order_acquire) == 0 && GetTickCount() < deadline) YieldProcessor();
+    while (sink.count.load(std::memory_order_acquire) == 0 && GetTickCount() < deadline)
+      YieldProcessor();
     if (sink.count.load() == 0) {
       std::fprintf(stderr, "no delivery within 1 s\n");
       return 1;
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
 
   std::sort(latencies.begin(), latencies.end());
   auto at = [&](double q) { return latencies[static_cast<size_t>(q * (latencies.size() - 1))]; };
-  std::printf("StoreSample -> OnData over %d stores: p50 %.1f us, p99 %.1f us, max %.1f us\n", samples,
-              at(0.5), at(0.99), latencies.back());
+  std::printf("StoreSample -> OnData over %d stores: p50 %.1f us, p99 %.1f us, max %.1f us\n",
+              samples, at(0.5), at(0.99), latencies.back());
   return 0;
 }

@@ -44,7 +44,8 @@ struct alignas(64) Buffer {
 
 std::unique_ptr<Buffer> Pattern() {
   auto buffer = std::make_unique<Buffer>();
-  for (size_t i = 0; i < sizeof buffer->bytes; ++i) buffer->bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+  for (size_t i = 0; i < sizeof buffer->bytes; ++i)
+    buffer->bytes[i] = static_cast<unsigned char>(i * 7 + 1);
   return buffer;
 }
 
@@ -65,16 +66,21 @@ struct TesmoRing {
 struct JackRing {
   jack_ringbuffer_t* rb = jack_ringbuffer_create(256 * 1024);
   ~JackRing() { jack_ringbuffer_free(rb); }
-  bool HasRoom(int32_t n) const { return jack_ringbuffer_write_space(rb) >= static_cast<size_t>(n); }
+  bool HasRoom(int32_t n) const {
+    return jack_ringbuffer_write_space(rb) >= static_cast<size_t>(n);
+  }
   void Write(const unsigned char* p, int32_t n) {
     jack_ringbuffer_write(rb, reinterpret_cast<const char*>(p), n);
   }
   bool HasData(int32_t n) const { return jack_ringbuffer_read_space(rb) >= static_cast<size_t>(n); }
-  void Read(unsigned char* p, int32_t n) { jack_ringbuffer_read(rb, reinterpret_cast<char*>(p), n); }
+  void Read(unsigned char* p, int32_t n) {
+    jack_ringbuffer_read(rb, reinterpret_cast<char*>(p), n);
+  }
 };
 
 constexpr int32_t kBlock = 320;
-constexpr int64_t kStreamBlocks = 8192;  // 2.6 MB per iteration, so the hand-over per iteration is noise
+constexpr int64_t kStreamBlocks =
+    8192;  // 2.6 MB per iteration, so the hand-over per iteration is noise
 
 // One iteration writes the whole stream on this thread and waits until the
 // consumer thread has read it all back.
@@ -122,9 +128,17 @@ void BM_RingStream320(benchmark::State& state) { StreamBlocks<TesmoRing>(state);
 void BM_JackStream320(benchmark::State& state) { StreamBlocks<JackRing>(state); }
 // Two spinning threads on a small machine are easily disturbed by other work, so the
 // best repetition (highest rate: "max" of the counters) is reported beside the median.
-double Largest(const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); }
-BENCHMARK(BM_RingStream320)->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("max", Largest);
-BENCHMARK(BM_JackStream320)->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("max", Largest);
+double Largest(const std::vector<double>& values) {
+  return *std::max_element(values.begin(), values.end());
+}
+BENCHMARK(BM_RingStream320)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->ComputeStatistics("max", Largest);
+BENCHMARK(BM_JackStream320)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->ComputeStatistics("max", Largest);
 
 constexpr int32_t kLarge = 3072;
 

@@ -45,7 +45,8 @@ void BM_FrameMemcpyAfterWait(benchmark::State& state) {
     std::memcpy(to.data(), from.data(), kLength);
     benchmark::DoNotOptimize(to.data());
     benchmark::ClobberMemory();
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kLength);
 }
@@ -63,7 +64,8 @@ void BM_VideoStoreSample(benchmark::State& state) {
   delivery->SetSink(&sink);
   delivery->SetRunning(true);
   auto drained = [&] {
-    while (delivery->QueuedFrames() != 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    while (delivery->QueuedFrames() != 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
   };
   // Warm up: the first frame sizes the pool and allocates its buffer.
   delivery->StoreSample(frame.data(), kLength, 0);
@@ -74,13 +76,14 @@ void BM_VideoStoreSample(benchmark::State& state) {
     drained();
     const auto start = std::chrono::steady_clock::now();
     delivery->StoreSample(frame.data(), kLength, 0);
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   drained();
   delivery->EndDelivery(1000);
   state.counters["buffers_lent"] = static_cast<double>(sink.seen.size());
-  state.counters["buffers_added"] =
-      static_cast<double>(pool.FreeCount() + pool.InUseCount()) - static_cast<double>(buffersBefore);
+  state.counters["buffers_added"] = static_cast<double>(pool.FreeCount() + pool.InUseCount()) -
+                                    static_cast<double>(buffersBefore);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kLength);
 }
 BENCHMARK(BM_VideoStoreSample)->UseManualTime()->Iterations(100);

@@ -58,7 +58,8 @@ CaptureResult AudioCapture::SetFormat(int newChannels, int newSamplesPerSec, int
   // empty block never drains the ring), and the wave format's 16-bit fields must
   // hold the channel count, the sample size and the block align.
   if (newChannels <= 0 || newChannels > 0xFFFF || newSamplesPerSec <= 0 || newBitsPerSample <= 0 ||
-      newBitsPerSample > 0xFFFF || newBlockBytes < 1 || newBlockBytes > AudioDelivery::kMaxBlockBytes)
+      newBitsPerSample > 0xFFFF || newBlockBytes < 1 ||
+      newBlockBytes > AudioDelivery::kMaxBlockBytes)
     return kCaptureFailed;
   if (static_cast<int64_t>(newChannels) * newBitsPerSample / 8 > 0xFFFF) return kCaptureFailed;
   channels = newChannels;

@@ -31,13 +31,14 @@ namespace tesmo {
 
 class AudioDelivery {
 public:
-  static constexpr int32_t kMaxBlockBytes = 1024;   // the delivery thread's block buffer
+  static constexpr int32_t kMaxBlockBytes = 1024;  // the delivery thread's block buffer
   static constexpr int32_t kDefaultBlockBytes = 320;
   static constexpr int32_t kAdmittedBlocks = 70;
 
   // Builds the data path and starts its delivery thread at time-critical priority.
   // Throws std::bad_alloc when the ring's storage cannot be allocated.
-  static std::shared_ptr<AudioDelivery> Create(int32_t ringMaxCapacity = ByteRingBuffer::kMaxCapacity);
+  static std::shared_ptr<AudioDelivery> Create(
+      int32_t ringMaxCapacity = ByteRingBuffer::kMaxCapacity);
   ~AudioDelivery();
   AudioDelivery(const AudioDelivery&) = delete;
   AudioDelivery& operator=(const AudioDelivery&) = delete;

@@ -83,8 +83,7 @@ bool AudioCapture::BuildGraph() {
 bool AudioCapture::ApplyFormat() {
   ComPtr<IAMStreamConfig> config;
   if (captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
-                                    IID_IAMStreamConfig,
-                                    reinterpret_cast<void**>(&config)) != S_OK)
+                                    IID_IAMStreamConfig, reinterpret_cast<void**>(&config)) != S_OK)
     return false;
   MediaType type;
   if (config->GetFormat(&type) != S_OK || !type) return false;
@@ -150,7 +149,8 @@ CaptureResult AudioCapture::GetMixLevel(int* level) {
   if (!opened || !level) return kCaptureFailed;
   ComPtr<IAMAudioInputMixer> mixer;
   double mixLevel = 0;
-  if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer) || mixer->get_MixLevel(&mixLevel) != S_OK) return kCaptureFailed;
+  if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer) || mixer->get_MixLevel(&mixLevel) != S_OK)
+    return kCaptureFailed;
   *level = static_cast<int>(mixLevel * 100.0);
   return kCaptureDone;
 }

@@ -48,8 +48,8 @@ bool AudioCapture::EnableInputPin(const std::string& candidate) {
     if (info.pFilter) info.pFilter->Release();
     const int length = static_cast<int>(wcsnlen(info.achName, MAX_PIN_NAME));
     char converted[kInputNameLimit + 1];
-    const int bytes = WideToAnsi(reinterpret_cast<const char16_t*>(info.achName), length,
-                                 converted, kInputNameLimit);
+    const int bytes = WideToAnsi(reinterpret_cast<const char16_t*>(info.achName), length, converted,
+                                 kInputNameLimit);
     if (bytes <= 0 || !InputNameMatches(std::string(converted, bytes), candidate)) continue;
     // The first pin of that name decides: if it cannot be enabled, this candidate fails.
     ComPtr<IAMAudioInputMixer> mixer;
@@ -127,9 +127,9 @@ Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, 
   details.cMultipleItems = 0;
   details.cbDetails = sizeof(MIXERCONTROLDETAILS_UNSIGNED);
   details.paDetails = found.values.data();
-  found.valuesRead = api.GetControlDetailsA(mixer.Object(), &details,
-                                            MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) ==
-                     MMSYSERR_NOERROR;
+  found.valuesRead = api.GetControlDetailsA(
+                         mixer.Object(), &details,
+                         MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR;
   return Lookup::Found;
 }
 

@@ -11,7 +11,8 @@ namespace {
 constexpr std::align_val_t kStorageAlignment{64};
 
 unsigned char* AllocateStorage(int32_t bytes) {
-  return static_cast<unsigned char*>(::operator new[](static_cast<size_t>(bytes), kStorageAlignment));
+  return static_cast<unsigned char*>(
+      ::operator new[](static_cast<size_t>(bytes), kStorageAlignment));
 }
 
 void FreeStorage(unsigned char* storage) { ::operator delete[](storage, kStorageAlignment); }

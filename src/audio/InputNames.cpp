@@ -5,7 +5,8 @@ namespace tesmo {
 std::vector<std::string> InputCandidates(const std::string& request) {
   // The Chinese names are GBK bytes: they can match only where the ANSI code page is 936.
   if (request == "mic")
-    return {"Microphone", "Mic",
+    return {"Microphone",
+            "Mic",
             "\xC2\xF3\xBF\xCB\xB7\xE7",  // 麦克风
             "\xC2\xBC\xD2\xF4",          // 录音
             "\xBB\xB0\xCD\xB2",          // 话筒

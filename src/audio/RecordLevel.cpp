@@ -20,8 +20,8 @@ bool LevelFromChannels(uint32_t first, uint32_t last, uint32_t range, float& lev
 uint32_t ChannelValueForLevel(float level, uint32_t range) {
   // 0.01 as a float constant: 100 % of 65535 becomes 65534, the value hosts have
   // always seen written.
-  const double product = static_cast<double>(range) * static_cast<double>(level) *
-                         static_cast<double>(0.01f);
+  const double product =
+      static_cast<double>(range) * static_cast<double>(level) * static_cast<double>(0.01f);
   // The level is not range-checked: keep the conversion defined for any input and
   // hand the mixer the low 32 bits of the truncated product.
   constexpr double kBound = 9.0e18;

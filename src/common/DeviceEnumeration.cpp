@@ -4,8 +4,9 @@ namespace tesmo {
 
 bool EnumerateCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers) {
   ComPtr<ICreateDevEnum> devices;
-  if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                       IID_ICreateDevEnum, reinterpret_cast<void**>(&devices)) != S_OK)
+  if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr,
+                       CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_ICreateDevEnum,
+                       reinterpret_cast<void**>(&devices)) != S_OK)
     return false;
   // An empty category answers S_FALSE with no enumerator.
   return devices->CreateClassEnumerator(category, &monikers, 0) == S_OK && monikers;
@@ -19,8 +20,8 @@ bool AddFriendlyName(IMoniker* moniker, NameListWriter& names) {
   VARIANT name;
   VariantInit(&name);
   V_VT(&name) = VT_BSTR;
-  bool read = bag->Read(L"FriendlyName", &name, nullptr) == S_OK && V_VT(&name) == VT_BSTR &&
-              V_BSTR(&name);
+  bool read =
+      bag->Read(L"FriendlyName", &name, nullptr) == S_OK && V_VT(&name) == VT_BSTR && V_BSTR(&name);
   if (read) names.Add(reinterpret_cast<const char16_t*>(V_BSTR(&name)));
   VariantClear(&name);
   return read;

@@ -14,7 +14,9 @@ struct RecursiveLock::Impl {
 };
 
 // A short spin before sleeping: the ring lock is held only for a copy.
-RecursiveLock::RecursiveLock() : impl(new Impl) { InitializeCriticalSectionAndSpinCount(&impl->section, 4000); }
+RecursiveLock::RecursiveLock() : impl(new Impl) {
+  InitializeCriticalSectionAndSpinCount(&impl->section, 4000);
+}
 
 RecursiveLock::~RecursiveLock() {
   DeleteCriticalSection(&impl->section);
@@ -83,8 +85,8 @@ Thread* Thread::Start(Procedure procedure, void* parameter, ThreadPriority prior
   thread->impl = new Impl{nullptr, 0};
   auto* block = new StartBlock{procedure, parameter};
   // Started suspended so the priority is in force before the first instruction.
-  thread->impl->handle = CreateThread(nullptr, 0, ThreadEntry, block, CREATE_SUSPENDED,
-                                      &thread->impl->id);
+  thread->impl->handle =
+      CreateThread(nullptr, 0, ThreadEntry, block, CREATE_SUSPENDED, &thread->impl->id);
   if (!thread->impl->handle) {
     delete block;
     delete thread;

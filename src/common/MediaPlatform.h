@@ -10,7 +10,7 @@
 #include <dshow.h>
 #include <olectl.h>
 #if __has_include(<qedit.h>) && !defined(TESMO_WITHOUT_QEDIT_HEADER)
-#include <qedit.h>
+#  include <qedit.h>
 
 // Defined in the strmiids library but declared in no mingw-w64 header.
 extern "C" const CLSID CLSID_SampleGrabber;
@@ -18,6 +18,7 @@ extern "C" const CLSID CLSID_NullRenderer;
 #else
 // Recent Windows SDKs no longer ship the sample grabber's header, though the filters
 // are still part of DirectShow: their interfaces and class identifiers, as documented.
+// clang-format off
 MIDL_INTERFACE("0579154A-2B53-4994-B0D0-E773148EFF85")
 ISampleGrabberCB : public IUnknown {
 public:
@@ -46,8 +47,9 @@ inline const IID IID_ISampleGrabberCB = {0x0579154a, 0x2b53, 0x4994, {0xb0, 0xd0
 inline const IID IID_ISampleGrabber = {0x6b652fff, 0x11fe, 0x4fce, {0x92, 0xad, 0x02, 0x66, 0xb5, 0xd7, 0xc7, 0x8f}};
 inline const CLSID CLSID_SampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 inline const CLSID CLSID_NullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+// clang-format on
 #endif
 
 // The FOURCC subtype "I420", which the mingw-w64 headers do not name.
-inline const GUID kMediaSubtypeI420 = {0x30323449, 0x0000, 0x0010,
-                                       {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline const GUID kMediaSubtypeI420 = {
+    0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};

@@ -14,8 +14,7 @@ public:
   virtual MMRESULT Open(HMIXER* mixer, UINT mixerId, DWORD_PTR callback, DWORD_PTR instance,
                         DWORD flags) = 0;
   virtual MMRESULT GetLineInfoA(HMIXEROBJ mixer, MIXERLINEA* line, DWORD flags) = 0;
-  virtual MMRESULT GetLineControlsA(HMIXEROBJ mixer, MIXERLINECONTROLSA* controls,
-                                    DWORD flags) = 0;
+  virtual MMRESULT GetLineControlsA(HMIXEROBJ mixer, MIXERLINECONTROLSA* controls, DWORD flags) = 0;
   virtual MMRESULT GetControlDetailsA(HMIXEROBJ mixer, MIXERCONTROLDETAILS* details,
                                       DWORD flags) = 0;
   virtual MMRESULT SetControlDetails(HMIXEROBJ mixer, MIXERCONTROLDETAILS* details,
@@ -30,8 +29,7 @@ public:
                 DWORD flags) override;
   MMRESULT GetLineInfoA(HMIXEROBJ mixer, MIXERLINEA* line, DWORD flags) override;
   MMRESULT GetLineControlsA(HMIXEROBJ mixer, MIXERLINECONTROLSA* controls, DWORD flags) override;
-  MMRESULT GetControlDetailsA(HMIXEROBJ mixer, MIXERCONTROLDETAILS* details,
-                              DWORD flags) override;
+  MMRESULT GetControlDetailsA(HMIXEROBJ mixer, MIXERCONTROLDETAILS* details, DWORD flags) override;
   MMRESULT SetControlDetails(HMIXEROBJ mixer, MIXERCONTROLDETAILS* details, DWORD flags) override;
   MMRESULT Close(HMIXER mixer) override;
 };

@@ -24,7 +24,8 @@ void WriteNameEntry(char* entry, const char16_t* name) {
     // Too long (or partly unconvertible): keep the whole characters that fit. Each
     // character converts on its own, so a multi-byte character is never split.
     for (int i = 0; i < length;) {
-      int units = (IsHighSurrogate(name[i]) && i + 1 < length && IsLowSurrogate(name[i + 1])) ? 2 : 1;
+      int units =
+          (IsHighSurrogate(name[i]) && i + 1 < length && IsLowSurrogate(name[i + 1])) ? 2 : 1;
       int size = WideToAnsi(name + i, units, nullptr, 0);
       if (size <= 0 || written + size > maxText) break;
       WideToAnsi(name + i, units, entry + written, size);

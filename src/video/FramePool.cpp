@@ -69,7 +69,7 @@ void FramePool::Trim() {
   if (static_cast<int64_t>(freeBuffers.size()) <= allowance) return;
   size_t toFree = freeBuffers.size() / 4;
   while (toFree-- > 0 && !freeBuffers.empty()) {
-    delete[] *freeBuffers.begin();
+    delete[] * freeBuffers.begin();
     freeBuffers.erase(freeBuffers.begin());
   }
   // Also when nothing was freed (fewer than 4 free): the damping still applies.

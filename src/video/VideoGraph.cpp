@@ -62,7 +62,8 @@ void VideoCapture::SelectTvStandard() {
   ComPtr<IAMAnalogVideoDecoder> decoder;
   if (!sourceFilter || !sourceFilter.As(decoder, IID_IAMAnalogVideoDecoder)) return;
   long available = 0, current = 0;
-  if (decoder->get_AvailableTVFormats(&available) != S_OK || !(available & AnalogVideo_PAL_D)) return;
+  if (decoder->get_AvailableTVFormats(&available) != S_OK || !(available & AnalogVideo_PAL_D))
+    return;
   if (decoder->get_TVFormat(&current) != S_OK || current == AnalogVideo_PAL_D) return;
   decoder->put_TVFormat(AnalogVideo_PAL_D);
 }

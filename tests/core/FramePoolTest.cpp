@@ -191,8 +191,10 @@ TEST(FramePool, RecycleOfNullDoesNotTrim) {
   // Reuse count 10 with 8 free and 2 in use: any non-null Recycle would trim now.
   for (int i = 0; i < 10; ++i) {
     unsigned char* buffer = pool.Acquire();
-    if (i < 9) pool.Recycle(buffer);
-    else inUse.push_back(buffer);
+    if (i < 9)
+      pool.Recycle(buffer);
+    else
+      inUse.push_back(buffer);
   }
   ASSERT_EQ(pool.ReuseCount(), 10);
   ASSERT_EQ(pool.FreeCount(), 7u);

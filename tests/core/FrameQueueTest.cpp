@@ -7,7 +7,9 @@ using tesmo::FrameRecord;
 
 namespace {
 unsigned char buffers[16];
-FrameRecord Record(int i) { return FrameRecord{100 + i, 1000u + static_cast<uint32_t>(i), &buffers[i]}; }
+FrameRecord Record(int i) {
+  return FrameRecord{100 + i, 1000u + static_cast<uint32_t>(i), &buffers[i]};
+}
 }  // namespace
 
 TEST(FrameQueue, HoldsSixRecordsOldestFirst) {

@@ -30,7 +30,8 @@ constexpr int32_t kRgb24Length = 320 * 240 * 3;
 std::vector<unsigned char> MakeFrame(uint32_t number, int32_t length) {
   // One spare byte, so even a zero-length frame has a valid data pointer.
   auto bytes = SequenceBytes(number, static_cast<size_t>(length) + 1);
-  for (int i = 0; i < 4 && i < length; ++i) bytes[i] = static_cast<unsigned char>(number >> (8 * i));
+  for (int i = 0; i < 4 && i < length; ++i)
+    bytes[i] = static_cast<unsigned char>(number >> (8 * i));
   return bytes;
 }
 
@@ -260,8 +261,8 @@ TEST(VideoDelivery, APassDeliversTheOldestOfSixAndDropsTheRest) {
     testing::internal::CaptureStdout();
     beforePass = tesmo::TickCount();
   }
-  bool drained = path.sink.WaitForFrames(1) &&
-                 WaitFor([&] { return path.delivery->QueuedFrames() == 0; });
+  bool drained =
+      path.sink.WaitForFrames(1) && WaitFor([&] { return path.delivery->QueuedFrames() == 0; });
   afterPass = tesmo::TickCount();
   printed = testing::internal::GetCapturedStdout();
   ASSERT_TRUE(drained);

@@ -16,7 +16,9 @@ uint32_t Le(const std::vector<uint8_t>& bytes, size_t at, int count) {
   return value;
 }
 
-struct Yuv { uint8_t y, u, v; };
+struct Yuv {
+  uint8_t y, u, v;
+};
 
 // The BT.601 studio-range forms of pure colours.
 const Yuv kRed = {82, 91, 240};

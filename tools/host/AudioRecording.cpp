@@ -32,7 +32,8 @@ bool AudioRecording::List() {
     std::vector<char> inputs(64 * kNameEntryBytes);
     int inputCount = 0;
     if (capture->ListInputs(i, inputs.data(), &inputCount) == kCaptureYes)
-      for (int k = 0; k < inputCount; ++k) std::printf("        input: %s\n", inputs.data() + k * kNameEntryBytes);
+      for (int k = 0; k < inputCount; ++k)
+        std::printf("        input: %s\n", inputs.data() + k * kNameEntryBytes);
   }
   return count > 0;
 }
@@ -43,13 +44,16 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
     std::fprintf(stderr, "tesmo-capture: the audio capture object could not be created\n");
     return 1;
   }
-  if (capture->SetFormat(options.channels, options.rate, options.bits, options.block) != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: audio format refused (channels %d, %d Hz, %d bits, block %d)\n",
+  if (capture->SetFormat(options.channels, options.rate, options.bits, options.block) !=
+      kCaptureDone) {
+    std::fprintf(stderr,
+                 "tesmo-capture: audio format refused (channels %d, %d Hz, %d bits, block %d)\n",
                  options.channels, options.rate, options.bits, options.block);
     return 1;
   }
   if (capture->Open(options.audioDevice) != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: audio device %d could not be opened with %d ch, %d Hz, %d bits\n",
+    std::fprintf(stderr,
+                 "tesmo-capture: audio device %d could not be opened with %d ch, %d Hz, %d bits\n",
                  options.audioDevice, options.channels, options.rate, options.bits);
     return 3;
   }
@@ -66,8 +70,8 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
     return 3;
   }
   started = true;
-  std::printf("Audio: device %d, %d ch, %d Hz, %d bits, into %s\n", options.audioDevice, options.channels,
-              options.rate, options.bits, options.wavPath.c_str());
+  std::printf("Audio: device %d, %d ch, %d Hz, %d bits, into %s\n", options.audioDevice,
+              options.channels, options.rate, options.bits, options.wavPath.c_str());
   return 0;
 }
 
@@ -79,11 +83,12 @@ void AudioRecording::Poll() {
 std::string AudioRecording::Progress(unsigned long elapsedMs) const {
   // Blocks the device must have produced by now, less what may still be in flight
   // (eight device buffers of three blocks, and the block waiting in the ring).
-  const double blocksPerMs =
-      static_cast<double>(options.rate) * options.channels * (options.bits / 8) / options.block / 1000.0;
+  const double blocksPerMs = static_cast<double>(options.rate) * options.channels *
+                             (options.bits / 8) / options.block / 1000.0;
   const double expected = elapsedMs * blocksPerMs - (8 * 3 + 2);
   const unsigned long received = sink.Blocks();
-  const unsigned long dropped = expected > received ? static_cast<unsigned long>(expected - received) : 0;
+  const unsigned long dropped =
+      expected > received ? static_cast<unsigned long>(expected - received) : 0;
   char line[96];
   std::snprintf(line, sizeof line, "blocks received %6lu dropped %4lu", received, dropped);
   return line;
@@ -99,8 +104,8 @@ int AudioRecording::Finish() {
     std::fprintf(stderr, "tesmo-capture: writing %s failed\n", options.wavPath.c_str());
     return 1;
   }
-  std::printf("Wrote %s: %llu bytes of PCM, %.2f s (%d ch, %d Hz, %d bits)\n", options.wavPath.c_str(),
-              static_cast<unsigned long long>(bytes),
+  std::printf("Wrote %s: %llu bytes of PCM, %.2f s (%d ch, %d Hz, %d bits)\n",
+              options.wavPath.c_str(), static_cast<unsigned long long>(bytes),
               static_cast<double>(bytes) / (options.rate * options.channels * (options.bits / 8)),
               options.channels, options.rate, options.bits);
   if (bytes == 0) {

@@ -9,8 +9,13 @@
 namespace {
 
 bool ParseFormat(const std::string& name, int& code) {
-  static const struct { const char* name; int code; } formats[] = {
-      {"rgb24", kVideoRgb24}, {"i420", kVideoI420}, {"rgb555", kVideoRgb555}, {"rgb32", kVideoRgb32}};
+  static const struct {
+    const char* name;
+    int code;
+  } formats[] = {{"rgb24", kVideoRgb24},
+                 {"i420", kVideoI420},
+                 {"rgb555", kVideoRgb555},
+                 {"rgb32", kVideoRgb32}};
   for (const auto& format : formats)
     if (name == format.name) {
       code = format.code;

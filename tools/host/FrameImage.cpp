@@ -47,7 +47,8 @@ int BitsPerPixel(int formatCode) {
   }
 }
 
-std::vector<uint8_t> EncodeBmp(int width, int height, int formatCode, const uint8_t* frame, int length) {
+std::vector<uint8_t> EncodeBmp(int width, int height, int formatCode, const uint8_t* frame,
+                               int length) {
   const int bits = BitsPerPixel(formatCode);
   if (bits == 0 || width <= 0 || height <= 0 || !frame) return {};
   const int64_t needed = static_cast<int64_t>(width) * height * bits / 8;

@@ -16,6 +16,7 @@ int BitsPerPixel(int formatCode);
 
 // The bytes of a complete BMP file for a frame of `length` bytes, or an empty
 // vector when the frame is shorter than the format needs.
-std::vector<uint8_t> EncodeBmp(int width, int height, int formatCode, const uint8_t* frame, int length);
+std::vector<uint8_t> EncodeBmp(int width, int height, int formatCode, const uint8_t* frame,
+                               int length);
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -25,9 +25,9 @@ bool PreviewWindow::Create(const char* title) {
   // Room for the 240 x 180 preview in the client area.
   RECT frame = {0, 0, 320, 240};
   AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
-  window = CreateWindowA(kClassName, title, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                         frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                         windowClass.hInstance, nullptr);
+  window = CreateWindowA(kClassName, title, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                         CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                         nullptr, windowClass.hInstance, nullptr);
   if (!window) return false;
   ShowWindow(window, SW_SHOWNORMAL);
   UpdateWindow(window);

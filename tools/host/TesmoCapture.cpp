@@ -51,7 +51,8 @@ int Run(const CaptureOptions& options) {
   if (options.listOnly) return 0;
 
   if (options.video && options.preview && !preview.Create("Tesmo preview"))
-    std::fprintf(stderr, "tesmo-capture: the preview window could not be made; capturing without it\n");
+    std::fprintf(stderr,
+                 "tesmo-capture: the preview window could not be made; capturing without it\n");
   if (audio)
     if (int failed = audio->Begin(options)) return failed;
   if (video)

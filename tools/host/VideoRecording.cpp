@@ -26,7 +26,8 @@ VideoRecording::~VideoRecording() {
   if (capture) capture->Destroy();
 }
 
-void VideoRecording::FrameSink::OnData(const unsigned char* data, int length, unsigned long tickMs) {
+void VideoRecording::FrameSink::OnData(const unsigned char* data, int length,
+                                       unsigned long tickMs) {
   if (delivered++ == 0) firstTick = tickMs;
   lastTick = tickMs;
   std::lock_guard<std::mutex> hold(mutex);
@@ -62,8 +63,9 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
   }
   if (capture->SetFormat(options.width, options.height, options.formatCode) != kCaptureDone ||
       capture->SetFrameRate(options.framesPerMinute) != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: video format refused (%dx%d %s, %d frames per minute; 5 to 1800)\n",
-                 options.width, options.height, FormatName(options.formatCode), options.framesPerMinute);
+    std::fprintf(
+        stderr, "tesmo-capture: video format refused (%dx%d %s, %d frames per minute; 5 to 1800)\n",
+        options.width, options.height, FormatName(options.formatCode), options.framesPerMinute);
     return 1;
   }
   std::error_code error;
@@ -74,8 +76,9 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
   }
   capture->SetPreviewWindow(previewOwner);
   if (capture->Open(options.videoDevice) != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: video device %d could not be opened at %dx%d %s\n", options.videoDevice,
-                 options.width, options.height, FormatName(options.formatCode));
+    std::fprintf(stderr, "tesmo-capture: video device %d could not be opened at %dx%d %s\n",
+                 options.videoDevice, options.width, options.height,
+                 FormatName(options.formatCode));
     return 3;
   }
   capture->SetSink(&sink);
@@ -86,9 +89,9 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
   started = true;
   std::vector<char> name(kNameEntryBytes);
   capture->GetDeviceName(name.data());
-  std::printf("Video: device %d (%s), %dx%d %s, %d frames per minute, into %s\n", options.videoDevice, name.data(),
-              options.width, options.height, FormatName(options.formatCode), options.framesPerMinute,
-              options.framesDir.c_str());
+  std::printf("Video: device %d (%s), %dx%d %s, %d frames per minute, into %s\n",
+              options.videoDevice, name.data(), options.width, options.height,
+              FormatName(options.formatCode), options.framesPerMinute, options.framesDir.c_str());
   return 0;
 }
 
@@ -118,7 +121,8 @@ std::string VideoRecording::Progress() const {
   const unsigned long delivered = sink.Delivered();
   const double perMs = std::min(options.framesPerMinute, 1800) / 60000.0;
   const double expected = delivered ? (sink.LastTick() - sink.FirstTick()) * perMs + 1 : 0;
-  unsigned long dropped = expected > delivered ? static_cast<unsigned long>(expected - delivered) : 0;
+  unsigned long dropped =
+      expected > delivered ? static_cast<unsigned long>(expected - delivered) : 0;
   dropped += sink.Discarded();
   char line[96];
   std::snprintf(line, sizeof line, "frames delivered %5lu dropped %4lu", delivered, dropped);
@@ -133,14 +137,16 @@ int VideoRecording::Finish() {
   Poll();
   std::printf("Wrote %lu frames as BMP files in %s\n", written, options.framesDir.c_str());
   if (writeFailed) {
-    std::fprintf(stderr, "tesmo-capture: writing a frame into %s failed\n", options.framesDir.c_str());
+    std::fprintf(stderr, "tesmo-capture: writing a frame into %s failed\n",
+                 options.framesDir.c_str());
     return 1;
   }
   if (wrongLength)
-    std::fprintf(stderr, "tesmo-capture: %lu frames were shorter than %dx%d needs\n", wrongLength, options.width,
-                 options.height);
+    std::fprintf(stderr, "tesmo-capture: %lu frames were shorter than %dx%d needs\n", wrongLength,
+                 options.width, options.height);
   if (closedByItself)
-    std::fprintf(stderr, "tesmo-capture: the video device sent a frame of the wrong size and was closed\n");
+    std::fprintf(stderr,
+                 "tesmo-capture: the video device sent a frame of the wrong size and was closed\n");
   if (written == 0) {
     std::fprintf(stderr, "tesmo-capture: no video frame arrived\n");
     return 4;
