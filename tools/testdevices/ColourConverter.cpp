@@ -10,10 +10,11 @@
 #include "DeviceConfig.h"
 #include "DeviceRecords.h"
 #include "Enumerators.h"
+#include "TestDeviceControl.h"
 
 namespace testdevices {
 
-const CLSID kConverterClassId = {0x7e57de01, 0x5e50, 0x4d3b, {0x9a, 0x1c, 0x54, 0x45, 0x53, 0x4d, 0x43, 0x43}};
+const CLSID kConverterClassId = TESTDEVICES_CLSID_COLOUR_CONVERTER;
 const wchar_t kConverterName[] = L"Tesmo Colour Converter";
 
 namespace {
