@@ -21,7 +21,6 @@ namespace {
 
 const wchar_t kInputName[] = L"Input";
 const wchar_t kOutputName[] = L"Output";
-const GUID kSubtypeYuy2 = MEDIASUBTYPE_YUY2;
 constexpr int kMaxSide = 8192;
 
 // The picture an input type describes, if the converter can read it.
@@ -35,7 +34,7 @@ bool InputShapeOf(const AM_MEDIA_TYPE& type, PictureShape& shape) {
     if (type.subtype == kSubtypeI420) {
         format = PictureFormat::I420;
         compressionFits = bmi.biCompression == kFourccI420 && bmi.biBitCount == 12;
-    } else if (type.subtype == kSubtypeYuy2) {
+    } else if (type.subtype == MEDIASUBTYPE_YUY2) {
         format = PictureFormat::Yuy2;
         compressionFits = bmi.biCompression == MAKEFOURCC('Y', 'U', 'Y', '2') && bmi.biBitCount == 16;
     } else if (type.subtype == MEDIASUBTYPE_RGB555) {
@@ -158,7 +157,9 @@ ColourConverter::~ColourConverter() {
     if (output.allocator) output.allocator->Decommit();
 }
 
-void ColourConverter::NoteUnexpected(const char* call) { DeviceRecords::Instance().NoteUnexpected(label + ": " + call); }
+void ColourConverter::NoteUnexpected(const char* call) {
+    DeviceRecords::Instance().NoteUnexpected(label + ": " + call);
+}
 
 HRESULT WINAPI ColourConverter::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -542,8 +543,8 @@ HRESULT WINAPI ConverterOutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* 
             FreeTaskMemType(next);
             next = nullptr;
             PictureShape unused;
-            if (OutputShapeOf(candidate.Get(), filter.input.shape, unused) && (!type || Matches(*type, candidate.Get())) &&
-                TryConnectLocked(receiver, candidate) == S_OK)
+            if (OutputShapeOf(candidate.Get(), filter.input.shape, unused) &&
+                (!type || Matches(*type, candidate.Get())) && TryConnectLocked(receiver, candidate) == S_OK)
                 return S_OK;
         }
     }

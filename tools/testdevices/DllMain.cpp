@@ -87,9 +87,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID id, REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device)
-        if (id == DeviceClassId(device))
-            return OfferFactory(new ClassFactory("#" + std::to_string(device), &CaptureFilter::Create, device), iid, out);
+    for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device) {
+        if (id != DeviceClassId(device)) continue;
+        return OfferFactory(new ClassFactory("#" + std::to_string(device), &CaptureFilter::Create, device), iid, out);
+    }
     if (id == kConverterClassId) {
         auto make = [](int, REFIID iid, void** out) { return ColourConverter::Create(iid, out); };
         return OfferFactory(new ClassFactory("colour converter", make, -1), iid, out);

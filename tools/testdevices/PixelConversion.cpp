@@ -46,8 +46,8 @@ long PictureBytes(const PictureShape& shape) {
     return RowBytes(shape) * rows;
 }
 
-bool ConvertPicture(const PictureShape& fromShape, const BYTE* from, long fromSize, const PictureShape& toShape, BYTE* to,
-                    long toSize) {
+bool ConvertPicture(const PictureShape& fromShape, const BYTE* from, long fromSize, const PictureShape& toShape,
+                    BYTE* to, long toSize) {
     const int width = fromShape.width, rows = std::abs(fromShape.height);
     if (width <= 0 || rows <= 0 || toShape.width != width || std::abs(toShape.height) != rows) return false;
     if (toShape.format != PictureFormat::Rgb24 && toShape.format != PictureFormat::Rgb32) return false;

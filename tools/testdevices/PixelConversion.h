@@ -21,7 +21,7 @@ long PictureBytes(const PictureShape& shape);
 
 // Converts `from` into `to` (same width and |height|; `to` RGB24 or RGB32). YUV is BT.601
 // studio range. False, with `to` untouched, when a buffer is too small or the pair is unknown.
-bool ConvertPicture(const PictureShape& fromShape, const BYTE* from, long fromSize, const PictureShape& toShape, BYTE* to,
-                    long toSize);
+bool ConvertPicture(const PictureShape& fromShape, const BYTE* from, long fromSize, const PictureShape& toShape,
+                    BYTE* to, long toSize);
 
 }  // namespace testdevices
