@@ -49,6 +49,8 @@ void DeviceTest::SetUp() {
 void DeviceTest::TearDown() {
     EXPECT_NOTHING_ALIVE();
     EXPECT_EQ(0, TestDevices_GetUnexpectedCalls(nullptr, 0));
+    // The set is stored in the prefix: leave the defaults for whatever runs next (the demo).
+    TestDevices_UseDefaultDevices();
     if (SUCCEEDED(comResult)) CoUninitialize();
 }
 

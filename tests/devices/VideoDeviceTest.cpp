@@ -1,7 +1,9 @@
 // The synthetic camera: formats at any size, frame numbers, pacing, wrong sizes, TV standard.
 #include "DeviceTestSupport.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -194,6 +196,97 @@ TEST_F(VideoDeviceTest, StreamsIntoTheDefaultRendererBehindTheGrabber) {
         uint32_t number = 0;
         std::memcpy(&number, frames[n].bytes.data(), 4);
         EXPECT_EQ(n, number);
+    }
+}
+
+// The camera's picture at top-down (x, y) of frame n, as README.md states it: eight bars
+// scrolling left 4 pixels a frame, under an 8-row white band moving down 2 rows a frame.
+COLORREF PatternColour(int x, int y, int width, int height, uint32_t n) {
+    static const COLORREF bars[8] = {RGB(255, 255, 255), RGB(255, 255, 0), RGB(0, 255, 255), RGB(0, 255, 0),
+                                     RGB(255, 0, 255),   RGB(255, 0, 0),   RGB(0, 0, 255),   RGB(0, 0, 0)};
+    const int band = int(n * 2 % unsigned(height));
+    if (y >= band && y < band + 8) return RGB(255, 255, 255);
+    const int barWidth = width / 8;
+    return bars[(x + int(n) * 4) % (barWidth * 8) / barWidth];
+}
+
+// Camera -> grabber (the camera's type) -> grabber (RGB32) -> null renderer: the graph builder
+// has to put the test devices' colour converter between the two grabbers, and what reaches
+// the second grabber is the camera's picture, right way up, in a bottom-up RGB32 DIB.
+TEST_F(VideoDeviceTest, ConverterTurnsI420AndRgb555IntoTheCamerasPictureInRgb32) {
+    const int width = 320, height = 240;
+    for (const auto& format : {std::make_pair(L"I420", kI420), std::make_pair(L"RGB555", MEDIASUBTYPE_RGB555)}) {
+        SCOPED_TRACE(testing::Message() << "camera format " << format.first);
+        UseDevices({std::wstring(L"kind=video;name=Cam;format=") + format.first + L":320x240"});
+        GrabbedSamples converted;
+        {
+            CaptureGraph g;
+            ComPtr<IBaseFilter> rgbGrabber;
+            ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                             reinterpret_cast<void**>(&rgbGrabber)));
+            GrabbedSamples unused;
+            ASSERT_TRUE(BuildGraph(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, unused, g));
+            // Rebuilt behind the first grabber: it keeps the camera's type, the second wants RGB32.
+            ComPtr<IPin> grabberOut = FirstPin(g.grabber.Get(), PINDIR_OUTPUT);
+            ComPtr<IPin> rendererIn = FirstPin(g.renderer.Get(), PINDIR_INPUT);
+            ASSERT_EQ(S_OK, g.graph->Disconnect(grabberOut.Get()));
+            ASSERT_EQ(S_OK, g.graph->Disconnect(rendererIn.Get()));
+            ASSERT_EQ(S_OK, g.graph->AddFilter(rgbGrabber.Get(), L"RGB Capture"));
+            ComPtr<ISampleGrabber> rgb;
+            ASSERT_EQ(S_OK, rgbGrabber.As(rgb, IID_ISampleGrabber));
+            AM_MEDIA_TYPE wanted = {};
+            wanted.majortype = MEDIATYPE_Video;
+            wanted.subtype = MEDIASUBTYPE_RGB32;
+            ASSERT_EQ(S_OK, rgb->SetMediaType(&wanted));
+            rgb->SetCallback(&converted, 1);
+            ASSERT_EQ(S_OK, g.graph->Connect(grabberOut.Get(), FirstPin(rgbGrabber.Get(), PINDIR_INPUT).Get()));
+            ASSERT_EQ(S_OK, g.graph->Connect(FirstPin(rgbGrabber.Get(), PINDIR_OUTPUT).Get(), rendererIn.Get()));
+
+            ComPtr<IPin> between;
+            ASSERT_EQ(S_OK, grabberOut->ConnectedTo(&between));
+            PIN_INFO info = {};
+            ASSERT_EQ(S_OK, between->QueryPinInfo(&info));
+            CLSID inserted = GUID_NULL;
+            info.pFilter->GetClassID(&inserted);
+            info.pFilter->Release();
+            EXPECT_EQ(TESTDEVICES_CLSID_COLOUR_CONVERTER, inserted) << "the builder inserted another filter";
+            between.Reset();
+            grabberOut.Reset();
+            rendererIn.Reset();
+            rgb.Reset();
+            rgbGrabber.Reset();
+
+            ASSERT_TRUE(RunGraph(g));
+            EXPECT_TRUE(converted.WaitFor(5, 5000));
+            g.Release();
+        }
+        auto frames = converted.Take();
+        ASSERT_GE(frames.size(), 5u);
+        for (const auto& frame : frames) {
+            // The camera timed frame n at n/30 s; the converter passes the times on.
+            const uint32_t n = uint32_t(frame.time * 30 + 0.5);
+            SCOPED_TRACE(testing::Message() << "frame " << n);
+            ASSERT_EQ(size_t(width) * height * 4, frame.bytes.size());
+            int wrong = 0;
+            for (int y = 0; y < height; ++y) {
+                const BYTE* row = frame.bytes.data() + size_t(height - 1 - y) * width * 4;  // bottom-up
+                for (int x = 0; x < width; ++x) {
+                    if (x < 4 && (y == 0 || y == height - 1)) continue;  // where the camera put the frame number
+                    const COLORREF expected = PatternColour(x, y, width, height, n);
+                    const BYTE* pixel = row + 4 * x;
+                    if (std::abs(pixel[2] - GetRValue(expected)) > 8 || std::abs(pixel[1] - GetGValue(expected)) > 8 ||
+                        std::abs(pixel[0] - GetBValue(expected)) > 8)
+                        ++wrong;
+                }
+            }
+            EXPECT_EQ(0, wrong) << "pixels off the camera's picture";
+            // Right way up: the band is in the top rows of the picture, the last rows in memory.
+            const BYTE* bandRow = frame.bytes.data() + size_t(height - 1 - int(n * 2 + 4)) * width * 4;
+            const BYTE* mirrorRow = frame.bytes.data() + size_t(n * 2 + 4) * width * 4;
+            auto white = [](const BYTE* pixel) { return pixel[0] > 247 && pixel[1] > 247 && pixel[2] > 247; };
+            EXPECT_TRUE(white(bandRow + 4 * (width / 2)));
+            EXPECT_FALSE(white(mirrorRow + 4 * (width / 2)));  // a bar there (magenta, then red)
+        }
     }
 }
 

@@ -175,7 +175,7 @@ HRESULT WINAPI CaptureFilter::EnumPins(IEnumPins** pins) {
     if (!pins) return E_POINTER;
     *pins = nullptr;
     if (Fails("IBaseFilter::EnumPins")) return E_FAIL;
-    auto* enumerator = new PinEnumerator(*this, this, pinOrder);
+    auto* enumerator = new PinEnumerator("of " + label, this, pinOrder, [this] { return Fails("IEnumPins::Next"); });
     enumerator->AddRef();
     *pins = enumerator;
     return S_OK;

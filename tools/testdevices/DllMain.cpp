@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CaptureFilter.h"
+#include "ColourConverter.h"
 #include "DeviceConfig.h"
 #include "DeviceRecords.h"
 #include "LiveObjects.h"
@@ -20,7 +21,10 @@ std::atomic<long> serverLocks{0};
 
 class ClassFactory : public IClassFactory, public LiveObject {
 public:
-    explicit ClassFactory(int device) : LiveObject("ClassFactory", "#" + std::to_string(device)), device(device) {}
+    // Makes the filter of one device position, or the colour converter.
+    using Maker = HRESULT (*)(int device, REFIID iid, void** out);
+    ClassFactory(std::string label, Maker make, int device)
+        : LiveObject("ClassFactory", std::move(label)), make(make), device(device) {}
 
     HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -39,7 +43,7 @@ public:
     HRESULT WINAPI CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (out) *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        return CaptureFilter::Create(device, iid, out);
+        return make(device, iid, out);
     }
     HRESULT WINAPI LockServer(WINBOOL lock) override {
         serverLocks += lock ? 1 : -1;
@@ -47,8 +51,16 @@ public:
     }
 
 private:
+    const Maker make;
     const int device;
 };
+
+HRESULT OfferFactory(ClassFactory* factory, REFIID iid, void** out) {
+    factory->AddRef();
+    HRESULT hr = factory->QueryInterface(iid, out);
+    factory->Release();
+    return hr;
+}
 
 int CopyOut(const std::string& text, char* buffer, int capacity) {
     if (buffer && capacity > 0) {
@@ -77,11 +89,11 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID id, REFIID iid, void** out)
     *out = nullptr;
     for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device) {
         if (id != DeviceClassId(device)) continue;
-        auto* factory = new ClassFactory(device);
-        factory->AddRef();
-        HRESULT hr = factory->QueryInterface(iid, out);
-        factory->Release();
-        return hr;
+        return OfferFactory(new ClassFactory("#" + std::to_string(device), &CaptureFilter::Create, device), iid, out);
+    }
+    if (id == kConverterClassId) {
+        auto make = [](int, REFIID iid, void** out) { return ColourConverter::Create(iid, out); };
+        return OfferFactory(new ClassFactory("colour converter", make, -1), iid, out);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -1,13 +1,12 @@
 #include "Enumerators.h"
 #include <algorithm>
 
-#include "CaptureFilter.h"
-
 namespace testdevices {
 
-PinEnumerator::PinEnumerator(CaptureFilter& filter, IBaseFilter* owner, std::vector<IPin*> pins, size_t position)
-    : LiveObject("PinEnumerator", "of " + filter.label), filter(filter), owner(owner), pins(std::move(pins)),
-      position(position) {}
+PinEnumerator::PinEnumerator(std::string label, IBaseFilter* owner, std::vector<IPin*> pins, FaultCheck failsNext,
+                             size_t position)
+    : LiveObject("PinEnumerator", std::move(label)), failsNext(std::move(failsNext)), owner(owner),
+      pins(std::move(pins)), position(position) {}
 
 HRESULT WINAPI PinEnumerator::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -28,7 +27,7 @@ ULONG WINAPI PinEnumerator::Release() {
 
 HRESULT WINAPI PinEnumerator::Next(ULONG count, IPin** out, ULONG* fetched) {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
-    if (filter.Fails("IEnumPins::Next")) {
+    if (failsNext && failsNext()) {
         if (fetched) *fetched = 0;
         return E_FAIL;
     }
@@ -54,7 +53,7 @@ HRESULT WINAPI PinEnumerator::Reset() {
 
 HRESULT WINAPI PinEnumerator::Clone(IEnumPins** clone) {
     if (!clone) return E_POINTER;
-    auto* copy = new PinEnumerator(filter, owner.Get(), pins, position);
+    auto* copy = new PinEnumerator(label, owner.Get(), pins, failsNext, position);
     copy->AddRef();
     *clone = copy;
     return S_OK;

@@ -1,6 +1,8 @@
 // IEnumPins over a filter's pins and IEnumMediaTypes over a list of types.
 #pragma once
 #include <dshow.h>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "ComPtr.h"
@@ -9,12 +11,13 @@
 
 namespace testdevices {
 
-class CaptureFilter;
-
 class PinEnumerator : public IEnumPins, public LiveObject {
 public:
-    // Holds a reference on the filter, which owns the pins.
-    PinEnumerator(CaptureFilter& filter, IBaseFilter* owner, std::vector<IPin*> pins, size_t position = 0);
+    // Holds a reference on the filter, which owns the pins. `failsNext` answers whether a
+    // planned fault refuses this call of Next (empty: never).
+    using FaultCheck = std::function<bool()>;
+    PinEnumerator(std::string label, IBaseFilter* owner, std::vector<IPin*> pins, FaultCheck failsNext,
+                  size_t position = 0);
 
     HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
     ULONG WINAPI AddRef() override;
@@ -25,7 +28,7 @@ public:
     HRESULT WINAPI Clone(IEnumPins** clone) override;
 
 private:
-    CaptureFilter& filter;
+    FaultCheck failsNext;
     ComPtr<IBaseFilter> owner;
     std::vector<IPin*> pins;
     size_t position;

@@ -3,6 +3,7 @@
 #include <dshow.h>
 
 #include "CaptureFilter.h"
+#include "ColourConverter.h"
 #include "ComPtr.h"
 #include "DeviceConfig.h"
 #include "TestDeviceControl.h"
@@ -39,6 +40,40 @@ const CLSID& CategoryOf(DeviceKind kind) {
     return kind == DeviceKind::Audio ? CLSID_AudioInputDeviceCategory : CLSID_VideoInputDeviceCategory;
 }
 
+bool RegisterComClass(const CLSID& id, const std::wstring& title, const wchar_t* path) {
+    const std::wstring classKey = L"CLSID\\" + GuidText(id);
+    return SetString(HKEY_CLASSES_ROOT, classKey, nullptr, title) &&
+           SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", nullptr, path) &&
+           SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
+}
+
+// A transform for intelligent connect: the mapper's pin types are what the graph builder
+// matches against the type an unconnectable output pin offers.
+HRESULT RegisterConverter(IFilterMapper2* mapper, const wchar_t* path) {
+    if (!RegisterComClass(kConverterClassId, kConverterName, path)) return E_FAIL;
+    static const REGPINTYPES inputTypes[] = {{&MEDIATYPE_Video, &kSubtypeI420},
+                                             {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2},
+                                             {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB555},
+                                             {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB565}};
+    static const REGPINTYPES outputTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
+                                              {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
+    REGFILTERPINS2 pins[2] = {};
+    pins[0].cInstances = 1;
+    pins[0].nMediaTypes = sizeof inputTypes / sizeof inputTypes[0];
+    pins[0].lpMediaType = inputTypes;
+    pins[1].dwFlags = REG_PINFLAG_B_OUTPUT;
+    pins[1].cInstances = 1;
+    pins[1].nMediaTypes = sizeof outputTypes / sizeof outputTypes[0];
+    pins[1].lpMediaType = outputTypes;
+    REGFILTER2 filterData = {};
+    filterData.dwVersion = 2;
+    filterData.dwMerit = MERIT_NORMAL;  // high enough for the graph builder to try it
+    filterData.cPins2 = 2;
+    filterData.rgPins2 = pins;
+    return mapper->RegisterFilter(kConverterClassId, kConverterName, nullptr, &CLSID_LegacyAmFilterCategory, nullptr,
+                                  &filterData);
+}
+
 }  // namespace
 
 HRESULT UnregisterDevices() {
@@ -55,6 +90,8 @@ HRESULT UnregisterDevices() {
         }
         RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(id)).c_str());
     }
+    if (mapper) mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, kConverterClassId);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(kConverterClassId)).c_str());
     return S_OK;
 }
 
@@ -76,12 +113,8 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
     if (hr != S_OK) return hr;
     for (size_t i = 0; i < configs.size(); ++i) {
         const DeviceConfig& config = configs[i];
-        const std::wstring classKey = L"CLSID\\" + GuidText(DeviceClassId(int(i)));
         const std::wstring title = config.hasName ? config.name : L"Tesmo test device without a name";
-        if (!SetString(HKEY_CLASSES_ROOT, classKey, nullptr, title) ||
-            !SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", nullptr, path) ||
-            !SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"ThreadingModel", L"Both"))
-            return E_FAIL;
+        if (!RegisterComClass(DeviceClassId(int(i)), title, path)) return E_FAIL;
 
         REGFILTER2 filterData = {};
         filterData.dwVersion = 1;
@@ -99,7 +132,7 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
             RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"FriendlyName");
         }
     }
-    return S_OK;
+    return RegisterConverter(mapper.Get(), path);
 }
 
 }  // namespace testdevices

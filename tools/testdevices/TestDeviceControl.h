@@ -13,6 +13,10 @@ extern "C" {
 
 #define TESTDEVICES_MAX_DEVICES 32
 
+/* COM class of the colour space converter registered with every device set (README.md). */
+static const CLSID TESTDEVICES_CLSID_COLOUR_CONVERTER = {
+    0x7e57de01, 0x5e50, 0x4d3b, {0x9a, 0x1c, 0x54, 0x45, 0x53, 0x4d, 0x43, 0x43}};
+
 /* What a device saw and did since the last TestDevices_ResetRecords; one per device position. */
 typedef struct TestDeviceRecord {
     int filtersCreated;               /* filter objects created (moniker BindToObject) */
