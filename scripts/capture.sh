@@ -17,7 +17,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${TESMO_IN_XVFB:-}" ]; then
 fi
 . scripts/wine-env.sh
 tesmo_wine_up
-./scripts/register-test-devices.sh build/windows/bin/TesmoTestDevices.dll
+./scripts/register-test-devices.sh --defaults build/windows/bin/TesmoTestDevices.dll
 out=build/capture
 rm -rf "$out" && mkdir -p "$out"
 status=0
@@ -33,5 +33,5 @@ echo "The capture is in $root/$out: tesmo-capture.wav and frames/frame-NNNNNN.bm
 # would be a dropout, a wrong picture a corrupted frame.
 if [ $# -eq 0 ]; then
   python3 scripts/check-wav.py "$out/tesmo-capture.wav" --sequence
-  python3 scripts/check-bmp.py "$out/frames" --pattern
+  python3 scripts/check-bmp.py "$out/frames" --pattern --numbers
 fi

@@ -13,7 +13,7 @@ fi
 ./scripts/build-windows.sh >/dev/null
 . scripts/wine-env.sh
 tesmo_wine_up
-./scripts/register-test-devices.sh build/windows/bin/TesmoTestDevices.dll >/dev/null
+./scripts/register-test-devices.sh --defaults build/windows/bin/TesmoTestDevices.dll >/dev/null
 ticks=$(getconf CLK_TCK)
 server_cpu() {  # wineserver's user + system time, in clock ticks
   local pid; pid=$(pgrep -n -x wineserver || true)

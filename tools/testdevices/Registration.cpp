@@ -67,7 +67,10 @@ HRESULT RegisterConverter(IFilterMapper2* mapper, const wchar_t* path) {
     pins[1].lpMediaType = outputTypes;
     REGFILTER2 filterData = {};
     filterData.dwVersion = 2;
-    filterData.dwMerit = MERIT_NORMAL;  // high enough for the graph builder to try it
+    // Tried by the graph builder (above MERIT_DO_NOT_USE), but after a system's own
+    // converters where it has them, so registering the test devices changes no graph
+    // that already worked.
+    filterData.dwMerit = MERIT_UNLIKELY;
     filterData.cPins2 = 2;
     filterData.rgPins2 = pins;
     return mapper->RegisterFilter(kConverterClassId, kConverterName, nullptr, &CLSID_LegacyAmFilterCategory, nullptr,
