@@ -22,70 +22,70 @@ extern "C" const CLSID CLSID_NullRenderer;
 // Keeps a copy of each buffer the grabber hands over; the waits are bounded.
 class GrabbedSamples : public ISampleGrabberCB {
 public:
-    struct Sample {
-        double time;
-        std::vector<BYTE> bytes;
-    };
+  struct Sample {
+    double time;
+    std::vector<BYTE> bytes;
+  };
 
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-    ULONG WINAPI AddRef() override { return 2; }   // lives on the test's stack
-    ULONG WINAPI Release() override { return 1; }
-    HRESULT WINAPI SampleCB(double, IMediaSample*) override { return S_OK; }
-    HRESULT WINAPI BufferCB(double time, BYTE* buffer, long length) override;
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
+  ULONG WINAPI AddRef() override { return 2; }  // lives on the test's stack
+  ULONG WINAPI Release() override { return 1; }
+  HRESULT WINAPI SampleCB(double, IMediaSample*) override { return S_OK; }
+  HRESULT WINAPI BufferCB(double time, BYTE* buffer, long length) override;
 
-    bool WaitFor(size_t count, unsigned timeoutMs);
-    std::vector<Sample> Take();
+  bool WaitFor(size_t count, unsigned timeoutMs);
+  std::vector<Sample> Take();
 
 private:
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::vector<Sample> samples;
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::vector<Sample> samples;
 };
 
 // Source -> sample grabber (callback mode 1) -> null renderer, as the audio side does.
 struct CaptureGraph {
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ComPtr<IBaseFilter> source, grabber, renderer;
-    ComPtr<IMediaControl> control;
+  ComPtr<IGraphBuilder> graph;
+  ComPtr<ICaptureGraphBuilder2> builder;
+  ComPtr<IBaseFilter> source, grabber, renderer;
+  ComPtr<IMediaControl> control;
 
-    ~CaptureGraph() { Release(); }
-    void Release();
+  ~CaptureGraph() { Release(); }
+  void Release();
 };
 
 class DeviceTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+  void SetUp() override;
+  void TearDown() override;
 
-    // Registers exactly these devices (TestDevices_SetDevices) and clears the records.
-    void UseDevices(const std::vector<std::wstring>& descriptions);
+  // Registers exactly these devices (TestDevices_SetDevices) and clears the records.
+  void UseDevices(const std::vector<std::wstring>& descriptions);
 
-    // The position-th moniker of a category, as the library counts devices.
-    ComPtr<IMoniker> Moniker(const CLSID& category, int position);
-    ComPtr<IBaseFilter> BindFilter(const CLSID& category, int position);
-    // Friendly names in enumeration order; "<none>" where the property bag has none.
-    std::vector<std::wstring> FriendlyNames(const CLSID& category);
+  // The position-th moniker of a category, as the library counts devices.
+  ComPtr<IMoniker> Moniker(const CLSID& category, int position);
+  ComPtr<IBaseFilter> BindFilter(const CLSID& category, int position);
+  // Friendly names in enumeration order; "<none>" where the property bag has none.
+  std::vector<std::wstring> FriendlyNames(const CLSID& category);
 
-    // Builds the graph with RenderStream(PIN_CATEGORY_CAPTURE, majorType, ...); the filters
-    // are added under the names the library uses. A given source is used as it is (its format
-    // belongs to that filter object); otherwise the device at `position` is bound.
-    ::testing::AssertionResult BuildGraph(const CLSID& category, int position, const GUID& majorType,
-                                          GrabbedSamples& callback, CaptureGraph& out,
-                                          IBaseFilter* source = nullptr);
+  // Builds the graph with RenderStream(PIN_CATEGORY_CAPTURE, majorType, ...); the filters
+  // are added under the names the library uses. A given source is used as it is (its format
+  // belongs to that filter object); otherwise the device at `position` is bound.
+  ::testing::AssertionResult BuildGraph(const CLSID& category, int position, const GUID& majorType,
+                                        GrabbedSamples& callback, CaptureGraph& out,
+                                        IBaseFilter* source = nullptr);
 
-    // Run: S_OK, or S_FALSE while the renderer still waits for its first sample (Wine then
-    // completes the transition on its own); the samples that follow are the real proof.
-    static ::testing::AssertionResult RunGraph(CaptureGraph& g);
-    static ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction);
-    static std::string LiveObjects();
+  // Run: S_OK, or S_FALSE while the renderer still waits for its first sample (Wine then
+  // completes the transition on its own); the samples that follow are the real proof.
+  static ::testing::AssertionResult RunGraph(CaptureGraph& g);
+  static ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction);
+  static std::string LiveObjects();
 
-    HRESULT comResult = E_FAIL;
+  HRESULT comResult = E_FAIL;
 };
 
 // Fails with the live-object report unless the test devices hold no object and no reference.
-#define EXPECT_NOTHING_ALIVE()                                                  \
-    do {                                                                        \
-        EXPECT_EQ(0, TestDevices_GetLiveObjectCount()) << LiveObjects();        \
-        EXPECT_EQ(0, TestDevices_GetOutstandingReferences()) << LiveObjects();  \
-    } while (0)
+#define EXPECT_NOTHING_ALIVE()                                             \
+  do {                                                                     \
+    EXPECT_EQ(0, TestDevices_GetLiveObjectCount()) << LiveObjects();       \
+    EXPECT_EQ(0, TestDevices_GetOutstandingReferences()) << LiveObjects(); \
+  } while (0)

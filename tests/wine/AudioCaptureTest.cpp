@@ -29,10 +29,10 @@ long long SequenceBreak(const std::vector<unsigned char>& stream, size_t from, s
   return -1;
 }
 
-#define EXPECT_DEVICES_RELEASED()                                              \
-  do {                                                                         \
-    EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();           \
-    EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();     \
+#define EXPECT_DEVICES_RELEASED()                                          \
+  do {                                                                     \
+    EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();       \
+    EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects(); \
   } while (0)
 
 class AudioCapture : public ::testing::Test {
@@ -56,8 +56,9 @@ protected:
   std::vector<std::string> Names(CaptureResult expected, int deviceIndex = -1) {
     std::vector<char> buffer(16 * kNameEntryBytes, '\xCD');
     int count = -1;
-    CaptureResult result = deviceIndex < 0 ? capture->ListDevices(buffer.data(), &count)
-                                           : capture->ListInputs(deviceIndex, buffer.data(), &count);
+    CaptureResult result = deviceIndex < 0
+                               ? capture->ListDevices(buffer.data(), &count)
+                               : capture->ListInputs(deviceIndex, buffer.data(), &count);
     EXPECT_EQ(result, expected);
     std::vector<std::string> names;
     for (int k = 0; k < count; ++k) {
@@ -105,7 +106,8 @@ TEST_F(AudioCapture, DeliversTheDeviceStreamInWholeBlocksAcrossStopAndStart) {
   stream = sink.Stream();
   long long seam = SequenceBreak(stream, 0, stream.size());
   ASSERT_GT(seam, static_cast<long long>(beforeRestart));  // old bytes continued the old run
-  EXPECT_LE(seam, static_cast<long long>(beforeRestart) + 320 + 960);  // at most a block and a buffer
+  EXPECT_LE(seam,
+            static_cast<long long>(beforeRestart) + 320 + 960);  // at most a block and a buffer
   EXPECT_EQ(stream[seam], 0);
   EXPECT_EQ(SequenceBreak(stream, seam, stream.size()), -1);
 
@@ -168,7 +170,8 @@ TEST_F(AudioCapture, OpenPassesTheFormatAndTheBufferSuggestion) {
 }
 
 TEST_F(AudioCapture, DeviceFormatsTheObjectCannotRewriteOrTheDeviceRefuses) {
-  UseDevices({L"kind=audio;name=Opaque;format=opaque", L"kind=audio;name=Picky;formats=2/44100/16"});
+  UseDevices(
+      {L"kind=audio;name=Opaque;format=opaque", L"kind=audio;name=Picky;formats=2/44100/16"});
   ASSERT_EQ(capture->Open(0), kCaptureDone);  // not a wave format: left as it is
   EXPECT_EQ(Record(0).setFormatAccepted + Record(0).setFormatRefused, 0);
   EXPECT_EQ(TestDevices_GetCallCount(0, "IAMStreamConfig::GetFormat"), 1);
@@ -203,8 +206,8 @@ TEST_F(AudioCapture, DeviceIndexesAndTheDeviceList) {
 
 TEST_F(AudioCapture, ListInputsNamesTheInputPinsInOrder) {
   UseDevices({L"kind=audio;name=Mixer;pins=capture,in:Microphone,preview,in:Line In,in:CD Audio",
-              L"kind=audio;name=Bare;pins=capture,preview", std::wstring(L"kind=audio;name=") +
-              std::wstring(300, L'x')});
+              L"kind=audio;name=Bare;pins=capture,preview",
+              std::wstring(L"kind=audio;name=") + std::wstring(300, L'x')});
   EXPECT_EQ(Names(kCaptureYes, 0), (std::vector<std::string>{"Microphone", "Line In", "CD Audio"}));
   EXPECT_TRUE(Names(kCaptureYes, 1).empty());
   // Listing binds the device afresh and leaves an open graph alone.
@@ -246,10 +249,14 @@ TEST_F(AudioCapture, ShowPropertyPagesNeedsADeviceThatOffersThem) {
 
 TEST_F(AudioCapture, EveryFailingStepOfOpenLeavesItClosedAndReleased) {
   const char* faults[] = {
-      "IClassFactory::CreateInstance",   "QueryInterface(IAMStreamConfig)",
-      "IAMStreamConfig::GetFormat",      "IAMStreamConfig::SetFormat",
-      "IKsPropertySet::Get",             "IPin::EnumMediaTypes",
-      "IBaseFilter::EnumPins",           "IPin::ConnectedTo",
+      "IClassFactory::CreateInstance",
+      "QueryInterface(IAMStreamConfig)",
+      "IAMStreamConfig::GetFormat",
+      "IAMStreamConfig::SetFormat",
+      "IKsPropertySet::Get",
+      "IPin::EnumMediaTypes",
+      "IBaseFilter::EnumPins",
+      "IPin::ConnectedTo",
       "IPin::Connect@2",
   };
   for (const char* fault : faults) {
@@ -266,7 +273,8 @@ TEST_F(AudioCapture, EveryFailingStepOfOpenLeavesItClosedAndReleased) {
     EXPECT_DEVICES_RELEASED();
   }
   // A refused buffer suggestion does not stop the device from opening.
-  UseDevices({std::wstring(kMicrophone) + L";fail=IAMBufferNegotiation::SuggestAllocatorProperties"});
+  UseDevices(
+      {std::wstring(kMicrophone) + L";fail=IAMBufferNegotiation::SuggestAllocatorProperties"});
   EXPECT_EQ(capture->Open(0), kCaptureDone);
 }
 
@@ -299,9 +307,11 @@ TEST_F(AudioCapture, ManyCyclesLeaveNoReferencesThreadsOrHandles) {
 
 // Run by ctest a second time under a Chinese locale, where the ANSI code page is 936.
 TEST_F(AudioCapture, ChineseInputNamesArriveInTheAnsiCodePage) {
-  if (GetACP() != 936) GTEST_SKIP() << "needs code page 936 (LC_ALL=zh_CN.UTF-8), have " << GetACP();
-  UseDevices({L"kind=audio;name=\u9EA6\u514B\u98CE;pins=capture,preview,in:\u9EA6\u514B\u98CE,"
-              L"in:\u7EBF\u6027\u8F93\u5165,in:Line In"});
+  if (GetACP() != 936)
+    GTEST_SKIP() << "needs code page 936 (LC_ALL=zh_CN.UTF-8), have " << GetACP();
+  UseDevices(
+      {L"kind=audio;name=\u9EA6\u514B\u98CE;pins=capture,preview,in:\u9EA6\u514B\u98CE,"
+       L"in:\u7EBF\u6027\u8F93\u5165,in:Line In"});
   auto inputs = Names(kCaptureYes, 0);
   ASSERT_EQ(inputs.size(), 3u);
   EXPECT_EQ(inputs[0], "\xC2\xF3\xBF\xCB\xB7\xE7");

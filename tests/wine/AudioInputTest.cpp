@@ -156,7 +156,8 @@ TEST_F(AudioInput, RefusedRequestsAndPinsThatCannotBeEnabled) {
 
 // Run by ctest a second time under a Chinese locale, where the ANSI code page is 936.
 TEST_F(AudioInput, ChineseInputNamesSelectTheInputUnderCodePage936) {
-  if (GetACP() != 936) GTEST_SKIP() << "needs code page 936 (LC_ALL=zh_CN.UTF-8), have " << GetACP();
+  if (GetACP() != 936)
+    GTEST_SKIP() << "needs code page 936 (LC_ALL=zh_CN.UTF-8), have " << GetACP();
   // 录音 is tried before 话筒, whatever the pin order.
   OpenWithPins(kOutputs + L"in:CD,in:\u8BDD\u7B52,in:\u5F55\u97F3");
   EXPECT_EQ(capture->SelectInput("mic"), kCaptureDone);

@@ -68,10 +68,10 @@ TEST_F(AudioObject, SetFormatTakesValidValuesAndRefusesOthersKeepingTheOld) {
   EXPECT_EQ(capture->SetFormat(1, 8000, 16, 1024), kCaptureDone);  // the largest block
   EXPECT_EQ(capture->SetFormat(1, 8000, 16, 1), kCaptureDone);     // the smallest
   ExpectFormat(1, 8000, 16, 1);
-  const int refused[][4] = {
-      {1, 11025, 16, 0},    {1, 11025, 16, 1025}, {1, 11025, 16, -320}, {0, 11025, 16, 320},
-      {-1, 11025, 16, 320}, {1, 0, 16, 320},      {1, -8000, 16, 320},  {1, 11025, 0, 320},
-      {1, 11025, -16, 320}, {70000, 11025, 16, 320}};
+  const int refused[][4] = {{1, 11025, 16, 0},      {1, 11025, 16, 1025}, {1, 11025, 16, -320},
+                            {0, 11025, 16, 320},    {-1, 11025, 16, 320}, {1, 0, 16, 320},
+                            {1, -8000, 16, 320},    {1, 11025, 0, 320},   {1, 11025, -16, 320},
+                            {70000, 11025, 16, 320}};
   for (const auto& format : refused) {
     EXPECT_EQ(capture->SetFormat(format[0], format[1], format[2], format[3]), kCaptureFailed)
         << format[0] << " " << format[1] << " " << format[2] << " " << format[3];

@@ -24,7 +24,7 @@ namespace {
 struct TestLine {
   DWORD componentType = 0;
   DWORD channels = 2;
-  bool volume = true;   // has a volume control
+  bool volume = true;    // has a volume control
   bool uniform = false;  // MIXERCONTROL_CONTROLF_UNIFORM
   DWORD minimum = 0, maximum = 65535;
   std::vector<DWORD> values{0, 0};
@@ -217,10 +217,10 @@ int ReadPercent(TestMixer& mixer, uint32_t kind, CaptureResult expected = kCaptu
   return level ? PercentFromLevel(*level) : -12345;
 }
 
-#define EXPECT_CLEAN(mixer)                                                             \
-  do {                                                                                \
-    EXPECT_EQ((mixer).opens, (mixer).closes) << "mixer left open";                    \
-    EXPECT_TRUE((mixer).errors.empty()) << ::testing::PrintToString((mixer).errors);   \
+#define EXPECT_CLEAN(mixer)                                                          \
+  do {                                                                               \
+    EXPECT_EQ((mixer).opens, (mixer).closes) << "mixer left open";                   \
+    EXPECT_TRUE((mixer).errors.empty()) << ::testing::PrintToString((mixer).errors); \
   } while (0)
 
 }  // namespace
@@ -281,8 +281,8 @@ TEST(MixerLevel, TheSourceIsTheWantedKindElseTheLastElseTheDestination) {
   EXPECT_EQ(mixer.WaveInSource(0).writes, 0);
 
   // No source of the wanted kind: the last source.
-  TestMixer noLine = TestMixer::WithWaveIn({TestMixer::Line(kSourceMicrophone, {0, 0}),
-                                            TestMixer::Line(0x1005, {65535, 65535})});
+  TestMixer noLine = TestMixer::WithWaveIn(
+      {TestMixer::Line(kSourceMicrophone, {0, 0}), TestMixer::Line(0x1005, {65535, 65535})});
   EXPECT_EQ(ReadPercent(noLine, kSourceLine), 100);
   EXPECT_EQ(WriteMixerLevel(noLine, 50.0f, kSourceLine), kCaptureDone);
   EXPECT_EQ(noLine.WaveInSource(1).values, (std::vector<DWORD>{32767, 32767}));
@@ -378,7 +378,7 @@ TEST(MixerLevel, SelectionDecidesWhichSourceTheLevelAddresses) {
   AudioCapture* capture = AudioCapture::Create();
   ASSERT_NE(capture, nullptr);
   EXPECT_EQ(RecordSourceKind(capture->InputName()), kSourceLine);  // nothing selected yet
-  EXPECT_EQ(capture->SelectInput("mic"), kCaptureFailed);           // not opened: no effect
+  EXPECT_EQ(capture->SelectInput("mic"), kCaptureFailed);          // not opened: no effect
   EXPECT_EQ(capture->InputName(), "");
   ASSERT_EQ(capture->Open(0), kCaptureDone);
   EXPECT_EQ(capture->SelectInput("mic"), kCaptureDone);

@@ -113,7 +113,8 @@ TEST_F(VideoCapture, DeliversWholeFramesInEachPixelFormat) {
 
   const struct {
     int width, height, code, length;
-  } formats[] = {{320, 240, kVideoRgb32, 307200}, {320, 240, kVideoRgb555, 153600},
+  } formats[] = {{320, 240, kVideoRgb32, 307200},
+                 {320, 240, kVideoRgb555, 153600},
                  {640, 480, kVideoI420, 460800}};
   for (const auto& format : formats) {
     SCOPED_TRACE(format.code);
@@ -286,8 +287,8 @@ HWND MakeHostWindow() {
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
   windowClass.lpszClassName = L"TesmoTestHost";
   RegisterClassW(&windowClass);
-  HWND window = CreateWindowW(L"TesmoTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20, 400, 320,
-                              nullptr, nullptr, windowClass.hInstance, nullptr);
+  HWND window = CreateWindowW(L"TesmoTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20,
+                              20, 400, 320, nullptr, nullptr, windowClass.hInstance, nullptr);
   if (window) ShowWindow(window, SW_SHOWNORMAL);
   return window;
 }
@@ -326,7 +327,8 @@ int BarColoursIn(const std::vector<COLORREF>& pixels) {
   int found = 0;
   for (COLORREF bar : bars) {
     for (COLORREF pixel : pixels)
-      if (std::abs(GetRValue(pixel) - GetRValue(bar)) < 24 && std::abs(GetGValue(pixel) - GetGValue(bar)) < 24 &&
+      if (std::abs(GetRValue(pixel) - GetRValue(bar)) < 24 &&
+          std::abs(GetGValue(pixel) - GetGValue(bar)) < 24 &&
           std::abs(GetBValue(pixel) - GetBValue(bar)) < 24) {
         ++found;
         break;

@@ -30,72 +30,72 @@ class CaptureFilter : public IBaseFilter,
                       public ISpecifyPropertyPages,
                       public LiveObject {
 public:
-    static HRESULT Create(int device, REFIID iid, void** out);
+  static HRESULT Create(int device, REFIID iid, void** out);
 
-    // IUnknown
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-    ULONG WINAPI AddRef() override;
-    ULONG WINAPI Release() override;
-    // IPersist, IMediaFilter, IBaseFilter
-    HRESULT WINAPI GetClassID(CLSID* id) override;
-    HRESULT WINAPI Stop() override;
-    HRESULT WINAPI Pause() override;
-    HRESULT WINAPI Run(REFERENCE_TIME start) override;
-    HRESULT WINAPI GetState(DWORD timeoutMs, FILTER_STATE* state) override;
-    HRESULT WINAPI SetSyncSource(IReferenceClock* clock) override;
-    HRESULT WINAPI GetSyncSource(IReferenceClock** clock) override;
-    HRESULT WINAPI EnumPins(IEnumPins** pins) override;
-    HRESULT WINAPI FindPin(LPCWSTR id, IPin** pin) override;
-    HRESULT WINAPI QueryFilterInfo(FILTER_INFO* info) override;
-    HRESULT WINAPI JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
-    HRESULT WINAPI QueryVendorInfo(LPWSTR* info) override;
-    // IAMAnalogVideoDecoder
-    HRESULT WINAPI get_AvailableTVFormats(LONG* formats) override;
-    HRESULT WINAPI put_TVFormat(LONG format) override;
-    HRESULT WINAPI get_TVFormat(LONG* format) override;
-    HRESULT WINAPI get_HorizontalLocked(LONG* locked) override;
-    HRESULT WINAPI put_VCRHorizontalLocking(LONG locking) override;
-    HRESULT WINAPI get_VCRHorizontalLocking(LONG* locking) override;
-    HRESULT WINAPI get_NumberOfLines(LONG* lines) override;
-    HRESULT WINAPI put_OutputEnable(LONG enable) override;
-    HRESULT WINAPI get_OutputEnable(LONG* enable) override;
-    // ISpecifyPropertyPages
-    HRESULT WINAPI GetPages(CAUUID* pages) override;
+  // IUnknown
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  // IPersist, IMediaFilter, IBaseFilter
+  HRESULT WINAPI GetClassID(CLSID* id) override;
+  HRESULT WINAPI Stop() override;
+  HRESULT WINAPI Pause() override;
+  HRESULT WINAPI Run(REFERENCE_TIME start) override;
+  HRESULT WINAPI GetState(DWORD timeoutMs, FILTER_STATE* state) override;
+  HRESULT WINAPI SetSyncSource(IReferenceClock* clock) override;
+  HRESULT WINAPI GetSyncSource(IReferenceClock** clock) override;
+  HRESULT WINAPI EnumPins(IEnumPins** pins) override;
+  HRESULT WINAPI FindPin(LPCWSTR id, IPin** pin) override;
+  HRESULT WINAPI QueryFilterInfo(FILTER_INFO* info) override;
+  HRESULT WINAPI JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+  HRESULT WINAPI QueryVendorInfo(LPWSTR* info) override;
+  // IAMAnalogVideoDecoder
+  HRESULT WINAPI get_AvailableTVFormats(LONG* formats) override;
+  HRESULT WINAPI put_TVFormat(LONG format) override;
+  HRESULT WINAPI get_TVFormat(LONG* format) override;
+  HRESULT WINAPI get_HorizontalLocked(LONG* locked) override;
+  HRESULT WINAPI put_VCRHorizontalLocking(LONG locking) override;
+  HRESULT WINAPI get_VCRHorizontalLocking(LONG* locking) override;
+  HRESULT WINAPI get_NumberOfLines(LONG* lines) override;
+  HRESULT WINAPI put_OutputEnable(LONG enable) override;
+  HRESULT WINAPI get_OutputEnable(LONG* enable) override;
+  // ISpecifyPropertyPages
+  HRESULT WINAPI GetPages(CAUUID* pages) override;
 
-    // For the pins.
-    const DeviceConfig& Config() const { return config; }
-    int Device() const { return device; }
-    bool Fails(const char* call) { return faults.Fails(call); }
-    // QueryInterface helper: offered, and not refused by a "QueryInterface(<name>)" fault.
-    bool Offers(bool offered, const char* name);
-    void NoteUnexpected(const char* call);
-    std::mutex& Lock() { return lock; }
-    bool IsStoppedLocked() const { return state == State_Stopped; }
-    MediaType CurrentFormatLocked() const { return currentFormat; }
-    void SetCurrentFormatLocked(const MediaType& format) { currentFormat = format; }
-    // Position of an input pin among the input pins, for the enabled-inputs record.
-    int InputIndexOf(const InputPin* pin) const;
+  // For the pins.
+  const DeviceConfig& Config() const { return config; }
+  int Device() const { return device; }
+  bool Fails(const char* call) { return faults.Fails(call); }
+  // QueryInterface helper: offered, and not refused by a "QueryInterface(<name>)" fault.
+  bool Offers(bool offered, const char* name);
+  void NoteUnexpected(const char* call);
+  std::mutex& Lock() { return lock; }
+  bool IsStoppedLocked() const { return state == State_Stopped; }
+  MediaType CurrentFormatLocked() const { return currentFormat; }
+  void SetCurrentFormatLocked(const MediaType& format) { currentFormat = format; }
+  // Position of an input pin among the input pins, for the enabled-inputs record.
+  int InputIndexOf(const InputPin* pin) const;
 
 private:
-    CaptureFilter(int device, const DeviceConfig& config);
-    ~CaptureFilter() override;
-    bool MixerCallFails(const char* method) override;
-    double ReadMixLevel() override;
-    void WriteMixLevel(double level) override;
+  CaptureFilter(int device, const DeviceConfig& config);
+  ~CaptureFilter() override;
+  bool MixerCallFails(const char* method) override;
+  double ReadMixLevel() override;
+  void WriteMixLevel(double level) override;
 
-    const int device;
-    const DeviceConfig config;
-    FaultPlan faults;
-    std::mutex lock;
-    FILTER_STATE state = State_Stopped;
-    ComPtr<IReferenceClock> clock;
-    IFilterGraph* graph = nullptr;  // not counted: the graph owns us, not the other way round
-    std::wstring graphName;
-    MediaType currentFormat;
-    LONG tvFormat;
-    std::vector<std::unique_ptr<OutputPin>> outputs;
-    std::vector<std::unique_ptr<InputPin>> inputs;
-    std::vector<IPin*> pinOrder;  // enumeration order, as described
+  const int device;
+  const DeviceConfig config;
+  FaultPlan faults;
+  std::mutex lock;
+  FILTER_STATE state = State_Stopped;
+  ComPtr<IReferenceClock> clock;
+  IFilterGraph* graph = nullptr;  // not counted: the graph owns us, not the other way round
+  std::wstring graphName;
+  MediaType currentFormat;
+  LONG tvFormat;
+  std::vector<std::unique_ptr<OutputPin>> outputs;
+  std::vector<std::unique_ptr<InputPin>> inputs;
+  std::vector<IPin*> pinOrder;  // enumeration order, as described
 };
 
 }  // namespace testdevices

@@ -27,124 +27,124 @@ class ColourConverter;
 
 class ConverterInputPin : public IPin, public IMemInputPin, public LiveObject {
 public:
-    explicit ConverterInputPin(ColourConverter& filter);
+  explicit ConverterInputPin(ColourConverter& filter);
 
-    // IUnknown: references count on the filter, and on the pin for the live-object report.
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-    ULONG WINAPI AddRef() override;
-    ULONG WINAPI Release() override;
-    // IPin
-    HRESULT WINAPI Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI Disconnect() override;
-    HRESULT WINAPI ConnectedTo(IPin** pin) override;
-    HRESULT WINAPI ConnectionMediaType(AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI QueryPinInfo(PIN_INFO* info) override;
-    HRESULT WINAPI QueryDirection(PIN_DIRECTION* direction) override;
-    HRESULT WINAPI QueryId(LPWSTR* id) override;
-    HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
-    HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
-    HRESULT WINAPI EndOfStream() override;
-    HRESULT WINAPI BeginFlush() override;
-    HRESULT WINAPI EndFlush() override;
-    HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
-    // IMemInputPin
-    HRESULT WINAPI GetAllocator(IMemAllocator** allocator) override;
-    HRESULT WINAPI NotifyAllocator(IMemAllocator* allocator, WINBOOL readOnly) override;
-    HRESULT WINAPI GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override;
-    HRESULT WINAPI Receive(IMediaSample* sample) override;
-    HRESULT WINAPI ReceiveMultiple(IMediaSample** samples, LONG count, LONG* processed) override;
-    HRESULT WINAPI ReceiveCanBlock() override;
+  // IUnknown: references count on the filter, and on the pin for the live-object report.
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  // IPin
+  HRESULT WINAPI Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI Disconnect() override;
+  HRESULT WINAPI ConnectedTo(IPin** pin) override;
+  HRESULT WINAPI ConnectionMediaType(AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI QueryPinInfo(PIN_INFO* info) override;
+  HRESULT WINAPI QueryDirection(PIN_DIRECTION* direction) override;
+  HRESULT WINAPI QueryId(LPWSTR* id) override;
+  HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
+  HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
+  HRESULT WINAPI EndOfStream() override;
+  HRESULT WINAPI BeginFlush() override;
+  HRESULT WINAPI EndFlush() override;
+  HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+  // IMemInputPin
+  HRESULT WINAPI GetAllocator(IMemAllocator** allocator) override;
+  HRESULT WINAPI NotifyAllocator(IMemAllocator* allocator, WINBOOL readOnly) override;
+  HRESULT WINAPI GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override;
+  HRESULT WINAPI Receive(IMediaSample* sample) override;
+  HRESULT WINAPI ReceiveMultiple(IMediaSample** samples, LONG count, LONG* processed) override;
+  HRESULT WINAPI ReceiveCanBlock() override;
 
 private:
-    friend class ColourConverter;
-    friend class ConverterOutputPin;
-    ColourConverter& filter;
-    // Under the filter lock; the connection changes only while stopped.
-    ComPtr<IPin> peer;
-    MediaType connectionType;
-    PictureShape shape = {};
-    ComPtr<IMemAllocator> ownAllocator;  // offered by GetAllocator, made on the first request
-    bool flushing = false;
-    bool endOfStream = false;
+  friend class ColourConverter;
+  friend class ConverterOutputPin;
+  ColourConverter& filter;
+  // Under the filter lock; the connection changes only while stopped.
+  ComPtr<IPin> peer;
+  MediaType connectionType;
+  PictureShape shape = {};
+  ComPtr<IMemAllocator> ownAllocator;  // offered by GetAllocator, made on the first request
+  bool flushing = false;
+  bool endOfStream = false;
 };
 
 class ConverterOutputPin : public IPin, public LiveObject {
 public:
-    explicit ConverterOutputPin(ColourConverter& filter);
+  explicit ConverterOutputPin(ColourConverter& filter);
 
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-    ULONG WINAPI AddRef() override;
-    ULONG WINAPI Release() override;
-    HRESULT WINAPI Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI Disconnect() override;
-    HRESULT WINAPI ConnectedTo(IPin** pin) override;
-    HRESULT WINAPI ConnectionMediaType(AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI QueryPinInfo(PIN_INFO* info) override;
-    HRESULT WINAPI QueryDirection(PIN_DIRECTION* direction) override;
-    HRESULT WINAPI QueryId(LPWSTR* id) override;
-    HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
-    HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
-    HRESULT WINAPI EndOfStream() override;
-    HRESULT WINAPI BeginFlush() override;
-    HRESULT WINAPI EndFlush() override;
-    HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  HRESULT WINAPI Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI Disconnect() override;
+  HRESULT WINAPI ConnectedTo(IPin** pin) override;
+  HRESULT WINAPI ConnectionMediaType(AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI QueryPinInfo(PIN_INFO* info) override;
+  HRESULT WINAPI QueryDirection(PIN_DIRECTION* direction) override;
+  HRESULT WINAPI QueryId(LPWSTR* id) override;
+  HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
+  HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
+  HRESULT WINAPI EndOfStream() override;
+  HRESULT WINAPI BeginFlush() override;
+  HRESULT WINAPI EndFlush() override;
+  HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
 private:
-    friend class ColourConverter;
-    friend class ConverterInputPin;
-    HRESULT TryConnectLocked(IPin* receiver, const MediaType& type);
-    HRESULT NegotiateAllocatorLocked(IPin* receiver, const MediaType& type);
+  friend class ColourConverter;
+  friend class ConverterInputPin;
+  HRESULT TryConnectLocked(IPin* receiver, const MediaType& type);
+  HRESULT NegotiateAllocatorLocked(IPin* receiver, const MediaType& type);
 
-    ColourConverter& filter;
-    // Under the filter lock; the connection changes only while stopped.
-    ComPtr<IPin> peer;
-    ComPtr<IMemInputPin> peerInput;
-    ComPtr<IMemAllocator> allocator;
-    MediaType connectionType;
-    PictureShape shape = {};
+  ColourConverter& filter;
+  // Under the filter lock; the connection changes only while stopped.
+  ComPtr<IPin> peer;
+  ComPtr<IMemInputPin> peerInput;
+  ComPtr<IMemAllocator> allocator;
+  MediaType connectionType;
+  PictureShape shape = {};
 };
 
 class ColourConverter : public IBaseFilter, public LiveObject {
 public:
-    static HRESULT Create(REFIID iid, void** out);
+  static HRESULT Create(REFIID iid, void** out);
 
-    // IUnknown
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-    ULONG WINAPI AddRef() override;
-    ULONG WINAPI Release() override;
-    // IPersist, IMediaFilter, IBaseFilter
-    HRESULT WINAPI GetClassID(CLSID* id) override;
-    HRESULT WINAPI Stop() override;
-    HRESULT WINAPI Pause() override;
-    HRESULT WINAPI Run(REFERENCE_TIME start) override;
-    HRESULT WINAPI GetState(DWORD timeoutMs, FILTER_STATE* state) override;
-    HRESULT WINAPI SetSyncSource(IReferenceClock* clock) override;
-    HRESULT WINAPI GetSyncSource(IReferenceClock** clock) override;
-    HRESULT WINAPI EnumPins(IEnumPins** pins) override;
-    HRESULT WINAPI FindPin(LPCWSTR id, IPin** pin) override;
-    HRESULT WINAPI QueryFilterInfo(FILTER_INFO* info) override;
-    HRESULT WINAPI JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
-    HRESULT WINAPI QueryVendorInfo(LPWSTR* info) override;
+  // IUnknown
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  // IPersist, IMediaFilter, IBaseFilter
+  HRESULT WINAPI GetClassID(CLSID* id) override;
+  HRESULT WINAPI Stop() override;
+  HRESULT WINAPI Pause() override;
+  HRESULT WINAPI Run(REFERENCE_TIME start) override;
+  HRESULT WINAPI GetState(DWORD timeoutMs, FILTER_STATE* state) override;
+  HRESULT WINAPI SetSyncSource(IReferenceClock* clock) override;
+  HRESULT WINAPI GetSyncSource(IReferenceClock** clock) override;
+  HRESULT WINAPI EnumPins(IEnumPins** pins) override;
+  HRESULT WINAPI FindPin(LPCWSTR id, IPin** pin) override;
+  HRESULT WINAPI QueryFilterInfo(FILTER_INFO* info) override;
+  HRESULT WINAPI JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+  HRESULT WINAPI QueryVendorInfo(LPWSTR* info) override;
 
 private:
-    friend class ConverterInputPin;
-    friend class ConverterOutputPin;
-    ColourConverter();
-    ~ColourConverter() override;
-    bool IsStoppedLocked() const { return state == State_Stopped; }
-    void NoteUnexpected(const char* call);
+  friend class ConverterInputPin;
+  friend class ConverterOutputPin;
+  ColourConverter();
+  ~ColourConverter() override;
+  bool IsStoppedLocked() const { return state == State_Stopped; }
+  void NoteUnexpected(const char* call);
 
-    std::recursive_mutex lock;
-    FILTER_STATE state = State_Stopped;
-    ComPtr<IReferenceClock> clock;
-    IFilterGraph* graph = nullptr;  // not counted: the graph owns us, not the other way round
-    std::wstring graphName;
-    ConverterInputPin input;
-    ConverterOutputPin output;
+  std::recursive_mutex lock;
+  FILTER_STATE state = State_Stopped;
+  ComPtr<IReferenceClock> clock;
+  IFilterGraph* graph = nullptr;  // not counted: the graph owns us, not the other way round
+  std::wstring graphName;
+  ConverterInputPin input;
+  ConverterOutputPin output;
 };
 
 }  // namespace testdevices

@@ -13,292 +13,325 @@ namespace {
 const wchar_t kConfigKey[] = L"Software\\Tesmo\\TestDevices";
 
 std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
-    std::vector<std::wstring> parts;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(separator, start);
-        if (end == std::wstring::npos) end = text.size();
-        parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::wstring::npos) end = text.size();
+    parts.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
 }
 
 std::wstring Trim(const std::wstring& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && std::iswspace(text[begin])) ++begin;
-    while (end > begin && std::iswspace(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
+  size_t begin = 0, end = text.size();
+  while (begin < end && std::iswspace(text[begin])) ++begin;
+  while (end > begin && std::iswspace(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
 }
 
 bool ParseInt(const std::wstring& text, long& value) {
-    if (text.empty()) return false;
-    wchar_t* end = nullptr;
-    value = std::wcstol(text.c_str(), &end, 0);
-    return end && *end == 0;
+  if (text.empty()) return false;
+  wchar_t* end = nullptr;
+  value = std::wcstol(text.c_str(), &end, 0);
+  return end && *end == 0;
 }
 
 bool ParseFlag(const std::wstring& text, bool& value) {
-    long number = 0;
-    if (!ParseInt(text, number)) return false;
-    value = number != 0;
-    return true;
+  long number = 0;
+  if (!ParseInt(text, number)) return false;
+  value = number != 0;
+  return true;
 }
 
 // "2/44100/16"
 bool ParseAudioFormat(const std::wstring& text, AudioFormatSpec& format) {
-    auto parts = Split(text, L'/');
-    long channels, rate, bits;
-    if (parts.size() != 3 || !ParseInt(parts[0], channels) || !ParseInt(parts[1], rate) || !ParseInt(parts[2], bits))
-        return false;
-    format = {int(channels), int(rate), int(bits)};
-    return channels > 0 && rate > 0 && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+  auto parts = Split(text, L'/');
+  long channels, rate, bits;
+  if (parts.size() != 3 || !ParseInt(parts[0], channels) || !ParseInt(parts[1], rate) ||
+      !ParseInt(parts[2], bits))
+    return false;
+  format = {int(channels), int(rate), int(bits)};
+  return channels > 0 && rate > 0 && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
 }
 
 bool ParseSubtype(const std::wstring& name, GUID& subtype) {
-    if (name == L"RGB24") subtype = MEDIASUBTYPE_RGB24;
-    else if (name == L"I420") subtype = kSubtypeI420;
-    else if (name == L"RGB555") subtype = MEDIASUBTYPE_RGB555;
-    else if (name == L"RGB32") subtype = MEDIASUBTYPE_RGB32;
-    else return false;
-    return true;
+  if (name == L"RGB24")
+    subtype = MEDIASUBTYPE_RGB24;
+  else if (name == L"I420")
+    subtype = kSubtypeI420;
+  else if (name == L"RGB555")
+    subtype = MEDIASUBTYPE_RGB555;
+  else if (name == L"RGB32")
+    subtype = MEDIASUBTYPE_RGB32;
+  else
+    return false;
+  return true;
 }
 
 // "I420" (any size) or "I420:640x480"
 bool ParseVideoFormat(const std::wstring& text, VideoFormatSpec& format, bool sizeRequired) {
-    auto parts = Split(text, L':');
-    if (parts.empty() || parts.size() > 2 || !ParseSubtype(parts[0], format.subtype)) return false;
-    format.width = format.height = 0;
-    if (parts.size() == 1) return !sizeRequired;
-    auto size = Split(parts[1], L'x');
-    long width, height;
-    if (size.size() != 2 || !ParseInt(size[0], width) || !ParseInt(size[1], height) || width <= 0 || height == 0)
-        return false;
-    format.width = int(width);
-    format.height = int(height);
-    return true;
+  auto parts = Split(text, L':');
+  if (parts.empty() || parts.size() > 2 || !ParseSubtype(parts[0], format.subtype)) return false;
+  format.width = format.height = 0;
+  if (parts.size() == 1) return !sizeRequired;
+  auto size = Split(parts[1], L'x');
+  long width, height;
+  if (size.size() != 2 || !ParseInt(size[0], width) || !ParseInt(size[1], height) || width <= 0 ||
+      height == 0)
+    return false;
+  format.width = int(width);
+  format.height = int(height);
+  return true;
 }
 
 bool ParsePins(const std::wstring& text, std::vector<PinSpec>& pins) {
-    pins.clear();
-    if (Trim(text).empty()) return true;
-    for (const auto& item : Split(text, L',')) {
-        std::wstring pin = Trim(item);
-        if (pin == L"capture") pins.push_back({PinSpec::Capture, L"Capture"});
-        else if (pin == L"preview") pins.push_back({PinSpec::Preview, L"Preview"});
-        // An output pin with a name of its own, e.g. one that looks like an input's.
-        else if (pin.compare(0, 8, L"capture:") == 0 && pin.size() > 8) pins.push_back({PinSpec::Capture, pin.substr(8)});
-        else if (pin.compare(0, 8, L"preview:") == 0 && pin.size() > 8) pins.push_back({PinSpec::Preview, pin.substr(8)});
-        else if (pin.compare(0, 3, L"in:") == 0 && pin.size() > 3) pins.push_back({PinSpec::Input, pin.substr(3)});
-        else return false;
-    }
-    return true;
+  pins.clear();
+  if (Trim(text).empty()) return true;
+  for (const auto& item : Split(text, L',')) {
+    std::wstring pin = Trim(item);
+    if (pin == L"capture")
+      pins.push_back({PinSpec::Capture, L"Capture"});
+    else if (pin == L"preview")
+      pins.push_back({PinSpec::Preview, L"Preview"});
+    // An output pin with a name of its own, e.g. one that looks like an input's.
+    else if (pin.compare(0, 8, L"capture:") == 0 && pin.size() > 8)
+      pins.push_back({PinSpec::Capture, pin.substr(8)});
+    else if (pin.compare(0, 8, L"preview:") == 0 && pin.size() > 8)
+      pins.push_back({PinSpec::Preview, pin.substr(8)});
+    else if (pin.compare(0, 3, L"in:") == 0 && pin.size() > 3)
+      pins.push_back({PinSpec::Input, pin.substr(3)});
+    else
+      return false;
+  }
+  return true;
 }
 
 bool ParseFaults(const std::wstring& text, std::vector<FaultSpec>& faults) {
-    for (const auto& item : Split(text, L',')) {
-        std::wstring entry = Trim(item);
-        if (entry.empty()) continue;
-        FaultSpec fault;
-        size_t at = entry.rfind(L'@');
-        if (at != std::wstring::npos) {
-            long k = 0;
-            if (!ParseInt(entry.substr(at + 1), k) || k <= 0) return false;
-            fault.onCall = int(k);
-            entry = entry.substr(0, at);
-        }
-        fault.call = ToUtf8(entry);
-        faults.push_back(fault);
+  for (const auto& item : Split(text, L',')) {
+    std::wstring entry = Trim(item);
+    if (entry.empty()) continue;
+    FaultSpec fault;
+    size_t at = entry.rfind(L'@');
+    if (at != std::wstring::npos) {
+      long k = 0;
+      if (!ParseInt(entry.substr(at + 1), k) || k <= 0) return false;
+      fault.onCall = int(k);
+      entry = entry.substr(0, at);
     }
-    return true;
+    fault.call = ToUtf8(entry);
+    faults.push_back(fault);
+  }
+  return true;
 }
 
 }  // namespace
 
 std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &out[0], size, nullptr, nullptr);
-    return out;
+  if (text.empty()) return {};
+  int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(size_t(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &out[0], size, nullptr, nullptr);
+  return out;
 }
 
 bool DeviceConfig::Accepts(const AudioFormatSpec& f) const {
-    if (f.channels <= 0 || f.samplesPerSec <= 0) return false;
-    if (anyFormat) {
-        return f.channels <= 8 && f.samplesPerSec >= 1000 && f.samplesPerSec <= 192000 &&
-               (f.bitsPerSample == 8 || f.bitsPerSample == 16 || f.bitsPerSample == 24 || f.bitsPerSample == 32);
-    }
-    for (const auto& a : audioFormats)
-        if (a.channels == f.channels && a.samplesPerSec == f.samplesPerSec && a.bitsPerSample == f.bitsPerSample)
-            return true;
-    return false;
+  if (f.channels <= 0 || f.samplesPerSec <= 0) return false;
+  if (anyFormat) {
+    return f.channels <= 8 && f.samplesPerSec >= 1000 && f.samplesPerSec <= 192000 &&
+           (f.bitsPerSample == 8 || f.bitsPerSample == 16 || f.bitsPerSample == 24 ||
+            f.bitsPerSample == 32);
+  }
+  for (const auto& a : audioFormats)
+    if (a.channels == f.channels && a.samplesPerSec == f.samplesPerSec &&
+        a.bitsPerSample == f.bitsPerSample)
+      return true;
+  return false;
 }
 
 bool DeviceConfig::Accepts(const GUID& subtype, int width, int height) const {
-    if (BitCountOf(subtype) == 0 || width <= 0 || height == 0) return false;
-    // Bound the frame so a bad request cannot make the camera allocate gigabytes.
-    if (width > 8192 || height > 8192 || height < -8192) return false;
-    if (anyFormat) return true;
-    for (const auto& v : videoFormats)
-        if (v.subtype == subtype && (v.width == 0 || (v.width == width && v.height == height))) return true;
-    return false;
+  if (BitCountOf(subtype) == 0 || width <= 0 || height == 0) return false;
+  // Bound the frame so a bad request cannot make the camera allocate gigabytes.
+  if (width > 8192 || height > 8192 || height < -8192) return false;
+  if (anyFormat) return true;
+  for (const auto& v : videoFormats)
+    if (v.subtype == subtype && (v.width == 0 || (v.width == width && v.height == height)))
+      return true;
+  return false;
 }
 
-bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& config, std::wstring& error) {
-    config = DeviceConfig();
-    config.videoFormat = {MEDIASUBTYPE_RGB24, 320, 240};
-    bool kindSeen = false, pinsSeen = false, formatSeen = false;
-    std::wstring pinsText, formatText;
-    for (const auto& item : Split(description, L';')) {
-        if (Trim(item).empty()) continue;
-        size_t eq = item.find(L'=');
-        std::wstring key = Trim(item.substr(0, eq));
-        std::wstring value = eq == std::wstring::npos ? L"1" : item.substr(eq + 1);
-        bool ok = true;
-        long number = 0;
-        if (key == L"kind") {
-            kindSeen = true;
-            if (Trim(value) == L"audio") config.kind = DeviceKind::Audio;
-            else if (Trim(value) == L"video") config.kind = DeviceKind::Video;
-            else ok = false;
-        } else if (key == L"name") {
-            config.name = value;  // kept as written: leading blanks are part of the test
-        } else if (key == L"noname") {
-            bool noName = false;
-            ok = ParseFlag(value, noName);
-            config.hasName = !noName;
-        } else if (key == L"pins") {
-            pinsSeen = true;
-            pinsText = value;
-        } else if (key == L"formats") {
-            config.anyFormat = Trim(value) == L"*";
-            config.audioFormats.clear();
-            config.videoFormats.clear();
-            if (!config.anyFormat) formatText = value, formatSeen = true;
-        } else if (key == L"format") {
-            config.opaqueAudioFormat = false;
-            if (Trim(value) == L"opaque") config.opaqueAudioFormat = true;
-            else if (!ParseAudioFormat(value, config.audioFormat) && !ParseVideoFormat(value, config.videoFormat, true))
-                ok = false;
-        } else if (key == L"fps") {
-            ok = ParseInt(value, number) && number > 0 && number <= 1000;
-            config.framesPerSecond = int(number);
-        } else if (key == L"pages") {
-            ok = ParseFlag(value, config.propertyPages);
-        } else if (key == L"mixer") {
-            ok = ParseFlag(value, config.filterMixer);
-        } else if (key == L"mixlevel") {
-            wchar_t* end = nullptr;
-            config.mixLevel = std::wcstod(value.c_str(), &end);
-            ok = end && *end == 0;
-        } else if (key == L"tvformats") {
-            ok = ParseInt(value, number);
-            config.tvFormats = LONG(number);
-            config.analogDecoder = true;
-        } else if (key == L"tvformat") {
-            ok = ParseInt(value, number);
-            config.tvFormat = LONG(number);
-        } else if (key == L"wrongsizeafter") {
-            ok = ParseInt(value, number) && number >= 0;
-            config.wrongSizeAfter = number;
-        } else if (key == L"tone") {
-            ok = ParseInt(value, number) && number > 0 && number < 20000;
-            config.toneHz = int(number);
-        } else if (key == L"fail") {
-            ok = ParseFaults(value, config.faults);
-        } else {
-            error = L"unknown key '" + key + L"'";
-            return false;
-        }
-        if (!ok) {
-            error = L"bad value for '" + key + L"': " + value;
-            return false;
-        }
+bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& config,
+                            std::wstring& error) {
+  config = DeviceConfig();
+  config.videoFormat = {MEDIASUBTYPE_RGB24, 320, 240};
+  bool kindSeen = false, pinsSeen = false, formatSeen = false;
+  std::wstring pinsText, formatText;
+  for (const auto& item : Split(description, L';')) {
+    if (Trim(item).empty()) continue;
+    size_t eq = item.find(L'=');
+    std::wstring key = Trim(item.substr(0, eq));
+    std::wstring value = eq == std::wstring::npos ? L"1" : item.substr(eq + 1);
+    bool ok = true;
+    long number = 0;
+    if (key == L"kind") {
+      kindSeen = true;
+      if (Trim(value) == L"audio")
+        config.kind = DeviceKind::Audio;
+      else if (Trim(value) == L"video")
+        config.kind = DeviceKind::Video;
+      else
+        ok = false;
+    } else if (key == L"name") {
+      config.name = value;  // kept as written: leading blanks are part of the test
+    } else if (key == L"noname") {
+      bool noName = false;
+      ok = ParseFlag(value, noName);
+      config.hasName = !noName;
+    } else if (key == L"pins") {
+      pinsSeen = true;
+      pinsText = value;
+    } else if (key == L"formats") {
+      config.anyFormat = Trim(value) == L"*";
+      config.audioFormats.clear();
+      config.videoFormats.clear();
+      if (!config.anyFormat) formatText = value, formatSeen = true;
+    } else if (key == L"format") {
+      config.opaqueAudioFormat = false;
+      if (Trim(value) == L"opaque")
+        config.opaqueAudioFormat = true;
+      else if (!ParseAudioFormat(value, config.audioFormat) &&
+               !ParseVideoFormat(value, config.videoFormat, true))
+        ok = false;
+    } else if (key == L"fps") {
+      ok = ParseInt(value, number) && number > 0 && number <= 1000;
+      config.framesPerSecond = int(number);
+    } else if (key == L"pages") {
+      ok = ParseFlag(value, config.propertyPages);
+    } else if (key == L"mixer") {
+      ok = ParseFlag(value, config.filterMixer);
+    } else if (key == L"mixlevel") {
+      wchar_t* end = nullptr;
+      config.mixLevel = std::wcstod(value.c_str(), &end);
+      ok = end && *end == 0;
+    } else if (key == L"tvformats") {
+      ok = ParseInt(value, number);
+      config.tvFormats = LONG(number);
+      config.analogDecoder = true;
+    } else if (key == L"tvformat") {
+      ok = ParseInt(value, number);
+      config.tvFormat = LONG(number);
+    } else if (key == L"wrongsizeafter") {
+      ok = ParseInt(value, number) && number >= 0;
+      config.wrongSizeAfter = number;
+    } else if (key == L"tone") {
+      ok = ParseInt(value, number) && number > 0 && number < 20000;
+      config.toneHz = int(number);
+    } else if (key == L"fail") {
+      ok = ParseFaults(value, config.faults);
+    } else {
+      error = L"unknown key '" + key + L"'";
+      return false;
     }
-    if (!kindSeen) {
-        error = L"kind missing";
+    if (!ok) {
+      error = L"bad value for '" + key + L"': " + value;
+      return false;
+    }
+  }
+  if (!kindSeen) {
+    error = L"kind missing";
+    return false;
+  }
+  const bool audio = config.kind == DeviceKind::Audio;
+  if (!pinsSeen)
+    pinsText = audio ? L"capture,preview,in:Microphone,in:Line In" : L"capture,preview";
+  if (!ParsePins(pinsText, config.pins)) {
+    error = L"bad pins: " + pinsText;
+    return false;
+  }
+  if (formatSeen) {
+    for (const auto& item : Split(formatText, L',')) {
+      std::wstring entry = Trim(item);
+      AudioFormatSpec a;
+      VideoFormatSpec v;
+      if (audio && ParseAudioFormat(entry, a))
+        config.audioFormats.push_back(a);
+      else if (!audio && ParseVideoFormat(entry, v, false))
+        config.videoFormats.push_back(v);
+      else {
+        error = L"bad format: " + entry;
         return false;
+      }
     }
-    const bool audio = config.kind == DeviceKind::Audio;
-    if (!pinsSeen) pinsText = audio ? L"capture,preview,in:Microphone,in:Line In" : L"capture,preview";
-    if (!ParsePins(pinsText, config.pins)) {
-        error = L"bad pins: " + pinsText;
-        return false;
-    }
-    if (formatSeen) {
-        for (const auto& item : Split(formatText, L',')) {
-            std::wstring entry = Trim(item);
-            AudioFormatSpec a;
-            VideoFormatSpec v;
-            if (audio && ParseAudioFormat(entry, a)) config.audioFormats.push_back(a);
-            else if (!audio && ParseVideoFormat(entry, v, false)) config.videoFormats.push_back(v);
-            else {
-                error = L"bad format: " + entry;
-                return false;
-            }
-        }
-    }
-    if (!audio) config.filterMixer = false;
-    return true;
+  }
+  if (!audio) config.filterMixer = false;
+  return true;
 }
 
 std::vector<std::wstring> DefaultDeviceDescriptions() {
-    return {L"kind=audio;name=Tesmo Test Microphone", L"kind=video;name=Tesmo Test Camera"};
+  return {L"kind=audio;name=Tesmo Test Microphone", L"kind=video;name=Tesmo Test Camera"};
 }
 
 std::vector<std::wstring> LoadDeviceDescriptions() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return DefaultDeviceDescriptions();
-    DWORD count = 0, size = sizeof count, type = 0;
-    std::vector<std::wstring> descriptions;
-    if (RegQueryValueExW(key, L"DeviceCount", nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD) {
-        RegCloseKey(key);
-        return DefaultDeviceDescriptions();
-    }
-    for (DWORD i = 0; i < count && i < TESTDEVICES_MAX_DEVICES; ++i) {
-        std::wstring valueName = L"Device" + std::to_wstring(i);
-        DWORD bytes = 0;
-        std::wstring text;
-        if (RegQueryValueExW(key, valueName.c_str(), nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS && type == REG_SZ) {
-            text.resize(bytes / sizeof(wchar_t) + 1);
-            RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &bytes);
-            text.resize(wcsnlen(text.c_str(), text.size()));
-        }
-        descriptions.push_back(text);
-    }
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return DefaultDeviceDescriptions();
+  DWORD count = 0, size = sizeof count, type = 0;
+  std::vector<std::wstring> descriptions;
+  if (RegQueryValueExW(key, L"DeviceCount", nullptr, &type, reinterpret_cast<BYTE*>(&count),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_DWORD) {
     RegCloseKey(key);
-    return descriptions;
+    return DefaultDeviceDescriptions();
+  }
+  for (DWORD i = 0; i < count && i < TESTDEVICES_MAX_DEVICES; ++i) {
+    std::wstring valueName = L"Device" + std::to_wstring(i);
+    DWORD bytes = 0;
+    std::wstring text;
+    if (RegQueryValueExW(key, valueName.c_str(), nullptr, &type, nullptr, &bytes) ==
+            ERROR_SUCCESS &&
+        type == REG_SZ) {
+      text.resize(bytes / sizeof(wchar_t) + 1);
+      RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&text[0]),
+                       &bytes);
+      text.resize(wcsnlen(text.c_str(), text.size()));
+    }
+    descriptions.push_back(text);
+  }
+  RegCloseKey(key);
+  return descriptions;
 }
 
 HRESULT StoreDeviceDescriptions(const std::vector<std::wstring>& descriptions) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return E_FAIL;
-    LSTATUS status = ERROR_SUCCESS;
-    for (size_t i = 0; i < TESTDEVICES_MAX_DEVICES; ++i) {
-        std::wstring valueName = L"Device" + std::to_wstring(i);
-        if (i < descriptions.size()) {
-            const auto& text = descriptions[i];
-            status |= RegSetValueExW(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                     DWORD((text.size() + 1) * sizeof(wchar_t)));
-        } else {
-            RegDeleteValueW(key, valueName.c_str());  // absent already is fine
-        }
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return E_FAIL;
+  LSTATUS status = ERROR_SUCCESS;
+  for (size_t i = 0; i < TESTDEVICES_MAX_DEVICES; ++i) {
+    std::wstring valueName = L"Device" + std::to_wstring(i);
+    if (i < descriptions.size()) {
+      const auto& text = descriptions[i];
+      status |= RegSetValueExW(key, valueName.c_str(), 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(text.c_str()),
+                               DWORD((text.size() + 1) * sizeof(wchar_t)));
+    } else {
+      RegDeleteValueW(key, valueName.c_str());  // absent already is fine
     }
-    DWORD count = DWORD(descriptions.size());
-    status |= RegSetValueExW(key, L"DeviceCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS ? S_OK : E_FAIL;
+  }
+  DWORD count = DWORD(descriptions.size());
+  status |= RegSetValueExW(key, L"DeviceCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
+                           sizeof count);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? S_OK : E_FAIL;
 }
 
 bool LoadDeviceConfig(int device, DeviceConfig& config) {
-    auto descriptions = LoadDeviceDescriptions();
-    std::wstring error;
-    return device >= 0 && size_t(device) < descriptions.size() &&
-           ParseDeviceDescription(descriptions[size_t(device)], config, error);
+  auto descriptions = LoadDeviceDescriptions();
+  std::wstring error;
+  return device >= 0 && size_t(device) < descriptions.size() &&
+         ParseDeviceDescription(descriptions[size_t(device)], config, error);
 }
 
 }  // namespace testdevices

@@ -12,51 +12,52 @@ namespace testdevices {
 enum class DeviceKind { Audio, Video };
 
 struct PinSpec {
-    enum Kind { Capture, Preview, Input } kind;
-    std::wstring name;
+  enum Kind { Capture, Preview, Input } kind;
+  std::wstring name;
 };
 
 struct AudioFormatSpec {
-    int channels = 0, samplesPerSec = 0, bitsPerSample = 0;
+  int channels = 0, samplesPerSec = 0, bitsPerSample = 0;
 };
 
 struct VideoFormatSpec {
-    GUID subtype = GUID_NULL;
-    int width = 0, height = 0;  // 0: any size
+  GUID subtype = GUID_NULL;
+  int width = 0, height = 0;  // 0: any size
 };
 
 struct FaultSpec {
-    std::string call;  // "Interface::Method" or "QueryInterface(Interface)"
-    int onCall = 0;    // 0: every call; k: only the k-th call on one filter object
+  std::string call;  // "Interface::Method" or "QueryInterface(Interface)"
+  int onCall = 0;    // 0: every call; k: only the k-th call on one filter object
 };
 
 struct DeviceConfig {
-    DeviceKind kind = DeviceKind::Audio;
-    std::wstring name;
-    bool hasName = true;
-    std::vector<PinSpec> pins;
-    bool anyFormat = true;
-    std::vector<AudioFormatSpec> audioFormats;
-    std::vector<VideoFormatSpec> videoFormats;
-    AudioFormatSpec audioFormat{2, 44100, 16};
-    bool opaqueAudioFormat = false;
-    VideoFormatSpec videoFormat;
-    int framesPerSecond = 30;
-    bool propertyPages = true;
-    bool filterMixer = true;
-    double mixLevel = 1.0;
-    bool analogDecoder = false;
-    LONG tvFormats = 0, tvFormat = 0;
-    long wrongSizeAfter = -1;  // negative: never
-    int toneHz = 0;            // 0: byte-sequence content
-    std::vector<FaultSpec> faults;
+  DeviceKind kind = DeviceKind::Audio;
+  std::wstring name;
+  bool hasName = true;
+  std::vector<PinSpec> pins;
+  bool anyFormat = true;
+  std::vector<AudioFormatSpec> audioFormats;
+  std::vector<VideoFormatSpec> videoFormats;
+  AudioFormatSpec audioFormat{2, 44100, 16};
+  bool opaqueAudioFormat = false;
+  VideoFormatSpec videoFormat;
+  int framesPerSecond = 30;
+  bool propertyPages = true;
+  bool filterMixer = true;
+  double mixLevel = 1.0;
+  bool analogDecoder = false;
+  LONG tvFormats = 0, tvFormat = 0;
+  long wrongSizeAfter = -1;  // negative: never
+  int toneHz = 0;            // 0: byte-sequence content
+  std::vector<FaultSpec> faults;
 
-    bool Accepts(const AudioFormatSpec& format) const;
-    bool Accepts(const GUID& subtype, int width, int height) const;
+  bool Accepts(const AudioFormatSpec& format) const;
+  bool Accepts(const GUID& subtype, int width, int height) const;
 };
 
 // false (with a reason) when the description does not parse.
-bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& config, std::wstring& error);
+bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& config,
+                            std::wstring& error);
 
 std::vector<std::wstring> DefaultDeviceDescriptions();
 // The stored set, or the defaults when none is stored.

@@ -21,54 +21,54 @@ std::atomic<long> serverLocks{0};
 
 class ClassFactory : public IClassFactory, public LiveObject {
 public:
-    // Makes the filter of one device position, or the colour converter.
-    using Maker = HRESULT (*)(int device, REFIID iid, void** out);
-    ClassFactory(std::string label, Maker make, int device)
-        : LiveObject("ClassFactory", std::move(label)), make(make), device(device) {}
+  // Makes the filter of one device position, or the colour converter.
+  using Maker = HRESULT (*)(int device, REFIID iid, void** out);
+  ClassFactory(std::string label, Maker make, int device)
+      : LiveObject("ClassFactory", std::move(label)), make(make), device(device) {}
 
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-        *out = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG WINAPI AddRef() override { return ULONG(++refs); }
-    ULONG WINAPI Release() override {
-        long count = --refs;
-        if (count == 0) delete this;
-        return ULONG(count);
-    }
-    HRESULT WINAPI CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-        if (out) *out = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        return make(device, iid, out);
-    }
-    HRESULT WINAPI LockServer(WINBOOL lock) override {
-        serverLocks += lock ? 1 : -1;
-        return S_OK;
-    }
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+    *out = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG WINAPI AddRef() override { return ULONG(++refs); }
+  ULONG WINAPI Release() override {
+    long count = --refs;
+    if (count == 0) delete this;
+    return ULONG(count);
+  }
+  HRESULT WINAPI CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (out) *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return make(device, iid, out);
+  }
+  HRESULT WINAPI LockServer(WINBOOL lock) override {
+    serverLocks += lock ? 1 : -1;
+    return S_OK;
+  }
 
 private:
-    const Maker make;
-    const int device;
+  const Maker make;
+  const int device;
 };
 
 HRESULT OfferFactory(ClassFactory* factory, REFIID iid, void** out) {
-    factory->AddRef();
-    HRESULT hr = factory->QueryInterface(iid, out);
-    factory->Release();
-    return hr;
+  factory->AddRef();
+  HRESULT hr = factory->QueryInterface(iid, out);
+  factory->Release();
+  return hr;
 }
 
 int CopyOut(const std::string& text, char* buffer, int capacity) {
-    if (buffer && capacity > 0) {
-        size_t n = std::min(text.size(), size_t(capacity - 1));
-        std::memcpy(buffer, text.data(), n);
-        buffer[n] = 0;
-    }
-    return int(text.size()) + 1;
+  if (buffer && capacity > 0) {
+    size_t n = std::min(text.size(), size_t(capacity - 1));
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = 0;
+  }
+  return int(text.size()) + 1;
 }
 
 }  // namespace
@@ -77,53 +77,58 @@ int CopyOut(const std::string& text, char* buffer, int capacity) {
 using namespace testdevices;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        thisModule = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
+  if (reason == DLL_PROCESS_ATTACH) {
+    thisModule = instance;
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
 }
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID id, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device) {
-        if (id != DeviceClassId(device)) continue;
-        return OfferFactory(new ClassFactory("#" + std::to_string(device), &CaptureFilter::Create, device), iid, out);
-    }
-    if (id == kConverterClassId) {
-        auto make = [](int, REFIID iid, void** out) { return ColourConverter::Create(iid, out); };
-        return OfferFactory(new ClassFactory("colour converter", make, -1), iid, out);
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device) {
+    if (id != DeviceClassId(device)) continue;
+    return OfferFactory(
+        new ClassFactory("#" + std::to_string(device), &CaptureFilter::Create, device), iid, out);
+  }
+  if (id == kConverterClassId) {
+    auto make = [](int, REFIID iid, void** out) { return ColourConverter::Create(iid, out); };
+    return OfferFactory(new ClassFactory("colour converter", make, -1), iid, out);
+  }
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() {
-    return LiveObjects::Count() == 0 && serverLocks == 0 ? S_OK : S_FALSE;
+  return LiveObjects::Count() == 0 && serverLocks == 0 ? S_OK : S_FALSE;
 }
 
-extern "C" HRESULT WINAPI DllRegisterServer() { return RegisterDevices(thisModule, LoadDeviceDescriptions()); }
+extern "C" HRESULT WINAPI DllRegisterServer() {
+  return RegisterDevices(thisModule, LoadDeviceDescriptions());
+}
 
 extern "C" HRESULT WINAPI DllUnregisterServer() { return UnregisterDevices(); }
 
 extern "C" HRESULT TestDevices_SetDevices(const wchar_t* const* descriptions, int count) {
-    if (count < 0 || count > TESTDEVICES_MAX_DEVICES || (count > 0 && !descriptions)) return E_INVALIDARG;
-    std::vector<std::wstring> list;
-    for (int i = 0; i < count; ++i) {
-        DeviceConfig config;
-        std::wstring error;
-        if (!descriptions[i] || !ParseDeviceDescription(descriptions[i], config, error)) return E_INVALIDARG;
-        list.push_back(descriptions[i]);
-    }
-    HRESULT hr = StoreDeviceDescriptions(list);
-    return hr == S_OK ? RegisterDevices(thisModule, list) : hr;
+  if (count < 0 || count > TESTDEVICES_MAX_DEVICES || (count > 0 && !descriptions))
+    return E_INVALIDARG;
+  std::vector<std::wstring> list;
+  for (int i = 0; i < count; ++i) {
+    DeviceConfig config;
+    std::wstring error;
+    if (!descriptions[i] || !ParseDeviceDescription(descriptions[i], config, error))
+      return E_INVALIDARG;
+    list.push_back(descriptions[i]);
+  }
+  HRESULT hr = StoreDeviceDescriptions(list);
+  return hr == S_OK ? RegisterDevices(thisModule, list) : hr;
 }
 
 extern "C" HRESULT TestDevices_UseDefaultDevices() {
-    auto list = DefaultDeviceDescriptions();
-    std::vector<const wchar_t*> pointers;
-    for (const auto& text : list) pointers.push_back(text.c_str());
-    return TestDevices_SetDevices(pointers.data(), int(pointers.size()));
+  auto list = DefaultDeviceDescriptions();
+  std::vector<const wchar_t*> pointers;
+  for (const auto& text : list) pointers.push_back(text.c_str());
+  return TestDevices_SetDevices(pointers.data(), int(pointers.size()));
 }
 
 extern "C" int TestDevices_GetDeviceCount() { return int(LoadDeviceDescriptions().size()); }
@@ -131,29 +136,31 @@ extern "C" int TestDevices_GetDeviceCount() { return int(LoadDeviceDescriptions(
 extern "C" void TestDevices_ResetRecords() { DeviceRecords::Instance().Reset(); }
 
 extern "C" int TestDevices_GetRecord(int device, TestDeviceRecord* record) {
-    return record && DeviceRecords::Instance().Read(device, *record) ? 1 : 0;
+  return record && DeviceRecords::Instance().Read(device, *record) ? 1 : 0;
 }
 
 extern "C" int TestDevices_GetCallCount(int device, const char* call) {
-    return call ? DeviceRecords::Instance().CallCount(device, call) : 0;
+  return call ? DeviceRecords::Instance().CallCount(device, call) : 0;
 }
 
 extern "C" int TestDevices_WaitForSamples(int device, LONGLONG samples, DWORD timeoutMs) {
-    return DeviceRecords::Instance().WaitForSamples(device, samples, timeoutMs) ? 1 : 0;
+  return DeviceRecords::Instance().WaitForSamples(device, samples, timeoutMs) ? 1 : 0;
 }
 
 extern "C" int TestDevices_GetLiveObjectCount() { return LiveObjects::Count(); }
 
-extern "C" LONG TestDevices_GetOutstandingReferences() { return LiveObjects::OutstandingReferences(); }
+extern "C" LONG TestDevices_GetOutstandingReferences() {
+  return LiveObjects::OutstandingReferences();
+}
 
 extern "C" int TestDevices_DescribeLiveObjects(char* buffer, int capacity) {
-    return CopyOut(LiveObjects::Describe(), buffer, capacity);
+  return CopyOut(LiveObjects::Describe(), buffer, capacity);
 }
 
 extern "C" int TestDevices_GetUnexpectedCalls(char* buffer, int capacity) {
-    auto calls = DeviceRecords::Instance().UnexpectedCalls();
-    std::string text;
-    for (const auto& call : calls) text += call + "\n";
-    CopyOut(text, buffer, capacity);
-    return int(calls.size());
+  auto calls = DeviceRecords::Instance().UnexpectedCalls();
+  std::string text;
+  for (const auto& call : calls) text += call + "\n";
+  CopyOut(text, buffer, capacity);
+  return int(calls.size());
 }

@@ -7,133 +7,139 @@
 namespace testdevices {
 
 InputPin::InputPin(CaptureFilter& filter, const PinSpec& pinConfig)
-    : LiveObject("InputPin", "'" + ToUtf8(pinConfig.name) + "' of " + filter.label), filter(filter), pinConfig(pinConfig) {}
+    : LiveObject("InputPin", "'" + ToUtf8(pinConfig.name) + "' of " + filter.label),
+      filter(filter),
+      pinConfig(pinConfig) {}
 
 HRESULT WINAPI InputPin::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid == IID_IUnknown) *out = static_cast<IPin*>(this);
-    else if (iid == IID_IPin && filter.Offers(true, "IPin")) *out = static_cast<IPin*>(this);
-    else if (iid == IID_IAMAudioInputMixer && filter.Offers(true, "IAMAudioInputMixer"))
-        *out = static_cast<IAMAudioInputMixer*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown)
+    *out = static_cast<IPin*>(this);
+  else if (iid == IID_IPin && filter.Offers(true, "IPin"))
+    *out = static_cast<IPin*>(this);
+  else if (iid == IID_IAMAudioInputMixer && filter.Offers(true, "IAMAudioInputMixer"))
+    *out = static_cast<IAMAudioInputMixer*>(this);
+  else
+    return E_NOINTERFACE;
+  AddRef();
+  return S_OK;
 }
 
 ULONG WINAPI InputPin::AddRef() {
-    long count = ++refs;
-    filter.AddRef();
-    return ULONG(count);
+  long count = ++refs;
+  filter.AddRef();
+  return ULONG(count);
 }
 
 ULONG WINAPI InputPin::Release() {
-    long count = --refs;
-    filter.Release();  // may destroy the filter and this pin
-    return ULONG(count);
+  long count = --refs;
+  filter.Release();  // may destroy the filter and this pin
+  return ULONG(count);
 }
 
 HRESULT WINAPI InputPin::Connect(IPin*, const AM_MEDIA_TYPE*) {
-    filter.NoteUnexpected("IPin::Connect on an input pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::Connect on an input pin");
+  return E_UNEXPECTED;
 }
 
 // Graph building may probe any pin; refusing is the answer, not a client error.
 HRESULT WINAPI InputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
-    if (!connector || !type) return E_POINTER;
-    return VFW_E_TYPE_NOT_ACCEPTED;
+  if (!connector || !type) return E_POINTER;
+  return VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT WINAPI InputPin::Disconnect() {
-    if (filter.Fails("IPin::Disconnect")) return E_FAIL;
-    return S_FALSE;
+  if (filter.Fails("IPin::Disconnect")) return E_FAIL;
+  return S_FALSE;
 }
 
 HRESULT WINAPI InputPin::ConnectedTo(IPin** pin) {
-    if (!pin) return E_POINTER;
-    *pin = nullptr;
-    if (filter.Fails("IPin::ConnectedTo")) return E_FAIL;
-    return VFW_E_NOT_CONNECTED;
+  if (!pin) return E_POINTER;
+  *pin = nullptr;
+  if (filter.Fails("IPin::ConnectedTo")) return E_FAIL;
+  return VFW_E_NOT_CONNECTED;
 }
 
 HRESULT WINAPI InputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-    if (!type) return E_POINTER;
-    std::memset(type, 0, sizeof *type);
-    return VFW_E_NOT_CONNECTED;
+  if (!type) return E_POINTER;
+  std::memset(type, 0, sizeof *type);
+  return VFW_E_NOT_CONNECTED;
 }
 
 HRESULT WINAPI InputPin::QueryPinInfo(PIN_INFO* info) {
-    if (!info) return E_POINTER;
-    if (filter.Fails("IPin::QueryPinInfo")) return E_FAIL;
-    info->pFilter = static_cast<IBaseFilter*>(&filter);
-    info->pFilter->AddRef();
-    info->dir = PINDIR_INPUT;
-    wcsncpy(info->achName, pinConfig.name.c_str(), MAX_PIN_NAME - 1);
-    info->achName[MAX_PIN_NAME - 1] = 0;
-    return S_OK;
+  if (!info) return E_POINTER;
+  if (filter.Fails("IPin::QueryPinInfo")) return E_FAIL;
+  info->pFilter = static_cast<IBaseFilter*>(&filter);
+  info->pFilter->AddRef();
+  info->dir = PINDIR_INPUT;
+  wcsncpy(info->achName, pinConfig.name.c_str(), MAX_PIN_NAME - 1);
+  info->achName[MAX_PIN_NAME - 1] = 0;
+  return S_OK;
 }
 
 HRESULT WINAPI InputPin::QueryDirection(PIN_DIRECTION* direction) {
-    if (!direction) return E_POINTER;
-    if (filter.Fails("IPin::QueryDirection")) return E_FAIL;
-    *direction = PINDIR_INPUT;
-    return S_OK;
+  if (!direction) return E_POINTER;
+  if (filter.Fails("IPin::QueryDirection")) return E_FAIL;
+  *direction = PINDIR_INPUT;
+  return S_OK;
 }
 
 HRESULT WINAPI InputPin::QueryId(LPWSTR* id) {
-    if (!id) return E_POINTER;
-    size_t bytes = (pinConfig.name.size() + 1) * sizeof(wchar_t);
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (!*id) return E_OUTOFMEMORY;
-    std::memcpy(*id, pinConfig.name.c_str(), bytes);
-    return S_OK;
+  if (!id) return E_POINTER;
+  size_t bytes = (pinConfig.name.size() + 1) * sizeof(wchar_t);
+  *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+  if (!*id) return E_OUTOFMEMORY;
+  std::memcpy(*id, pinConfig.name.c_str(), bytes);
+  return S_OK;
 }
 
 HRESULT WINAPI InputPin::QueryAccept(const AM_MEDIA_TYPE*) { return S_FALSE; }
 
 HRESULT WINAPI InputPin::EnumMediaTypes(IEnumMediaTypes** types) {
-    if (!types) return E_POINTER;
-    auto* enumerator = new MediaTypeEnumerator("of " + label, {});
-    enumerator->AddRef();
-    *types = enumerator;
-    return S_OK;
+  if (!types) return E_POINTER;
+  auto* enumerator = new MediaTypeEnumerator("of " + label, {});
+  enumerator->AddRef();
+  *types = enumerator;
+  return S_OK;
 }
 
 HRESULT WINAPI InputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
 
 HRESULT WINAPI InputPin::EndOfStream() {
-    filter.NoteUnexpected("IPin::EndOfStream on an unconnected input pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::EndOfStream on an unconnected input pin");
+  return E_UNEXPECTED;
 }
 
 HRESULT WINAPI InputPin::BeginFlush() {
-    filter.NoteUnexpected("IPin::BeginFlush on an unconnected input pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::BeginFlush on an unconnected input pin");
+  return E_UNEXPECTED;
 }
 
 HRESULT WINAPI InputPin::EndFlush() {
-    filter.NoteUnexpected("IPin::EndFlush on an unconnected input pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::EndFlush on an unconnected input pin");
+  return E_UNEXPECTED;
 }
 
 HRESULT WINAPI InputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-    filter.NoteUnexpected("IPin::NewSegment on an unconnected input pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::NewSegment on an unconnected input pin");
+  return E_UNEXPECTED;
 }
 
 bool InputPin::MixerCallFails(const char* method) {
-    return filter.Fails((std::string("IAMAudioInputMixer::") + method).c_str());
+  return filter.Fails((std::string("IAMAudioInputMixer::") + method).c_str());
 }
 
 void InputPin::EnableChanged(WINBOOL enable) {
-    const int index = filter.InputIndexOf(this);
-    DeviceRecords::Instance().Update(filter.Device(), [index, enable](TestDeviceRecord& r) {
-        r.putEnableCalls += 1;
-        if (index < 0 || index >= 32) return;
-        if (enable) r.enabledInputs |= 1u << index;
-        else r.enabledInputs &= ~(1u << index);
-    });
+  const int index = filter.InputIndexOf(this);
+  DeviceRecords::Instance().Update(filter.Device(), [index, enable](TestDeviceRecord& r) {
+    r.putEnableCalls += 1;
+    if (index < 0 || index >= 32) return;
+    if (enable)
+      r.enabledInputs |= 1u << index;
+    else
+      r.enabledInputs &= ~(1u << index);
+  });
 }
 
 }  // namespace testdevices

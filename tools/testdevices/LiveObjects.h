@@ -8,15 +8,15 @@ namespace testdevices {
 
 class LiveObject {
 public:
-    LiveObject(const char* kind, std::string label);
-    virtual ~LiveObject();
-    LiveObject(const LiveObject&) = delete;
-    LiveObject& operator=(const LiveObject&) = delete;
+  LiveObject(const char* kind, std::string label);
+  virtual ~LiveObject();
+  LiveObject(const LiveObject&) = delete;
+  LiveObject& operator=(const LiveObject&) = delete;
 
-    // The object's own count; for pins, the references handed out on the pin itself.
-    std::atomic<long> refs{0};
-    const char* const kind;
-    const std::string label;
+  // The object's own count; for pins, the references handed out on the pin itself.
+  std::atomic<long> refs{0};
+  const char* const kind;
+  const std::string label;
 };
 
 namespace LiveObjects {

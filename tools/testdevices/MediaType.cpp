@@ -6,166 +6,171 @@
 
 namespace testdevices {
 
-const GUID kSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+const GUID kSubtypeI420 = {
+    0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 MediaType::MediaType() { std::memset(&type, 0, sizeof type); }
 
 MediaType::MediaType(const AM_MEDIA_TYPE& other) : MediaType() {
-    type = other;
-    type.pUnk = nullptr;
-    type.pbFormat = nullptr;
-    type.cbFormat = 0;
-    SetFormat(other.formattype, other.pbFormat, other.pbFormat ? other.cbFormat : 0);
+  type = other;
+  type.pUnk = nullptr;
+  type.pbFormat = nullptr;
+  type.cbFormat = 0;
+  SetFormat(other.formattype, other.pbFormat, other.pbFormat ? other.cbFormat : 0);
 }
 
 MediaType::MediaType(const MediaType& other) : MediaType(other.type) {}
 
 MediaType& MediaType::operator=(const MediaType& other) {
-    if (this != &other) {
-        MediaType copy(other);
-        std::swap(type, copy.type);
-    }
-    return *this;
+  if (this != &other) {
+    MediaType copy(other);
+    std::swap(type, copy.type);
+  }
+  return *this;
 }
 
 MediaType::~MediaType() { FreeContents(type); }
 
 void MediaType::SetFormat(const GUID& formatType, const void* data, ULONG size) {
-    CoTaskMemFree(type.pbFormat);
-    type.formattype = formatType;
-    type.pbFormat = nullptr;
-    type.cbFormat = 0;
-    if (data && size) {
-        type.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(size));
-        if (type.pbFormat) {
-            std::memcpy(type.pbFormat, data, size);
-            type.cbFormat = size;
-        }
+  CoTaskMemFree(type.pbFormat);
+  type.formattype = formatType;
+  type.pbFormat = nullptr;
+  type.cbFormat = 0;
+  if (data && size) {
+    type.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(size));
+    if (type.pbFormat) {
+      std::memcpy(type.pbFormat, data, size);
+      type.cbFormat = size;
     }
+  }
 }
 
 HRESULT MediaType::CopyTo(AM_MEDIA_TYPE* out) const {
-    if (!out) return E_POINTER;
-    *out = type;
-    out->pUnk = nullptr;  // never set on our types
-    out->pbFormat = nullptr;
-    out->cbFormat = 0;
-    if (type.pbFormat && type.cbFormat) {
-        out->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(type.cbFormat));
-        if (!out->pbFormat) return E_OUTOFMEMORY;
-        std::memcpy(out->pbFormat, type.pbFormat, type.cbFormat);
-        out->cbFormat = type.cbFormat;
-    }
-    return S_OK;
+  if (!out) return E_POINTER;
+  *out = type;
+  out->pUnk = nullptr;  // never set on our types
+  out->pbFormat = nullptr;
+  out->cbFormat = 0;
+  if (type.pbFormat && type.cbFormat) {
+    out->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(type.cbFormat));
+    if (!out->pbFormat) return E_OUTOFMEMORY;
+    std::memcpy(out->pbFormat, type.pbFormat, type.cbFormat);
+    out->cbFormat = type.cbFormat;
+  }
+  return S_OK;
 }
 
 AM_MEDIA_TYPE* MediaType::NewTaskMemCopy() const {
-    auto* out = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (out && CopyTo(out) != S_OK) {
-        CoTaskMemFree(out);
-        out = nullptr;
-    }
-    return out;
+  auto* out = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+  if (out && CopyTo(out) != S_OK) {
+    CoTaskMemFree(out);
+    out = nullptr;
+  }
+  return out;
 }
 
 const WAVEFORMATEX* MediaType::Wave() const {
-    if (type.formattype != FORMAT_WaveFormatEx || !type.pbFormat || type.cbFormat < sizeof(WAVEFORMATEX) - sizeof(WORD))
-        return nullptr;
-    return reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+  if (type.formattype != FORMAT_WaveFormatEx || !type.pbFormat ||
+      type.cbFormat < sizeof(WAVEFORMATEX) - sizeof(WORD))
+    return nullptr;
+  return reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
 }
 
 const VIDEOINFOHEADER* MediaType::Video() const {
-    if (type.formattype != FORMAT_VideoInfo || !type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER))
-        return nullptr;
-    return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+  if (type.formattype != FORMAT_VideoInfo || !type.pbFormat ||
+      type.cbFormat < sizeof(VIDEOINFOHEADER))
+    return nullptr;
+  return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
 }
 
 void MediaType::FreeContents(AM_MEDIA_TYPE& t) {
-    CoTaskMemFree(t.pbFormat);
-    t.pbFormat = nullptr;
-    t.cbFormat = 0;
-    if (t.pUnk) {
-        t.pUnk->Release();
-        t.pUnk = nullptr;
-    }
+  CoTaskMemFree(t.pbFormat);
+  t.pbFormat = nullptr;
+  t.cbFormat = 0;
+  if (t.pUnk) {
+    t.pUnk->Release();
+    t.pUnk = nullptr;
+  }
 }
 
 MediaType MakePcmType(int channels, int samplesPerSec, int bitsPerSample) {
-    WAVEFORMATEX wave = {};
-    wave.wFormatTag = WAVE_FORMAT_PCM;
-    wave.nChannels = static_cast<WORD>(channels);
-    wave.nSamplesPerSec = static_cast<DWORD>(samplesPerSec);
-    wave.wBitsPerSample = static_cast<WORD>(bitsPerSample);
-    wave.nBlockAlign = static_cast<WORD>(channels * bitsPerSample / 8);
-    wave.nAvgBytesPerSec = wave.nBlockAlign * wave.nSamplesPerSec;
-    wave.cbSize = 0;
+  WAVEFORMATEX wave = {};
+  wave.wFormatTag = WAVE_FORMAT_PCM;
+  wave.nChannels = static_cast<WORD>(channels);
+  wave.nSamplesPerSec = static_cast<DWORD>(samplesPerSec);
+  wave.wBitsPerSample = static_cast<WORD>(bitsPerSample);
+  wave.nBlockAlign = static_cast<WORD>(channels * bitsPerSample / 8);
+  wave.nAvgBytesPerSec = wave.nBlockAlign * wave.nSamplesPerSec;
+  wave.cbSize = 0;
 
-    MediaType mt;
-    AM_MEDIA_TYPE& t = mt.Edit();
-    t.majortype = MEDIATYPE_Audio;
-    t.subtype = MEDIASUBTYPE_PCM;
-    t.bFixedSizeSamples = TRUE;
-    t.bTemporalCompression = FALSE;
-    t.lSampleSize = wave.nBlockAlign;
-    mt.SetFormat(FORMAT_WaveFormatEx, &wave, sizeof wave);
-    return mt;
+  MediaType mt;
+  AM_MEDIA_TYPE& t = mt.Edit();
+  t.majortype = MEDIATYPE_Audio;
+  t.subtype = MEDIASUBTYPE_PCM;
+  t.bFixedSizeSamples = TRUE;
+  t.bTemporalCompression = FALSE;
+  t.lSampleSize = wave.nBlockAlign;
+  mt.SetFormat(FORMAT_WaveFormatEx, &wave, sizeof wave);
+  return mt;
 }
 
 MediaType MakeOpaqueAudioType() {
-    MediaType mt;
-    AM_MEDIA_TYPE& t = mt.Edit();
-    t.majortype = MEDIATYPE_Audio;
-    t.subtype = MEDIASUBTYPE_PCM;
-    t.bFixedSizeSamples = TRUE;
-    t.lSampleSize = 2;
-    t.formattype = FORMAT_None;
-    return mt;
+  MediaType mt;
+  AM_MEDIA_TYPE& t = mt.Edit();
+  t.majortype = MEDIATYPE_Audio;
+  t.subtype = MEDIASUBTYPE_PCM;
+  t.bFixedSizeSamples = TRUE;
+  t.lSampleSize = 2;
+  t.formattype = FORMAT_None;
+  return mt;
 }
 
 int BitCountOf(const GUID& subtype) {
-    if (subtype == MEDIASUBTYPE_RGB24) return 24;
-    if (subtype == kSubtypeI420) return 12;
-    if (subtype == MEDIASUBTYPE_RGB555) return 16;
-    if (subtype == MEDIASUBTYPE_RGB32) return 32;
-    return 0;
+  if (subtype == MEDIASUBTYPE_RGB24) return 24;
+  if (subtype == kSubtypeI420) return 12;
+  if (subtype == MEDIASUBTYPE_RGB555) return 16;
+  if (subtype == MEDIASUBTYPE_RGB32) return 32;
+  return 0;
 }
 
 long ImageSize(int width, int height, int bitCount) {
-    return static_cast<long>(width) * std::abs(height) * bitCount / 8;
+  return static_cast<long>(width) * std::abs(height) * bitCount / 8;
 }
 
 MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TIME frameInterval) {
-    VIDEOINFOHEADER info = {};
-    const int bits = BitCountOf(subtype);
-    info.AvgTimePerFrame = frameInterval;
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = static_cast<WORD>(bits);
-    info.bmiHeader.biCompression = subtype == kSubtypeI420 ? kFourccI420 : BI_RGB;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(ImageSize(width, height, bits));
-    info.dwBitRate = frameInterval > 0
-        ? static_cast<DWORD>(info.bmiHeader.biSizeImage * 8LL * 10000000LL / frameInterval) : 0;
+  VIDEOINFOHEADER info = {};
+  const int bits = BitCountOf(subtype);
+  info.AvgTimePerFrame = frameInterval;
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = static_cast<WORD>(bits);
+  info.bmiHeader.biCompression = subtype == kSubtypeI420 ? kFourccI420 : BI_RGB;
+  info.bmiHeader.biSizeImage = static_cast<DWORD>(ImageSize(width, height, bits));
+  info.dwBitRate =
+      frameInterval > 0
+          ? static_cast<DWORD>(info.bmiHeader.biSizeImage * 8LL * 10000000LL / frameInterval)
+          : 0;
 
-    MediaType mt;
-    AM_MEDIA_TYPE& t = mt.Edit();
-    t.majortype = MEDIATYPE_Video;
-    t.subtype = subtype;
-    t.bFixedSizeSamples = TRUE;
-    t.lSampleSize = info.bmiHeader.biSizeImage;
-    mt.SetFormat(FORMAT_VideoInfo, &info, sizeof info);
-    return mt;
+  MediaType mt;
+  AM_MEDIA_TYPE& t = mt.Edit();
+  t.majortype = MEDIATYPE_Video;
+  t.subtype = subtype;
+  t.bFixedSizeSamples = TRUE;
+  t.lSampleSize = info.bmiHeader.biSizeImage;
+  mt.SetFormat(FORMAT_VideoInfo, &info, sizeof info);
+  return mt;
 }
 
 bool Matches(const AM_MEDIA_TYPE& proposed, const AM_MEDIA_TYPE& offered) {
-    if (proposed.majortype != GUID_NULL && proposed.majortype != offered.majortype) return false;
-    if (proposed.subtype != GUID_NULL && proposed.subtype != offered.subtype) return false;
-    if (proposed.formattype == GUID_NULL) return true;
-    if (proposed.formattype != offered.formattype) return false;
-    if (!proposed.pbFormat) return true;
-    return proposed.cbFormat == offered.cbFormat &&
-           std::memcmp(proposed.pbFormat, offered.pbFormat, offered.cbFormat) == 0;
+  if (proposed.majortype != GUID_NULL && proposed.majortype != offered.majortype) return false;
+  if (proposed.subtype != GUID_NULL && proposed.subtype != offered.subtype) return false;
+  if (proposed.formattype == GUID_NULL) return true;
+  if (proposed.formattype != offered.formattype) return false;
+  if (!proposed.pbFormat) return true;
+  return proposed.cbFormat == offered.cbFormat &&
+         std::memcmp(proposed.pbFormat, offered.pbFormat, offered.cbFormat) == 0;
 }
 
 }  // namespace testdevices

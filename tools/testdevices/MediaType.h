@@ -10,28 +10,28 @@ constexpr DWORD kFourccI420 = MAKEFOURCC('I', '4', '2', '0');
 
 class MediaType {
 public:
-    MediaType();
-    MediaType(const AM_MEDIA_TYPE& other);
-    MediaType(const MediaType& other);
-    MediaType& operator=(const MediaType& other);
-    ~MediaType();
+  MediaType();
+  MediaType(const AM_MEDIA_TYPE& other);
+  MediaType(const MediaType& other);
+  MediaType& operator=(const MediaType& other);
+  ~MediaType();
 
-    const AM_MEDIA_TYPE& Get() const { return type; }
-    AM_MEDIA_TYPE& Edit() { return type; }
-    void SetFormat(const GUID& formatType, const void* data, ULONG size);
+  const AM_MEDIA_TYPE& Get() const { return type; }
+  AM_MEDIA_TYPE& Edit() { return type; }
+  void SetFormat(const GUID& formatType, const void* data, ULONG size);
 
-    // Deep copy into caller-owned storage (the contents are freed with FreeContents).
-    HRESULT CopyTo(AM_MEDIA_TYPE* out) const;
-    // A CoTaskMem-allocated copy, as IAMStreamConfig::GetFormat hands out.
-    AM_MEDIA_TYPE* NewTaskMemCopy() const;
+  // Deep copy into caller-owned storage (the contents are freed with FreeContents).
+  HRESULT CopyTo(AM_MEDIA_TYPE* out) const;
+  // A CoTaskMem-allocated copy, as IAMStreamConfig::GetFormat hands out.
+  AM_MEDIA_TYPE* NewTaskMemCopy() const;
 
-    const WAVEFORMATEX* Wave() const;        // null unless FORMAT_WaveFormatEx with a full block
-    const VIDEOINFOHEADER* Video() const;    // null unless FORMAT_VideoInfo with a full block
+  const WAVEFORMATEX* Wave() const;      // null unless FORMAT_WaveFormatEx with a full block
+  const VIDEOINFOHEADER* Video() const;  // null unless FORMAT_VideoInfo with a full block
 
-    static void FreeContents(AM_MEDIA_TYPE& type);
+  static void FreeContents(AM_MEDIA_TYPE& type);
 
 private:
-    AM_MEDIA_TYPE type;
+  AM_MEDIA_TYPE type;
 };
 
 MediaType MakePcmType(int channels, int samplesPerSec, int bitsPerSample);

@@ -15,18 +15,22 @@ constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 const WAVEFORMATEX kOpaqueStreamShape = {WAVE_FORMAT_PCM, 1, 11025, 22050, 2, 16, 0};
 
 LONGLONG Now100ns() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return LONGLONG(now.QuadPart / frequency.QuadPart * kUnitsPerSecond +
-                    now.QuadPart % frequency.QuadPart * kUnitsPerSecond / frequency.QuadPart);
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return LONGLONG(now.QuadPart / frequency.QuadPart * kUnitsPerSecond +
+                  now.QuadPart % frequency.QuadPart * kUnitsPerSecond / frequency.QuadPart);
 }
 
 PixelFormat PixelFormatOf(const GUID& subtype) {
-    if (subtype == kSubtypeI420) return PixelFormat::I420;
-    if (subtype == MEDIASUBTYPE_RGB555) return PixelFormat::Rgb555;
-    if (subtype == MEDIASUBTYPE_RGB32) return PixelFormat::Rgb32;
-    return PixelFormat::Rgb24;
+  if (subtype == kSubtypeI420) return PixelFormat::I420;
+  if (subtype == MEDIASUBTYPE_RGB555) return PixelFormat::Rgb555;
+  if (subtype == MEDIASUBTYPE_RGB32) return PixelFormat::Rgb32;
+  return PixelFormat::Rgb24;
 }
 
 }  // namespace
@@ -39,523 +43,553 @@ OutputPin::OutputPin(CaptureFilter& filter, const PinSpec& pinConfig)
       streamerEnded(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 OutputPin::~OutputPin() {
-    CloseHandle(stopEvent);
-    CloseHandle(streamerEnded);
+  CloseHandle(stopEvent);
+  CloseHandle(streamerEnded);
 }
 
 HRESULT WINAPI OutputPin::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid == IID_IUnknown) *out = static_cast<IPin*>(this);
-    else if (iid == IID_IPin && filter.Offers(true, "IPin")) *out = static_cast<IPin*>(this);
-    else if (iid == IID_IKsPropertySet && filter.Offers(true, "IKsPropertySet")) *out = static_cast<IKsPropertySet*>(this);
-    else if (iid == IID_IAMStreamConfig && filter.Offers(IsCapture(), "IAMStreamConfig"))
-        *out = static_cast<IAMStreamConfig*>(this);
-    else if (iid == IID_IAMBufferNegotiation && filter.Offers(IsCapture() && IsAudio(), "IAMBufferNegotiation"))
-        *out = static_cast<IAMBufferNegotiation*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown)
+    *out = static_cast<IPin*>(this);
+  else if (iid == IID_IPin && filter.Offers(true, "IPin"))
+    *out = static_cast<IPin*>(this);
+  else if (iid == IID_IKsPropertySet && filter.Offers(true, "IKsPropertySet"))
+    *out = static_cast<IKsPropertySet*>(this);
+  else if (iid == IID_IAMStreamConfig && filter.Offers(IsCapture(), "IAMStreamConfig"))
+    *out = static_cast<IAMStreamConfig*>(this);
+  else if (iid == IID_IAMBufferNegotiation &&
+           filter.Offers(IsCapture() && IsAudio(), "IAMBufferNegotiation"))
+    *out = static_cast<IAMBufferNegotiation*>(this);
+  else
+    return E_NOINTERFACE;
+  AddRef();
+  return S_OK;
 }
 
 ULONG WINAPI OutputPin::AddRef() {
-    long count = ++refs;
-    filter.AddRef();
-    return ULONG(count);
+  long count = ++refs;
+  filter.AddRef();
+  return ULONG(count);
 }
 
 ULONG WINAPI OutputPin::Release() {
-    long count = --refs;
-    filter.Release();  // may destroy the filter and this pin: nothing of `this` after it
-    return ULONG(count);
+  long count = --refs;
+  filter.Release();  // may destroy the filter and this pin: nothing of `this` after it
+  return ULONG(count);
 }
 
 HRESULT WINAPI OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
-    if (!receiver) return E_POINTER;
-    if (filter.Fails("IPin::Connect")) return E_FAIL;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    if (peer) return VFW_E_ALREADY_CONNECTED;
-    if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
-    MediaType offer = filter.CurrentFormatLocked();
-    if (type && !Matches(*type, offer.Get())) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (receiver->ReceiveConnection(this, &offer.Get()) != S_OK) return VFW_E_NO_ACCEPTABLE_TYPES;
-    HRESULT hr = NegotiateAllocator(receiver, offer);
-    if (hr != S_OK) {
-        receiver->Disconnect();  // undoing our own half-made connection; its result changes nothing
-        return hr;
-    }
-    peer = ComPtr<IPin>(receiver);
-    connectionType = offer;
-    if (IsCapture()) {
-        const ALLOCATOR_PROPERTIES agreed = negotiated;
-        DeviceRecords::Instance().Update(filter.Device(), [agreed](TestDeviceRecord& r) {
-            r.negotiated = agreed;
-            r.connections += 1;
-        });
-    }
-    return S_OK;
+  if (!receiver) return E_POINTER;
+  if (filter.Fails("IPin::Connect")) return E_FAIL;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  if (peer) return VFW_E_ALREADY_CONNECTED;
+  if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
+  MediaType offer = filter.CurrentFormatLocked();
+  if (type && !Matches(*type, offer.Get())) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (receiver->ReceiveConnection(this, &offer.Get()) != S_OK) return VFW_E_NO_ACCEPTABLE_TYPES;
+  HRESULT hr = NegotiateAllocator(receiver, offer);
+  if (hr != S_OK) {
+    receiver->Disconnect();  // undoing our own half-made connection; its result changes nothing
+    return hr;
+  }
+  peer = ComPtr<IPin>(receiver);
+  connectionType = offer;
+  if (IsCapture()) {
+    const ALLOCATOR_PROPERTIES agreed = negotiated;
+    DeviceRecords::Instance().Update(filter.Device(), [agreed](TestDeviceRecord& r) {
+      r.negotiated = agreed;
+      r.connections += 1;
+    });
+  }
+  return S_OK;
 }
 
 ALLOCATOR_PROPERTIES OutputPin::WantedAllocatorProperties(const MediaType& format) const {
-    ALLOCATOR_PROPERTIES wanted = {};
-    if (IsAudio()) {
-        const WAVEFORMATEX& wave = format.Wave() ? *format.Wave() : kOpaqueStreamShape;
-        const long block = std::max<long>(wave.nBlockAlign, 1);
-        wanted.cBuffers = 4;
-        wanted.cbBuffer = std::max<long>(long(wave.nAvgBytesPerSec / 20) / block * block, block);  // 50 ms
-    } else {
-        wanted.cBuffers = 3;
-        wanted.cbBuffer = std::max<long>(format.Video() ? long(format.Video()->bmiHeader.biSizeImage) : 0,
-                                         format.Get().lSampleSize);
-    }
-    wanted.cbAlign = 1;
-    wanted.cbPrefix = 0;
-    // A suggestion overrides every field it sets (a negative or zero value leaves the default).
-    if (hasSuggestion) {
-        if (suggestion.cBuffers > 0) wanted.cBuffers = suggestion.cBuffers;
-        if (suggestion.cbBuffer > 0) wanted.cbBuffer = suggestion.cbBuffer;
-        if (suggestion.cbAlign > 0) wanted.cbAlign = suggestion.cbAlign;
-        if (suggestion.cbPrefix >= 0) wanted.cbPrefix = suggestion.cbPrefix;
-    }
-    return wanted;
+  ALLOCATOR_PROPERTIES wanted = {};
+  if (IsAudio()) {
+    const WAVEFORMATEX& wave = format.Wave() ? *format.Wave() : kOpaqueStreamShape;
+    const long block = std::max<long>(wave.nBlockAlign, 1);
+    wanted.cBuffers = 4;
+    wanted.cbBuffer =
+        std::max<long>(long(wave.nAvgBytesPerSec / 20) / block * block, block);  // 50 ms
+  } else {
+    wanted.cBuffers = 3;
+    wanted.cbBuffer = std::max<long>(
+        format.Video() ? long(format.Video()->bmiHeader.biSizeImage) : 0, format.Get().lSampleSize);
+  }
+  wanted.cbAlign = 1;
+  wanted.cbPrefix = 0;
+  // A suggestion overrides every field it sets (a negative or zero value leaves the default).
+  if (hasSuggestion) {
+    if (suggestion.cBuffers > 0) wanted.cBuffers = suggestion.cBuffers;
+    if (suggestion.cbBuffer > 0) wanted.cbBuffer = suggestion.cbBuffer;
+    if (suggestion.cbAlign > 0) wanted.cbAlign = suggestion.cbAlign;
+    if (suggestion.cbPrefix >= 0) wanted.cbPrefix = suggestion.cbPrefix;
+  }
+  return wanted;
 }
 
 HRESULT OutputPin::NegotiateAllocator(IPin* receiver, const MediaType& format) {
-    ComPtr<IMemInputPin> input;
-    if (receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input)) != S_OK) return VFW_E_NO_TRANSPORT;
-    ComPtr<IMemAllocator> chosen;
-    if (input->GetAllocator(&chosen) != S_OK &&
-        CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                         reinterpret_cast<void**>(&chosen)) != S_OK)
-        return VFW_E_NO_ALLOCATOR;
-    ALLOCATOR_PROPERTIES wanted = WantedAllocatorProperties(format), actual = {};
-    HRESULT hr = chosen->SetProperties(&wanted, &actual);
-    if (hr != S_OK && wanted.cbAlign != 1) {
-        // The memory allocator takes only powers of two; a 3-byte frame alignment is still a
-        // sensible request, so fall back to byte alignment rather than refuse the connection.
-        wanted.cbAlign = 1;
-        hr = chosen->SetProperties(&wanted, &actual);
-    }
-    if (hr != S_OK) return hr;
-    if ((hr = input->NotifyAllocator(chosen.Get(), FALSE)) != S_OK) return hr;
-    allocator = chosen;
-    peerInput = input;
-    negotiated = actual;
-    return S_OK;
+  ComPtr<IMemInputPin> input;
+  if (receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input)) != S_OK)
+    return VFW_E_NO_TRANSPORT;
+  ComPtr<IMemAllocator> chosen;
+  if (input->GetAllocator(&chosen) != S_OK &&
+      CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                       reinterpret_cast<void**>(&chosen)) != S_OK)
+    return VFW_E_NO_ALLOCATOR;
+  ALLOCATOR_PROPERTIES wanted = WantedAllocatorProperties(format), actual = {};
+  HRESULT hr = chosen->SetProperties(&wanted, &actual);
+  if (hr != S_OK && wanted.cbAlign != 1) {
+    // The memory allocator takes only powers of two; a 3-byte frame alignment is still a
+    // sensible request, so fall back to byte alignment rather than refuse the connection.
+    wanted.cbAlign = 1;
+    hr = chosen->SetProperties(&wanted, &actual);
+  }
+  if (hr != S_OK) return hr;
+  if ((hr = input->NotifyAllocator(chosen.Get(), FALSE)) != S_OK) return hr;
+  allocator = chosen;
+  peerInput = input;
+  negotiated = actual;
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) {
-    filter.NoteUnexpected("IPin::ReceiveConnection on an output pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::ReceiveConnection on an output pin");
+  return E_UNEXPECTED;
 }
 
 HRESULT WINAPI OutputPin::Disconnect() {
-    if (filter.Fails("IPin::Disconnect")) return E_FAIL;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
-    if (!peer) return S_FALSE;
-    allocator.Reset();
-    peerInput.Reset();
-    peer.Reset();
-    connectionType = MediaType();
-    return S_OK;
+  if (filter.Fails("IPin::Disconnect")) return E_FAIL;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
+  if (!peer) return S_FALSE;
+  allocator.Reset();
+  peerInput.Reset();
+  peer.Reset();
+  connectionType = MediaType();
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::ConnectedTo(IPin** pin) {
-    if (!pin) return E_POINTER;
-    *pin = nullptr;
-    if (filter.Fails("IPin::ConnectedTo")) return E_FAIL;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    if (!peer) return VFW_E_NOT_CONNECTED;
-    *pin = ComPtr<IPin>(peer).Detach();
-    return S_OK;
+  if (!pin) return E_POINTER;
+  *pin = nullptr;
+  if (filter.Fails("IPin::ConnectedTo")) return E_FAIL;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  if (!peer) return VFW_E_NOT_CONNECTED;
+  *pin = ComPtr<IPin>(peer).Detach();
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-    if (!type) return E_POINTER;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    if (!peer) {
-        std::memset(type, 0, sizeof *type);
-        return VFW_E_NOT_CONNECTED;
-    }
-    return connectionType.CopyTo(type);
+  if (!type) return E_POINTER;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  if (!peer) {
+    std::memset(type, 0, sizeof *type);
+    return VFW_E_NOT_CONNECTED;
+  }
+  return connectionType.CopyTo(type);
 }
 
 HRESULT WINAPI OutputPin::QueryPinInfo(PIN_INFO* info) {
-    if (!info) return E_POINTER;
-    if (filter.Fails("IPin::QueryPinInfo")) return E_FAIL;
-    info->pFilter = static_cast<IBaseFilter*>(&filter);
-    info->pFilter->AddRef();
-    info->dir = PINDIR_OUTPUT;
-    wcsncpy(info->achName, pinConfig.name.c_str(), MAX_PIN_NAME - 1);
-    info->achName[MAX_PIN_NAME - 1] = 0;
-    return S_OK;
+  if (!info) return E_POINTER;
+  if (filter.Fails("IPin::QueryPinInfo")) return E_FAIL;
+  info->pFilter = static_cast<IBaseFilter*>(&filter);
+  info->pFilter->AddRef();
+  info->dir = PINDIR_OUTPUT;
+  wcsncpy(info->achName, pinConfig.name.c_str(), MAX_PIN_NAME - 1);
+  info->achName[MAX_PIN_NAME - 1] = 0;
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::QueryDirection(PIN_DIRECTION* direction) {
-    if (!direction) return E_POINTER;
-    if (filter.Fails("IPin::QueryDirection")) return E_FAIL;
-    *direction = PINDIR_OUTPUT;
-    return S_OK;
+  if (!direction) return E_POINTER;
+  if (filter.Fails("IPin::QueryDirection")) return E_FAIL;
+  *direction = PINDIR_OUTPUT;
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::QueryId(LPWSTR* id) {
-    if (!id) return E_POINTER;
-    size_t bytes = (pinConfig.name.size() + 1) * sizeof(wchar_t);
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (!*id) return E_OUTOFMEMORY;
-    std::memcpy(*id, pinConfig.name.c_str(), bytes);
-    return S_OK;
+  if (!id) return E_POINTER;
+  size_t bytes = (pinConfig.name.size() + 1) * sizeof(wchar_t);
+  *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+  if (!*id) return E_OUTOFMEMORY;
+  std::memcpy(*id, pinConfig.name.c_str(), bytes);
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
-    if (!type) return E_POINTER;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    return Matches(*type, filter.CurrentFormatLocked().Get()) ? S_OK : S_FALSE;
+  if (!type) return E_POINTER;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  return Matches(*type, filter.CurrentFormatLocked().Get()) ? S_OK : S_FALSE;
 }
 
 HRESULT WINAPI OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
-    if (!types) return E_POINTER;
-    *types = nullptr;
-    if (filter.Fails("IPin::EnumMediaTypes")) return E_FAIL;
-    std::vector<MediaType> list;
-    {
-        std::lock_guard<std::mutex> guard(filter.Lock());
-        list.push_back(filter.CurrentFormatLocked());
-    }
-    auto* enumerator = new MediaTypeEnumerator("of " + label, std::move(list));
-    enumerator->AddRef();
-    *types = enumerator;
-    return S_OK;
+  if (!types) return E_POINTER;
+  *types = nullptr;
+  if (filter.Fails("IPin::EnumMediaTypes")) return E_FAIL;
+  std::vector<MediaType> list;
+  {
+    std::lock_guard<std::mutex> guard(filter.Lock());
+    list.push_back(filter.CurrentFormatLocked());
+  }
+  auto* enumerator = new MediaTypeEnumerator("of " + label, std::move(list));
+  enumerator->AddRef();
+  *types = enumerator;
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
 
 HRESULT WINAPI OutputPin::EndOfStream() {
-    filter.NoteUnexpected("IPin::EndOfStream on an output pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::EndOfStream on an output pin");
+  return E_UNEXPECTED;
 }
 
 HRESULT WINAPI OutputPin::BeginFlush() {
-    filter.NoteUnexpected("IPin::BeginFlush on an output pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::BeginFlush on an output pin");
+  return E_UNEXPECTED;
 }
 
 HRESULT WINAPI OutputPin::EndFlush() {
-    filter.NoteUnexpected("IPin::EndFlush on an output pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::EndFlush on an output pin");
+  return E_UNEXPECTED;
 }
 
 HRESULT WINAPI OutputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-    filter.NoteUnexpected("IPin::NewSegment on an output pin");
-    return E_UNEXPECTED;
+  filter.NoteUnexpected("IPin::NewSegment on an output pin");
+  return E_UNEXPECTED;
 }
 
 HRESULT WINAPI OutputPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
-    filter.NoteUnexpected("IKsPropertySet::Set");
-    return E_PROP_ID_UNSUPPORTED;
+  filter.NoteUnexpected("IKsPropertySet::Set");
+  return E_PROP_ID_UNSUPPORTED;
 }
 
-HRESULT WINAPI OutputPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) {
-    if (filter.Fails("IKsPropertySet::Get")) return E_FAIL;
-    if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (returned) *returned = sizeof(GUID);
-    if (!data) return returned ? S_OK : E_POINTER;
-    if (size < sizeof(GUID)) return E_UNEXPECTED;
-    *static_cast<GUID*>(data) = IsCapture() ? PIN_CATEGORY_CAPTURE : PIN_CATEGORY_PREVIEW;
-    return S_OK;
+HRESULT WINAPI OutputPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size,
+                              DWORD* returned) {
+  if (filter.Fails("IKsPropertySet::Get")) return E_FAIL;
+  if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (returned) *returned = sizeof(GUID);
+  if (!data) return returned ? S_OK : E_POINTER;
+  if (size < sizeof(GUID)) return E_UNEXPECTED;
+  *static_cast<GUID*>(data) = IsCapture() ? PIN_CATEGORY_CAPTURE : PIN_CATEGORY_PREVIEW;
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
-    if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (support) *support = KSPROPERTY_SUPPORT_GET;
-    return S_OK;
+  if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (support) *support = KSPROPERTY_SUPPORT_GET;
+  return S_OK;
 }
 
 HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current) {
-    const DeviceConfig& config = filter.Config();
-    MediaType proposed(type);
-    if (IsAudio()) {
-        const WAVEFORMATEX* wave = proposed.Wave();
-        if (type.majortype != MEDIATYPE_Audio || !wave || wave->wFormatTag != WAVE_FORMAT_PCM) return VFW_E_INVALIDMEDIATYPE;
-        const AudioFormatSpec asked{wave->nChannels, int(wave->nSamplesPerSec), wave->wBitsPerSample};
-        const long block = long(asked.channels) * asked.bitsPerSample / 8;
-        if (!config.Accepts(asked) || wave->nBlockAlign != block || wave->nAvgBytesPerSec != DWORD(block) * wave->nSamplesPerSec)
-            return VFW_E_INVALIDMEDIATYPE;
-        WAVEFORMATEX passed = {};
-        std::memcpy(&passed, type.pbFormat, std::min<size_t>(type.cbFormat, sizeof passed));
-        AM_MEDIA_TYPE header = type;
-        header.pbFormat = nullptr;
-        header.pUnk = nullptr;
-        DeviceRecords::Instance().Update(filter.Device(), [&](TestDeviceRecord& r) {
-            r.lastWaveFormat = passed;
-            r.lastFormatType = header;
-        });
-        current = proposed;
-        return S_OK;
-    }
-    const VIDEOINFOHEADER* info = proposed.Video();
-    if (type.majortype != MEDIATYPE_Video || !info) return VFW_E_INVALIDMEDIATYPE;
-    const BITMAPINFOHEADER& bmi = info->bmiHeader;
-    const int bits = BitCountOf(type.subtype);
-    const DWORD compression = type.subtype == kSubtypeI420 ? kFourccI420 : DWORD(BI_RGB);
-    if (bits == 0 || bmi.biBitCount != bits || bmi.biCompression != compression ||
-        !config.Accepts(type.subtype, bmi.biWidth, bmi.biHeight))
-        return VFW_E_INVALIDMEDIATYPE;
-    VIDEOINFOHEADER passed = *info;
+  const DeviceConfig& config = filter.Config();
+  MediaType proposed(type);
+  if (IsAudio()) {
+    const WAVEFORMATEX* wave = proposed.Wave();
+    if (type.majortype != MEDIATYPE_Audio || !wave || wave->wFormatTag != WAVE_FORMAT_PCM)
+      return VFW_E_INVALIDMEDIATYPE;
+    const AudioFormatSpec asked{wave->nChannels, int(wave->nSamplesPerSec), wave->wBitsPerSample};
+    const long block = long(asked.channels) * asked.bitsPerSample / 8;
+    if (!config.Accepts(asked) || wave->nBlockAlign != block ||
+        wave->nAvgBytesPerSec != DWORD(block) * wave->nSamplesPerSec)
+      return VFW_E_INVALIDMEDIATYPE;
+    WAVEFORMATEX passed = {};
+    std::memcpy(&passed, type.pbFormat, std::min<size_t>(type.cbFormat, sizeof passed));
     AM_MEDIA_TYPE header = type;
     header.pbFormat = nullptr;
     header.pUnk = nullptr;
     DeviceRecords::Instance().Update(filter.Device(), [&](TestDeviceRecord& r) {
-        r.lastVideoInfo = passed;
-        r.lastFormatType = header;
+      r.lastWaveFormat = passed;
+      r.lastFormatType = header;
     });
-    // The camera sizes its frames from the picture, whatever image size the caller carried over.
-    VIDEOINFOHEADER& made = *reinterpret_cast<VIDEOINFOHEADER*>(proposed.Edit().pbFormat);
-    made.bmiHeader.biSizeImage = DWORD(ImageSize(bmi.biWidth, bmi.biHeight, bits));
-    if (made.AvgTimePerFrame <= 0) made.AvgTimePerFrame = kUnitsPerSecond / config.framesPerSecond;
-    proposed.Edit().lSampleSize = long(made.bmiHeader.biSizeImage);
-    proposed.Edit().bFixedSizeSamples = TRUE;
     current = proposed;
     return S_OK;
+  }
+  const VIDEOINFOHEADER* info = proposed.Video();
+  if (type.majortype != MEDIATYPE_Video || !info) return VFW_E_INVALIDMEDIATYPE;
+  const BITMAPINFOHEADER& bmi = info->bmiHeader;
+  const int bits = BitCountOf(type.subtype);
+  const DWORD compression = type.subtype == kSubtypeI420 ? kFourccI420 : DWORD(BI_RGB);
+  if (bits == 0 || bmi.biBitCount != bits || bmi.biCompression != compression ||
+      !config.Accepts(type.subtype, bmi.biWidth, bmi.biHeight))
+    return VFW_E_INVALIDMEDIATYPE;
+  VIDEOINFOHEADER passed = *info;
+  AM_MEDIA_TYPE header = type;
+  header.pbFormat = nullptr;
+  header.pUnk = nullptr;
+  DeviceRecords::Instance().Update(filter.Device(), [&](TestDeviceRecord& r) {
+    r.lastVideoInfo = passed;
+    r.lastFormatType = header;
+  });
+  // The camera sizes its frames from the picture, whatever image size the caller carried over.
+  VIDEOINFOHEADER& made = *reinterpret_cast<VIDEOINFOHEADER*>(proposed.Edit().pbFormat);
+  made.bmiHeader.biSizeImage = DWORD(ImageSize(bmi.biWidth, bmi.biHeight, bits));
+  if (made.AvgTimePerFrame <= 0) made.AvgTimePerFrame = kUnitsPerSecond / config.framesPerSecond;
+  proposed.Edit().lSampleSize = long(made.bmiHeader.biSizeImage);
+  proposed.Edit().bFixedSizeSamples = TRUE;
+  current = proposed;
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
-    if (filter.Fails("IAMStreamConfig::SetFormat")) return E_FAIL;
-    if (!type) return E_POINTER;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    HRESULT hr;
-    MediaType current;
-    if (!filter.IsStoppedLocked()) hr = VFW_E_NOT_STOPPED;
-    else if (peer) hr = VFW_E_ALREADY_CONNECTED;  // a format change would need a reconnection
-    else hr = AcceptFormatLocked(*type, current);
-    if (hr == S_OK) filter.SetCurrentFormatLocked(current);
-    DeviceRecords::Instance().Update(filter.Device(), [hr](TestDeviceRecord& r) {
-        (hr == S_OK ? r.setFormatAccepted : r.setFormatRefused) += 1;
-    });
-    return hr;
+  if (filter.Fails("IAMStreamConfig::SetFormat")) return E_FAIL;
+  if (!type) return E_POINTER;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  HRESULT hr;
+  MediaType current;
+  if (!filter.IsStoppedLocked())
+    hr = VFW_E_NOT_STOPPED;
+  else if (peer)
+    hr = VFW_E_ALREADY_CONNECTED;  // a format change would need a reconnection
+  else
+    hr = AcceptFormatLocked(*type, current);
+  if (hr == S_OK) filter.SetCurrentFormatLocked(current);
+  DeviceRecords::Instance().Update(filter.Device(), [hr](TestDeviceRecord& r) {
+    (hr == S_OK ? r.setFormatAccepted : r.setFormatRefused) += 1;
+  });
+  return hr;
 }
 
 HRESULT WINAPI OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
-    if (!type) return E_POINTER;
-    *type = nullptr;
-    if (filter.Fails("IAMStreamConfig::GetFormat")) return E_FAIL;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    *type = filter.CurrentFormatLocked().NewTaskMemCopy();
-    return *type ? S_OK : E_OUTOFMEMORY;
+  if (!type) return E_POINTER;
+  *type = nullptr;
+  if (filter.Fails("IAMStreamConfig::GetFormat")) return E_FAIL;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  *type = filter.CurrentFormatLocked().NewTaskMemCopy();
+  return *type ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT WINAPI OutputPin::GetNumberOfCapabilities(int* count, int* size) {
-    if (filter.Fails("IAMStreamConfig::GetNumberOfCapabilities")) return E_FAIL;
-    if (!count || !size) return E_POINTER;
-    *count = 1;
-    *size = IsAudio() ? int(sizeof(AUDIO_STREAM_CONFIG_CAPS)) : int(sizeof(VIDEO_STREAM_CONFIG_CAPS));
-    return S_OK;
+  if (filter.Fails("IAMStreamConfig::GetNumberOfCapabilities")) return E_FAIL;
+  if (!count || !size) return E_POINTER;
+  *count = 1;
+  *size = IsAudio() ? int(sizeof(AUDIO_STREAM_CONFIG_CAPS)) : int(sizeof(VIDEO_STREAM_CONFIG_CAPS));
+  return S_OK;
 }
 
 // One capability, the current format; enough for a client that only looks.
 HRESULT WINAPI OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
-    if (filter.Fails("IAMStreamConfig::GetStreamCaps")) return E_FAIL;
-    if (!type || !caps) return E_POINTER;
-    *type = nullptr;
-    if (index != 0) return S_FALSE;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    MediaType current = filter.CurrentFormatLocked();
-    if (IsAudio()) {
-        AUDIO_STREAM_CONFIG_CAPS audio = {};
-        audio.guid = MEDIATYPE_Audio;
-        audio.MinimumChannels = 1;
-        audio.MaximumChannels = 8;
-        audio.ChannelsGranularity = 1;
-        audio.MinimumBitsPerSample = 8;
-        audio.MaximumBitsPerSample = 32;
-        audio.BitsPerSampleGranularity = 8;
-        audio.MinimumSampleFrequency = 1000;
-        audio.MaximumSampleFrequency = 192000;
-        audio.SampleFrequencyGranularity = 1;
-        std::memcpy(caps, &audio, sizeof audio);
-    } else {
-        VIDEO_STREAM_CONFIG_CAPS video = {};
-        video.guid = FORMAT_VideoInfo;
-        video.VideoStandard = AnalogVideo_None;
-        video.InputSize = {1, 1};
-        video.MinCroppingSize = video.MinOutputSize = {1, 1};
-        video.MaxCroppingSize = video.MaxOutputSize = {8192, 8192};
-        video.CropGranularityX = video.CropGranularityY = video.OutputGranularityX = video.OutputGranularityY = 1;
-        video.MinFrameInterval = kUnitsPerSecond / 1000;
-        video.MaxFrameInterval = kUnitsPerSecond;
-        std::memcpy(caps, &video, sizeof video);
-    }
-    *type = current.NewTaskMemCopy();
-    return *type ? S_OK : E_OUTOFMEMORY;
+  if (filter.Fails("IAMStreamConfig::GetStreamCaps")) return E_FAIL;
+  if (!type || !caps) return E_POINTER;
+  *type = nullptr;
+  if (index != 0) return S_FALSE;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  MediaType current = filter.CurrentFormatLocked();
+  if (IsAudio()) {
+    AUDIO_STREAM_CONFIG_CAPS audio = {};
+    audio.guid = MEDIATYPE_Audio;
+    audio.MinimumChannels = 1;
+    audio.MaximumChannels = 8;
+    audio.ChannelsGranularity = 1;
+    audio.MinimumBitsPerSample = 8;
+    audio.MaximumBitsPerSample = 32;
+    audio.BitsPerSampleGranularity = 8;
+    audio.MinimumSampleFrequency = 1000;
+    audio.MaximumSampleFrequency = 192000;
+    audio.SampleFrequencyGranularity = 1;
+    std::memcpy(caps, &audio, sizeof audio);
+  } else {
+    VIDEO_STREAM_CONFIG_CAPS video = {};
+    video.guid = FORMAT_VideoInfo;
+    video.VideoStandard = AnalogVideo_None;
+    video.InputSize = {1, 1};
+    video.MinCroppingSize = video.MinOutputSize = {1, 1};
+    video.MaxCroppingSize = video.MaxOutputSize = {8192, 8192};
+    video.CropGranularityX = video.CropGranularityY = video.OutputGranularityX =
+        video.OutputGranularityY = 1;
+    video.MinFrameInterval = kUnitsPerSecond / 1000;
+    video.MaxFrameInterval = kUnitsPerSecond;
+    std::memcpy(caps, &video, sizeof video);
+  }
+  *type = current.NewTaskMemCopy();
+  return *type ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT WINAPI OutputPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties) {
-    if (filter.Fails("IAMBufferNegotiation::SuggestAllocatorProperties")) return E_FAIL;
-    if (!properties) return E_POINTER;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    const ALLOCATOR_PROPERTIES suggested = *properties;
-    DeviceRecords::Instance().Update(filter.Device(), [suggested](TestDeviceRecord& r) {
-        r.lastSuggestion = suggested;
-        r.suggestionCount += 1;
-    });
-    // Taken into account at the next connection; a connected pin has already chosen.
-    if (peer) return VFW_E_ALREADY_CONNECTED;
-    suggestion = suggested;
-    hasSuggestion = true;
-    return S_OK;
+  if (filter.Fails("IAMBufferNegotiation::SuggestAllocatorProperties")) return E_FAIL;
+  if (!properties) return E_POINTER;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  const ALLOCATOR_PROPERTIES suggested = *properties;
+  DeviceRecords::Instance().Update(filter.Device(), [suggested](TestDeviceRecord& r) {
+    r.lastSuggestion = suggested;
+    r.suggestionCount += 1;
+  });
+  // Taken into account at the next connection; a connected pin has already chosen.
+  if (peer) return VFW_E_ALREADY_CONNECTED;
+  suggestion = suggested;
+  hasSuggestion = true;
+  return S_OK;
 }
 
 HRESULT WINAPI OutputPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) {
-    if (filter.Fails("IAMBufferNegotiation::GetAllocatorProperties")) return E_FAIL;
-    if (!properties) return E_POINTER;
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    if (peer) *properties = negotiated;
-    else if (hasSuggestion) *properties = suggestion;
-    else return E_FAIL;
-    return S_OK;
+  if (filter.Fails("IAMBufferNegotiation::GetAllocatorProperties")) return E_FAIL;
+  if (!properties) return E_POINTER;
+  std::lock_guard<std::mutex> guard(filter.Lock());
+  if (peer)
+    *properties = negotiated;
+  else if (hasSuggestion)
+    *properties = suggestion;
+  else
+    return E_FAIL;
+  return S_OK;
 }
 
 void OutputPin::Activate() {
-    bytesSent = 0;
-    samplesSent = 0;
-    if (allocator) allocator->Commit();  // failure shows as GetBuffer failing: the thread then ends
+  bytesSent = 0;
+  samplesSent = 0;
+  if (allocator) allocator->Commit();  // failure shows as GetBuffer failing: the thread then ends
 }
 
 void OutputPin::StartStreaming() {
-    if (!peer || streamer.joinable()) return;
-    ResetEvent(stopEvent);
-    ResetEvent(streamerEnded);
-    streamer = std::thread([this] {
-        StreamLoop();
-        SetEvent(streamerEnded);
-    });
+  if (!peer || streamer.joinable()) return;
+  ResetEvent(stopEvent);
+  ResetEvent(streamerEnded);
+  streamer = std::thread([this] {
+    StreamLoop();
+    SetEvent(streamerEnded);
+  });
 }
 
 void OutputPin::StopStreaming() {
-    SetEvent(stopEvent);
-    if (!streamer.joinable()) return;
-    // Decommit wakes a thread that waits in GetBuffer for a buffer held downstream.
-    allocator->Decommit();
-    JoinStreamer();
-    allocator->Commit();
+  SetEvent(stopEvent);
+  if (!streamer.joinable()) return;
+  // Decommit wakes a thread that waits in GetBuffer for a buffer held downstream.
+  allocator->Decommit();
+  JoinStreamer();
+  allocator->Commit();
 }
 
 void OutputPin::Deactivate() {
-    SetEvent(stopEvent);
-    if (allocator) allocator->Decommit();
-    JoinStreamer();
+  SetEvent(stopEvent);
+  if (allocator) allocator->Decommit();
+  JoinStreamer();
 }
 
 void OutputPin::JoinStreamer() {
-    if (!streamer.joinable()) return;
-    // A paused renderer downstream keeps a sample inside Receive until it runs or is
-    // flushed, and Wine's graph may stop this filter before the renderer: flush the
-    // sample out rather than wait for good.
-    if (WaitForSingleObject(streamerEnded, 250) == WAIT_TIMEOUT && peer) {
-        DeviceRecords::Instance().Update(filter.Device(), [](TestDeviceRecord& r) { r.stopFlushes += 1; });
-        peer->BeginFlush();
-        WaitForSingleObject(streamerEnded, INFINITE);
-        peer->EndFlush();
-    }
-    streamer.join();
+  if (!streamer.joinable()) return;
+  // A paused renderer downstream keeps a sample inside Receive until it runs or is
+  // flushed, and Wine's graph may stop this filter before the renderer: flush the
+  // sample out rather than wait for good.
+  if (WaitForSingleObject(streamerEnded, 250) == WAIT_TIMEOUT && peer) {
+    DeviceRecords::Instance().Update(filter.Device(),
+                                     [](TestDeviceRecord& r) { r.stopFlushes += 1; });
+    peer->BeginFlush();
+    WaitForSingleObject(streamerEnded, INFINITE);
+    peer->EndFlush();
+  }
+  streamer.join();
 }
 
 void OutputPin::StreamLoop() {
-    MediaType format = connectionType;
-    const bool audio = IsAudio();
-    const WAVEFORMATEX wave = format.Wave() ? *format.Wave() : kOpaqueStreamShape;
-    VIDEOINFOHEADER info = {};
-    if (!audio && format.Video()) info = *format.Video();
-    if (info.AvgTimePerFrame <= 0) info.AvgTimePerFrame = kUnitsPerSecond / filter.Config().framesPerSecond;
-    const REFERENCE_TIME frameInterval = info.AvgTimePerFrame;
-    const LONGLONG startedAt = Now100ns();
-    const uint64_t bytesAtStart = bytesSent, samplesAtStart = samplesSent;
+  MediaType format = connectionType;
+  const bool audio = IsAudio();
+  const WAVEFORMATEX wave = format.Wave() ? *format.Wave() : kOpaqueStreamShape;
+  VIDEOINFOHEADER info = {};
+  if (!audio && format.Video()) info = *format.Video();
+  if (info.AvgTimePerFrame <= 0)
+    info.AvgTimePerFrame = kUnitsPerSecond / filter.Config().framesPerSecond;
+  const REFERENCE_TIME frameInterval = info.AvgTimePerFrame;
+  const LONGLONG startedAt = Now100ns();
+  const uint64_t bytesAtStart = bytesSent, samplesAtStart = samplesSent;
 
-    for (;;) {
-        // When the next sample is due: audio when its buffer would have filled, video at the
-        // frame's own time. Pacing is by the stream content, not by the loop, so it cannot drift.
-        REFERENCE_TIME due;
-        if (audio) {
-            const long block = std::max<long>(wave.nBlockAlign, 1);
-            const long bufferBytes = std::max<long>(negotiated.cbBuffer / block * block, block);
-            due = REFERENCE_TIME((bytesSent - bytesAtStart + uint64_t(bufferBytes)) * kUnitsPerSecond /
-                                 std::max<DWORD>(wave.nAvgBytesPerSec, 1));
-        } else {
-            due = REFERENCE_TIME(samplesSent - samplesAtStart) * frameInterval;
-        }
-        const LONGLONG wait = due - (Now100ns() - startedAt);
-        if (WaitForSingleObject(stopEvent, wait > 0 ? DWORD(wait / 10000) : 0) == WAIT_OBJECT_0) break;
-
-        ComPtr<IMediaSample> sample;
-        if (allocator->GetBuffer(&sample, nullptr, nullptr, 0) != S_OK) break;  // decommitted: stopping
-        HRESULT hr = audio ? DeliverAudio(sample.Get(), wave) : DeliverVideo(sample.Get(), info, format.Get().subtype);
-        if (hr != S_OK) break;
+  for (;;) {
+    // When the next sample is due: audio when its buffer would have filled, video at the
+    // frame's own time. Pacing is by the stream content, not by the loop, so it cannot drift.
+    REFERENCE_TIME due;
+    if (audio) {
+      const long block = std::max<long>(wave.nBlockAlign, 1);
+      const long bufferBytes = std::max<long>(negotiated.cbBuffer / block * block, block);
+      due = REFERENCE_TIME((bytesSent - bytesAtStart + uint64_t(bufferBytes)) * kUnitsPerSecond /
+                           std::max<DWORD>(wave.nAvgBytesPerSec, 1));
+    } else {
+      due = REFERENCE_TIME(samplesSent - samplesAtStart) * frameInterval;
     }
+    const LONGLONG wait = due - (Now100ns() - startedAt);
+    if (WaitForSingleObject(stopEvent, wait > 0 ? DWORD(wait / 10000) : 0) == WAIT_OBJECT_0) break;
+
+    ComPtr<IMediaSample> sample;
+    if (allocator->GetBuffer(&sample, nullptr, nullptr, 0) != S_OK) break;  // decommitted: stopping
+    HRESULT hr = audio ? DeliverAudio(sample.Get(), wave)
+                       : DeliverVideo(sample.Get(), info, format.Get().subtype);
+    if (hr != S_OK) break;
+  }
 }
 
 HRESULT OutputPin::DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave) {
-    const DeviceConfig& config = filter.Config();
-    const long block = std::max<long>(wave.nBlockAlign, 1);
-    long size = std::min<long>(negotiated.cbBuffer, sample->GetSize()) / block * block;
-    if (size <= 0) return E_FAIL;
-    const bool wrongSize = config.wrongSizeAfter >= 0 && samplesSent >= uint64_t(config.wrongSizeAfter);
-    if (wrongSize) size = std::max<long>(size / 2, 1);
-    BYTE* data = nullptr;
-    sample->GetPointer(&data);
-    if (config.toneHz > 0)
-        FillTone(data, size, wave.nChannels, int(wave.nSamplesPerSec), wave.wBitsPerSample, config.toneHz, bytesSent / block);
+  const DeviceConfig& config = filter.Config();
+  const long block = std::max<long>(wave.nBlockAlign, 1);
+  long size = std::min<long>(negotiated.cbBuffer, sample->GetSize()) / block * block;
+  if (size <= 0) return E_FAIL;
+  const bool wrongSize =
+      config.wrongSizeAfter >= 0 && samplesSent >= uint64_t(config.wrongSizeAfter);
+  if (wrongSize) size = std::max<long>(size / 2, 1);
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  if (config.toneHz > 0)
+    FillTone(data, size, wave.nChannels, int(wave.nSamplesPerSec), wave.wBitsPerSample,
+             config.toneHz, bytesSent / block);
+  else
+    FillByteSequence(data, size, bytesSent);
+  const DWORD rate = std::max<DWORD>(wave.nAvgBytesPerSec, 1);
+  REFERENCE_TIME start = REFERENCE_TIME(bytesSent * kUnitsPerSecond / rate);
+  REFERENCE_TIME end = REFERENCE_TIME((bytesSent + uint64_t(size)) * kUnitsPerSecond / rate);
+  LONGLONG mediaStart = LONGLONG(bytesSent / block),
+           mediaEnd = LONGLONG((bytesSent + uint64_t(size)) / block);
+  sample->SetActualDataLength(size);
+  sample->SetTime(&start, &end);
+  sample->SetMediaTime(&mediaStart, &mediaEnd);
+  sample->SetSyncPoint(TRUE);
+  sample->SetDiscontinuity(samplesSent == 0);
+  bytesSent += uint64_t(size);
+  samplesSent += 1;
+  HRESULT hr = peerInput->Receive(sample);
+  if (IsCapture()) {
+    if (hr == S_OK)
+      DeviceRecords::Instance().NoteDelivered(filter.Device(), size, wrongSize);
     else
-        FillByteSequence(data, size, bytesSent);
-    const DWORD rate = std::max<DWORD>(wave.nAvgBytesPerSec, 1);
-    REFERENCE_TIME start = REFERENCE_TIME(bytesSent * kUnitsPerSecond / rate);
-    REFERENCE_TIME end = REFERENCE_TIME((bytesSent + uint64_t(size)) * kUnitsPerSecond / rate);
-    LONGLONG mediaStart = LONGLONG(bytesSent / block), mediaEnd = LONGLONG((bytesSent + uint64_t(size)) / block);
-    sample->SetActualDataLength(size);
-    sample->SetTime(&start, &end);
-    sample->SetMediaTime(&mediaStart, &mediaEnd);
-    sample->SetSyncPoint(TRUE);
-    sample->SetDiscontinuity(samplesSent == 0);
-    bytesSent += uint64_t(size);
-    samplesSent += 1;
-    HRESULT hr = peerInput->Receive(sample);
-    if (IsCapture()) {
-        if (hr == S_OK) DeviceRecords::Instance().NoteDelivered(filter.Device(), size, wrongSize);
-        else DeviceRecords::Instance().Update(filter.Device(), [](TestDeviceRecord& r) { r.receiveFailures += 1; });
-    }
-    // A refusal downstream (a stopping renderer) is not ours to end streaming on; Stop does that.
-    return S_OK;
+      DeviceRecords::Instance().Update(filter.Device(),
+                                       [](TestDeviceRecord& r) { r.receiveFailures += 1; });
+  }
+  // A refusal downstream (a stopping renderer) is not ours to end streaming on; Stop does that.
+  return S_OK;
 }
 
-HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info, const GUID& subtype) {
-    const DeviceConfig& config = filter.Config();
-    const long frameSize = long(info.bmiHeader.biSizeImage);
-    if (frameSize <= 0 || sample->GetSize() < frameSize) return E_FAIL;
-    const bool wrongSize = config.wrongSizeAfter >= 0 && samplesSent >= uint64_t(config.wrongSizeAfter);
-    const long size = wrongSize ? frameSize / 2 : frameSize;
-    BYTE* data = nullptr;
-    sample->GetPointer(&data);
-    FillVideoFrame(PixelFormatOf(subtype), info.bmiHeader.biWidth, info.bmiHeader.biHeight, uint32_t(samplesSent),
-                   data, size);
-    const REFERENCE_TIME interval = info.AvgTimePerFrame;
-    REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval, end = start + interval;
-    LONGLONG mediaStart = LONGLONG(samplesSent), mediaEnd = mediaStart + 1;
-    sample->SetActualDataLength(size);
-    sample->SetTime(&start, &end);
-    sample->SetMediaTime(&mediaStart, &mediaEnd);
-    sample->SetSyncPoint(TRUE);
-    sample->SetDiscontinuity(samplesSent == 0);
-    samplesSent += 1;
-    bytesSent += uint64_t(size);
-    HRESULT hr = peerInput->Receive(sample);
-    if (IsCapture()) {
-        if (hr == S_OK) DeviceRecords::Instance().NoteDelivered(filter.Device(), size, wrongSize);
-        else DeviceRecords::Instance().Update(filter.Device(), [](TestDeviceRecord& r) { r.receiveFailures += 1; });
-    }
-    return S_OK;
+HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info,
+                                const GUID& subtype) {
+  const DeviceConfig& config = filter.Config();
+  const long frameSize = long(info.bmiHeader.biSizeImage);
+  if (frameSize <= 0 || sample->GetSize() < frameSize) return E_FAIL;
+  const bool wrongSize =
+      config.wrongSizeAfter >= 0 && samplesSent >= uint64_t(config.wrongSizeAfter);
+  const long size = wrongSize ? frameSize / 2 : frameSize;
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  FillVideoFrame(PixelFormatOf(subtype), info.bmiHeader.biWidth, info.bmiHeader.biHeight,
+                 uint32_t(samplesSent), data, size);
+  const REFERENCE_TIME interval = info.AvgTimePerFrame;
+  REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval, end = start + interval;
+  LONGLONG mediaStart = LONGLONG(samplesSent), mediaEnd = mediaStart + 1;
+  sample->SetActualDataLength(size);
+  sample->SetTime(&start, &end);
+  sample->SetMediaTime(&mediaStart, &mediaEnd);
+  sample->SetSyncPoint(TRUE);
+  sample->SetDiscontinuity(samplesSent == 0);
+  samplesSent += 1;
+  bytesSent += uint64_t(size);
+  HRESULT hr = peerInput->Receive(sample);
+  if (IsCapture()) {
+    if (hr == S_OK)
+      DeviceRecords::Instance().NoteDelivered(filter.Device(), size, wrongSize);
+    else
+      DeviceRecords::Instance().Update(filter.Device(),
+                                       [](TestDeviceRecord& r) { r.receiveFailures += 1; });
+  }
+  return S_OK;
 }
 
 }  // namespace testdevices

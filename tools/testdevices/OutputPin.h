@@ -19,76 +19,77 @@ class OutputPin : public IPin,
                   public IAMBufferNegotiation,
                   public LiveObject {
 public:
-    OutputPin(CaptureFilter& filter, const PinSpec& pinConfig);
-    ~OutputPin() override;
+  OutputPin(CaptureFilter& filter, const PinSpec& pinConfig);
+  ~OutputPin() override;
 
-    // IUnknown: references count on the filter, and on the pin for the live-object report.
-    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-    ULONG WINAPI AddRef() override;
-    ULONG WINAPI Release() override;
-    // IPin
-    HRESULT WINAPI Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI Disconnect() override;
-    HRESULT WINAPI ConnectedTo(IPin** pin) override;
-    HRESULT WINAPI ConnectionMediaType(AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI QueryPinInfo(PIN_INFO* info) override;
-    HRESULT WINAPI QueryDirection(PIN_DIRECTION* direction) override;
-    HRESULT WINAPI QueryId(LPWSTR* id) override;
-    HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
-    HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
-    HRESULT WINAPI EndOfStream() override;
-    HRESULT WINAPI BeginFlush() override;
-    HRESULT WINAPI EndFlush() override;
-    HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
-    // IKsPropertySet
-    HRESULT WINAPI Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceSize, LPVOID data, DWORD size) override;
-    HRESULT WINAPI Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceSize, LPVOID data, DWORD size,
-                       DWORD* returned) override;
-    HRESULT WINAPI QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
-    // IAMStreamConfig
-    HRESULT WINAPI SetFormat(AM_MEDIA_TYPE* type) override;
-    HRESULT WINAPI GetFormat(AM_MEDIA_TYPE** type) override;
-    HRESULT WINAPI GetNumberOfCapabilities(int* count, int* size) override;
-    HRESULT WINAPI GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
-    // IAMBufferNegotiation
-    HRESULT WINAPI SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties) override;
-    HRESULT WINAPI GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) override;
+  // IUnknown: references count on the filter, and on the pin for the live-object report.
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  // IPin
+  HRESULT WINAPI Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI Disconnect() override;
+  HRESULT WINAPI ConnectedTo(IPin** pin) override;
+  HRESULT WINAPI ConnectionMediaType(AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI QueryPinInfo(PIN_INFO* info) override;
+  HRESULT WINAPI QueryDirection(PIN_DIRECTION* direction) override;
+  HRESULT WINAPI QueryId(LPWSTR* id) override;
+  HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
+  HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
+  HRESULT WINAPI EndOfStream() override;
+  HRESULT WINAPI BeginFlush() override;
+  HRESULT WINAPI EndFlush() override;
+  HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+  // IKsPropertySet
+  HRESULT WINAPI Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceSize, LPVOID data,
+                     DWORD size) override;
+  HRESULT WINAPI Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceSize, LPVOID data,
+                     DWORD size, DWORD* returned) override;
+  HRESULT WINAPI QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+  // IAMStreamConfig
+  HRESULT WINAPI SetFormat(AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI GetFormat(AM_MEDIA_TYPE** type) override;
+  HRESULT WINAPI GetNumberOfCapabilities(int* count, int* size) override;
+  HRESULT WINAPI GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+  // IAMBufferNegotiation
+  HRESULT WINAPI SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties) override;
+  HRESULT WINAPI GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) override;
 
-    // Filter state changes, called with the filter lock held.
-    void Activate();        // stopped -> paused: commit the allocator
-    void StartStreaming();  // -> running
-    void StopStreaming();   // running -> paused
-    void Deactivate();      // -> stopped: decommit
+  // Filter state changes, called with the filter lock held.
+  void Activate();        // stopped -> paused: commit the allocator
+  void StartStreaming();  // -> running
+  void StopStreaming();   // running -> paused
+  void Deactivate();      // -> stopped: decommit
 
 private:
-    bool IsCapture() const { return pinConfig.kind == PinSpec::Capture; }
-    bool IsAudio() const { return filter.Config().kind == DeviceKind::Audio; }
-    HRESULT AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current);
-    ALLOCATOR_PROPERTIES WantedAllocatorProperties(const MediaType& format) const;
-    HRESULT NegotiateAllocator(IPin* receiver, const MediaType& format);
-    void StreamLoop();
-    void JoinStreamer();
-    HRESULT DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave);
-    HRESULT DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info, const GUID& subtype);
+  bool IsCapture() const { return pinConfig.kind == PinSpec::Capture; }
+  bool IsAudio() const { return filter.Config().kind == DeviceKind::Audio; }
+  HRESULT AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current);
+  ALLOCATOR_PROPERTIES WantedAllocatorProperties(const MediaType& format) const;
+  HRESULT NegotiateAllocator(IPin* receiver, const MediaType& format);
+  void StreamLoop();
+  void JoinStreamer();
+  HRESULT DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave);
+  HRESULT DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info, const GUID& subtype);
 
-    CaptureFilter& filter;
-    const PinSpec pinConfig;
-    // Connection: changed while stopped, under the filter lock.
-    ComPtr<IPin> peer;
-    ComPtr<IMemInputPin> peerInput;
-    ComPtr<IMemAllocator> allocator;
-    MediaType connectionType;
-    ALLOCATOR_PROPERTIES negotiated = {};
-    bool hasSuggestion = false;
-    ALLOCATOR_PROPERTIES suggestion = {};
-    // Streaming: the counters restart at Run from Stopped and go on across Pause.
-    HANDLE stopEvent;
-    HANDLE streamerEnded;
-    std::thread streamer;
-    uint64_t bytesSent = 0;
-    uint64_t samplesSent = 0;
+  CaptureFilter& filter;
+  const PinSpec pinConfig;
+  // Connection: changed while stopped, under the filter lock.
+  ComPtr<IPin> peer;
+  ComPtr<IMemInputPin> peerInput;
+  ComPtr<IMemAllocator> allocator;
+  MediaType connectionType;
+  ALLOCATOR_PROPERTIES negotiated = {};
+  bool hasSuggestion = false;
+  ALLOCATOR_PROPERTIES suggestion = {};
+  // Streaming: the counters restart at Run from Stopped and go on across Pause.
+  HANDLE stopEvent;
+  HANDLE streamerEnded;
+  std::thread streamer;
+  uint64_t bytesSent = 0;
+  uint64_t samplesSent = 0;
 };
 
 }  // namespace testdevices

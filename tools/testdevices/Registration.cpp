@@ -14,128 +14,134 @@ namespace {
 // regsvr32 does not initialise COM for us; a caller that already did keeps its apartment.
 class ComScope {
 public:
-    ComScope() : hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~ComScope() { if (SUCCEEDED(hr)) CoUninitialize(); }
+  ComScope() : hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr)) CoUninitialize();
+  }
+
 private:
-    HRESULT hr;
+  HRESULT hr;
 };
 
 std::wstring GuidText(const GUID& id) {
-    wchar_t text[40] = {};
-    StringFromGUID2(id, text, 40);
-    return text;
+  wchar_t text[40] = {};
+  StringFromGUID2(id, text, 40);
+  return text;
 }
 
-bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             DWORD((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
+bool SetString(HKEY root, const std::wstring& path, const wchar_t* name,
+               const std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           DWORD((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return ok;
 }
 
 const CLSID& CategoryOf(DeviceKind kind) {
-    return kind == DeviceKind::Audio ? CLSID_AudioInputDeviceCategory : CLSID_VideoInputDeviceCategory;
+  return kind == DeviceKind::Audio ? CLSID_AudioInputDeviceCategory
+                                   : CLSID_VideoInputDeviceCategory;
 }
 
 bool RegisterComClass(const CLSID& id, const std::wstring& title, const wchar_t* path) {
-    const std::wstring classKey = L"CLSID\\" + GuidText(id);
-    return SetString(HKEY_CLASSES_ROOT, classKey, nullptr, title) &&
-           SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", nullptr, path) &&
-           SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
+  const std::wstring classKey = L"CLSID\\" + GuidText(id);
+  return SetString(HKEY_CLASSES_ROOT, classKey, nullptr, title) &&
+         SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", nullptr, path) &&
+         SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
 }
 
 // A transform for intelligent connect: the mapper's pin types are what the graph builder
 // matches against the type an unconnectable output pin offers.
 HRESULT RegisterConverter(IFilterMapper2* mapper, const wchar_t* path) {
-    if (!RegisterComClass(kConverterClassId, kConverterName, path)) return E_FAIL;
-    static const REGPINTYPES inputTypes[] = {{&MEDIATYPE_Video, &kSubtypeI420},
-                                             {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2},
-                                             {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB555},
-                                             {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB565}};
-    static const REGPINTYPES outputTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
-                                              {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
-    REGFILTERPINS2 pins[2] = {};
-    pins[0].cInstances = 1;
-    pins[0].nMediaTypes = sizeof inputTypes / sizeof inputTypes[0];
-    pins[0].lpMediaType = inputTypes;
-    pins[1].dwFlags = REG_PINFLAG_B_OUTPUT;
-    pins[1].cInstances = 1;
-    pins[1].nMediaTypes = sizeof outputTypes / sizeof outputTypes[0];
-    pins[1].lpMediaType = outputTypes;
-    REGFILTER2 filterData = {};
-    filterData.dwVersion = 2;
-    // Tried by the graph builder (above MERIT_DO_NOT_USE), but after a system's own
-    // converters where it has them, so registering the test devices changes no graph
-    // that already worked.
-    filterData.dwMerit = MERIT_UNLIKELY;
-    filterData.cPins2 = 2;
-    filterData.rgPins2 = pins;
-    return mapper->RegisterFilter(kConverterClassId, kConverterName, nullptr, &CLSID_LegacyAmFilterCategory, nullptr,
-                                  &filterData);
+  if (!RegisterComClass(kConverterClassId, kConverterName, path)) return E_FAIL;
+  static const REGPINTYPES inputTypes[] = {{&MEDIATYPE_Video, &kSubtypeI420},
+                                           {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2},
+                                           {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB555},
+                                           {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB565}};
+  static const REGPINTYPES outputTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
+                                            {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
+  REGFILTERPINS2 pins[2] = {};
+  pins[0].cInstances = 1;
+  pins[0].nMediaTypes = sizeof inputTypes / sizeof inputTypes[0];
+  pins[0].lpMediaType = inputTypes;
+  pins[1].dwFlags = REG_PINFLAG_B_OUTPUT;
+  pins[1].cInstances = 1;
+  pins[1].nMediaTypes = sizeof outputTypes / sizeof outputTypes[0];
+  pins[1].lpMediaType = outputTypes;
+  REGFILTER2 filterData = {};
+  filterData.dwVersion = 2;
+  // Tried by the graph builder (above MERIT_DO_NOT_USE), but after a system's own
+  // converters where it has them, so registering the test devices changes no graph
+  // that already worked.
+  filterData.dwMerit = MERIT_UNLIKELY;
+  filterData.cPins2 = 2;
+  filterData.rgPins2 = pins;
+  return mapper->RegisterFilter(kConverterClassId, kConverterName, nullptr,
+                                &CLSID_LegacyAmFilterCategory, nullptr, &filterData);
 }
 
 }  // namespace
 
 HRESULT UnregisterDevices() {
-    ComScope com;
-    ComPtr<IFilterMapper2> mapper;
-    CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                     reinterpret_cast<void**>(&mapper));
-    for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device) {
-        const CLSID id = DeviceClassId(device);
-        if (mapper) {
-            // Most positions were never registered in one of the two categories: results ignored.
-            mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, nullptr, id);
-            mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr, id);
-        }
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(id)).c_str());
+  ComScope com;
+  ComPtr<IFilterMapper2> mapper;
+  CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                   reinterpret_cast<void**>(&mapper));
+  for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device) {
+    const CLSID id = DeviceClassId(device);
+    if (mapper) {
+      // Most positions were never registered in one of the two categories: results ignored.
+      mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, nullptr, id);
+      mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr, id);
     }
-    if (mapper) mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, kConverterClassId);
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(kConverterClassId)).c_str());
-    return S_OK;
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(id)).c_str());
+  }
+  if (mapper) mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, kConverterClassId);
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(kConverterClassId)).c_str());
+  return S_OK;
 }
 
 HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descriptions) {
-    if (descriptions.size() > TESTDEVICES_MAX_DEVICES) return E_INVALIDARG;
-    std::vector<DeviceConfig> configs(descriptions.size());
-    for (size_t i = 0; i < descriptions.size(); ++i) {
-        std::wstring error;
-        if (!ParseDeviceDescription(descriptions[i], configs[i], error)) return E_INVALIDARG;
-    }
-    wchar_t path[MAX_PATH] = {};
-    if (!GetModuleFileNameW(module, path, MAX_PATH)) return E_FAIL;
+  if (descriptions.size() > TESTDEVICES_MAX_DEVICES) return E_INVALIDARG;
+  std::vector<DeviceConfig> configs(descriptions.size());
+  for (size_t i = 0; i < descriptions.size(); ++i) {
+    std::wstring error;
+    if (!ParseDeviceDescription(descriptions[i], configs[i], error)) return E_INVALIDARG;
+  }
+  wchar_t path[MAX_PATH] = {};
+  if (!GetModuleFileNameW(module, path, MAX_PATH)) return E_FAIL;
 
-    ComScope com;
-    UnregisterDevices();
-    ComPtr<IFilterMapper2> mapper;
-    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                  reinterpret_cast<void**>(&mapper));
+  ComScope com;
+  UnregisterDevices();
+  ComPtr<IFilterMapper2> mapper;
+  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IFilterMapper2, reinterpret_cast<void**>(&mapper));
+  if (hr != S_OK) return hr;
+  for (size_t i = 0; i < configs.size(); ++i) {
+    const DeviceConfig& config = configs[i];
+    const std::wstring title = config.hasName ? config.name : L"Tesmo test device without a name";
+    if (!RegisterComClass(DeviceClassId(int(i)), title, path)) return E_FAIL;
+
+    REGFILTER2 filterData = {};
+    filterData.dwVersion = 1;
+    filterData.dwMerit = MERIT_DO_NOT_USE;  // a source: never picked by intelligent connect
+    filterData.cPins = 0;
+    filterData.rgPins = nullptr;
+    hr = mapper->RegisterFilter(DeviceClassId(int(i)), title.c_str(), nullptr,
+                                &CategoryOf(config.kind), nullptr, &filterData);
     if (hr != S_OK) return hr;
-    for (size_t i = 0; i < configs.size(); ++i) {
-        const DeviceConfig& config = configs[i];
-        const std::wstring title = config.hasName ? config.name : L"Tesmo test device without a name";
-        if (!RegisterComClass(DeviceClassId(int(i)), title, path)) return E_FAIL;
-
-        REGFILTER2 filterData = {};
-        filterData.dwVersion = 1;
-        filterData.dwMerit = MERIT_DO_NOT_USE;  // a source: never picked by intelligent connect
-        filterData.cPins = 0;
-        filterData.rgPins = nullptr;
-        hr = mapper->RegisterFilter(DeviceClassId(int(i)), title.c_str(), nullptr, &CategoryOf(config.kind), nullptr,
-                                    &filterData);
-        if (hr != S_OK) return hr;
-        if (!config.hasName) {
-            // The device enumerator reads the name from this key; without the value the
-            // moniker's property bag has no FriendlyName, while BindToObject still works.
-            const std::wstring instanceKey = L"CLSID\\" + GuidText(CategoryOf(config.kind)) + L"\\Instance\\" +
-                                             GuidText(DeviceClassId(int(i)));
-            RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"FriendlyName");
-        }
+    if (!config.hasName) {
+      // The device enumerator reads the name from this key; without the value the
+      // moniker's property bag has no FriendlyName, while BindToObject still works.
+      const std::wstring instanceKey = L"CLSID\\" + GuidText(CategoryOf(config.kind)) +
+                                       L"\\Instance\\" + GuidText(DeviceClassId(int(i)));
+      RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"FriendlyName");
     }
-    return RegisterConverter(mapper.Get(), path);
+  }
+  return RegisterConverter(mapper.Get(), path);
 }
 
 }  // namespace testdevices

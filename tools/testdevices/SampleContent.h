@@ -20,6 +20,7 @@ enum class PixelFormat { Rgb24, I420, Rgb555, Rgb32 };
 
 // Video: colour bars scrolling left by 4 pixels a frame and a white band moving down by 2 rows
 // a frame; then bytes 0..3 carry frameNumber, little-endian. Rows are width * bits / 8 bytes.
-void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNumber, BYTE* data, long size);
+void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNumber, BYTE* data,
+                    long size);
 
 }  // namespace testdevices

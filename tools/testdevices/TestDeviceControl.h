@@ -19,29 +19,29 @@ static const CLSID TESTDEVICES_CLSID_COLOUR_CONVERTER = {
 
 /* What a device saw and did since the last TestDevices_ResetRecords; one per device position. */
 typedef struct TestDeviceRecord {
-    int filtersCreated;               /* filter objects created (moniker BindToObject) */
-    int setFormatAccepted;            /* IAMStreamConfig::SetFormat calls answered S_OK */
-    int setFormatRefused;             /* ... answered otherwise */
-    AM_MEDIA_TYPE lastFormatType;     /* last accepted type, pbFormat/pUnk cleared (see below) */
-    WAVEFORMATEX lastWaveFormat;      /* audio: the WAVEFORMATEX of the last accepted type, as passed */
-    VIDEOINFOHEADER lastVideoInfo;    /* video: the VIDEOINFOHEADER of the last accepted type, as passed */
-    int suggestionCount;              /* IAMBufferNegotiation::SuggestAllocatorProperties calls */
-    ALLOCATOR_PROPERTIES lastSuggestion;
-    ALLOCATOR_PROPERTIES negotiated;  /* what the allocator agreed at the capture pin's last connection */
-    int connections;                  /* capture pin connections made */
-    int mixLevelWritten;              /* nonzero once put_MixLevel succeeded (else mixLevel is the default) */
-    double mixLevel;                  /* the filter's IAMAudioInputMixer level, kept across filter objects */
-    int putMixLevelCalls;
-    unsigned enabledInputs;           /* bit k: the k-th input pin's last put_Enable was TRUE */
-    int putEnableCalls;
-    LONG tvFormat;                    /* last put_TVFormat value */
-    int putTvFormatCalls;
-    int runCount;                     /* IMediaFilter::Run calls */
-    LONGLONG samplesDelivered;        /* capture pin samples that downstream Receive took with S_OK */
-    LONGLONG bytesDelivered;          /* their actual data lengths, summed */
-    int wrongSizeSamples;             /* deliberately short samples delivered */
-    int receiveFailures;              /* Receive results other than S_OK */
-    int stopFlushes;                  /* stops that had to flush a sample held downstream */
+  int filtersCreated;            /* filter objects created (moniker BindToObject) */
+  int setFormatAccepted;         /* IAMStreamConfig::SetFormat calls answered S_OK */
+  int setFormatRefused;          /* ... answered otherwise */
+  AM_MEDIA_TYPE lastFormatType;  /* last accepted type, pbFormat/pUnk cleared (see below) */
+  WAVEFORMATEX lastWaveFormat;   /* audio: the last accepted type's format, as passed */
+  VIDEOINFOHEADER lastVideoInfo; /* video: the last accepted type's format, as passed */
+  int suggestionCount;           /* IAMBufferNegotiation::SuggestAllocatorProperties calls */
+  ALLOCATOR_PROPERTIES lastSuggestion;
+  ALLOCATOR_PROPERTIES negotiated; /* the allocator's terms at the last capture connection */
+  int connections;                 /* capture pin connections made */
+  int mixLevelWritten;             /* nonzero once put_MixLevel succeeded, else the default */
+  double mixLevel;                 /* IAMAudioInputMixer level, kept across filter objects */
+  int putMixLevelCalls;
+  unsigned enabledInputs; /* bit k: the k-th input pin's last put_Enable was TRUE */
+  int putEnableCalls;
+  LONG tvFormat; /* last put_TVFormat value */
+  int putTvFormatCalls;
+  int runCount;              /* IMediaFilter::Run calls */
+  LONGLONG samplesDelivered; /* capture samples that downstream Receive took (S_OK) */
+  LONGLONG bytesDelivered;   /* their actual data lengths, summed */
+  int wrongSizeSamples;      /* deliberately short samples delivered */
+  int receiveFailures;       /* Receive results other than S_OK */
+  int stopFlushes;           /* stops that had to flush a sample held downstream */
 } TestDeviceRecord;
 
 /* Replace the device set: one description per device, in enumeration order, stored under
