@@ -238,7 +238,9 @@ TEST_F(AudioDeviceTest, InputPinsAreNamedAndMixersAreRecorded) {
         EXPECT_EQ(E_NOINTERFACE, pin.As(property, IID_IKsPropertySet));
         ComPtr<IAMAudioInputMixer> mixer;
         ASSERT_EQ(S_OK, pin.As(mixer, IID_IAMAudioInputMixer));
-        if (names[at] == L"麦克风") EXPECT_EQ(S_OK, mixer->put_Enable(TRUE));
+        if (names[at] == L"麦克风") {
+          EXPECT_EQ(S_OK, mixer->put_Enable(TRUE));
+        }
       }
       ++at;
     }

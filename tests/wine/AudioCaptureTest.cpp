@@ -44,7 +44,9 @@ protected:
     ASSERT_NE(capture, nullptr);
   }
   void TearDown() override {
-    if (capture) EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    if (capture) {
+      EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    }
     EXPECT_DEVICES_RELEASED();
     TestDevices_UseDefaultDevices();
     CoUninitialize();
@@ -90,7 +92,9 @@ TEST_F(AudioCapture, DeliversTheDeviceStreamInWholeBlocksAcrossStopAndStart) {
   auto blocks = sink.Blocks();
   for (size_t i = 0; i < blocks.size(); ++i) {
     ASSERT_EQ(blocks[i].bytes.size(), 320u);
-    if (i) EXPECT_LE(blocks[i - 1].tickMs, blocks[i].tickMs);
+    if (i) {
+      EXPECT_LE(blocks[i - 1].tickMs, blocks[i].tickMs);
+    }
   }
   auto stream = sink.Stream();
   EXPECT_EQ(stream[0], 0);  // the first buffer of the run is not dropped

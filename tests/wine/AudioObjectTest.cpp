@@ -17,7 +17,9 @@ protected:
     ASSERT_NE(capture, nullptr);
   }
   void TearDown() override {
-    if (capture) EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    if (capture) {
+      EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    }
     CoUninitialize();
   }
   void ExpectFormat(int channels, int rate, int bits, int block) {

@@ -20,7 +20,9 @@ protected:
     ASSERT_NE(capture, nullptr);
   }
   void TearDown() override {
-    if (capture) EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    if (capture) {
+      EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    }
     CoUninitialize();
   }
   void ExpectFormat(int width, int height, int code) {
