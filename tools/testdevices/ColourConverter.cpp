@@ -10,6 +10,7 @@
 #include "DeviceConfig.h"
 #include "DeviceRecords.h"
 #include "Enumerators.h"
+#include "PinInfo.h"
 #include "TestDeviceControl.h"
 
 namespace testdevices {
@@ -100,26 +101,6 @@ void FreeTaskMemType(AM_MEDIA_TYPE* type) {
   if (!type) return;
   MediaType::FreeContents(*type);
   CoTaskMemFree(type);
-}
-
-HRESULT CopyPinInfo(IBaseFilter* filter, PIN_DIRECTION direction, const wchar_t* name,
-                    PIN_INFO* info) {
-  if (!info) return E_POINTER;
-  info->pFilter = filter;
-  filter->AddRef();
-  info->dir = direction;
-  wcsncpy(info->achName, name, MAX_PIN_NAME - 1);
-  info->achName[MAX_PIN_NAME - 1] = 0;
-  return S_OK;
-}
-
-HRESULT CopyId(const wchar_t* name, LPWSTR* id) {
-  if (!id) return E_POINTER;
-  const size_t bytes = (wcslen(name) + 1) * sizeof(wchar_t);
-  *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-  if (!*id) return E_OUTOFMEMORY;
-  std::memcpy(*id, name, bytes);
-  return S_OK;
 }
 
 // Times and flags of the picture go with it.
@@ -370,13 +351,8 @@ HRESULT WINAPI ConverterInputPin::ConnectedTo(IPin** pin) {
 }
 
 HRESULT WINAPI ConverterInputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-  if (!type) return E_POINTER;
   std::lock_guard<std::recursive_mutex> guard(filter.lock);
-  if (!peer) {
-    std::memset(type, 0, sizeof *type);
-    return VFW_E_NOT_CONNECTED;
-  }
-  return connectionType.CopyTo(type);
+  return CopyConnectionType(bool(peer), connectionType, type);
 }
 
 HRESULT WINAPI ConverterInputPin::QueryPinInfo(PIN_INFO* info) {
@@ -652,13 +628,8 @@ HRESULT WINAPI ConverterOutputPin::ConnectedTo(IPin** pin) {
 }
 
 HRESULT WINAPI ConverterOutputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-  if (!type) return E_POINTER;
   std::lock_guard<std::recursive_mutex> guard(filter.lock);
-  if (!peer) {
-    std::memset(type, 0, sizeof *type);
-    return VFW_E_NOT_CONNECTED;
-  }
-  return connectionType.CopyTo(type);
+  return CopyConnectionType(bool(peer), connectionType, type);
 }
 
 HRESULT WINAPI ConverterOutputPin::QueryPinInfo(PIN_INFO* info) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Enumerators.h"
+#include "PinInfo.h"
 
 namespace testdevices {
 
@@ -70,12 +71,8 @@ HRESULT WINAPI InputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
 HRESULT WINAPI InputPin::QueryPinInfo(PIN_INFO* info) {
   if (!info) return E_POINTER;
   if (filter.Fails("IPin::QueryPinInfo")) return E_FAIL;
-  info->pFilter = static_cast<IBaseFilter*>(&filter);
-  info->pFilter->AddRef();
-  info->dir = PINDIR_INPUT;
-  wcsncpy(info->achName, pinConfig.name.c_str(), MAX_PIN_NAME - 1);
-  info->achName[MAX_PIN_NAME - 1] = 0;
-  return S_OK;
+  return CopyPinInfo(static_cast<IBaseFilter*>(&filter), PINDIR_INPUT, pinConfig.name.c_str(),
+                     info);
 }
 
 HRESULT WINAPI InputPin::QueryDirection(PIN_DIRECTION* direction) {
@@ -85,14 +82,7 @@ HRESULT WINAPI InputPin::QueryDirection(PIN_DIRECTION* direction) {
   return S_OK;
 }
 
-HRESULT WINAPI InputPin::QueryId(LPWSTR* id) {
-  if (!id) return E_POINTER;
-  size_t bytes = (pinConfig.name.size() + 1) * sizeof(wchar_t);
-  *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-  if (!*id) return E_OUTOFMEMORY;
-  std::memcpy(*id, pinConfig.name.c_str(), bytes);
-  return S_OK;
-}
+HRESULT WINAPI InputPin::QueryId(LPWSTR* id) { return CopyId(pinConfig.name.c_str(), id); }
 
 HRESULT WINAPI InputPin::QueryAccept(const AM_MEDIA_TYPE*) { return S_FALSE; }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Enumerators.h"
+#include "PinInfo.h"
 #include "SampleContent.h"
 
 namespace testdevices {
@@ -183,24 +184,15 @@ HRESULT WINAPI OutputPin::ConnectedTo(IPin** pin) {
 }
 
 HRESULT WINAPI OutputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-  if (!type) return E_POINTER;
   std::lock_guard<std::mutex> guard(filter.Lock());
-  if (!peer) {
-    std::memset(type, 0, sizeof *type);
-    return VFW_E_NOT_CONNECTED;
-  }
-  return connectionType.CopyTo(type);
+  return CopyConnectionType(bool(peer), connectionType, type);
 }
 
 HRESULT WINAPI OutputPin::QueryPinInfo(PIN_INFO* info) {
   if (!info) return E_POINTER;
   if (filter.Fails("IPin::QueryPinInfo")) return E_FAIL;
-  info->pFilter = static_cast<IBaseFilter*>(&filter);
-  info->pFilter->AddRef();
-  info->dir = PINDIR_OUTPUT;
-  wcsncpy(info->achName, pinConfig.name.c_str(), MAX_PIN_NAME - 1);
-  info->achName[MAX_PIN_NAME - 1] = 0;
-  return S_OK;
+  return CopyPinInfo(static_cast<IBaseFilter*>(&filter), PINDIR_OUTPUT, pinConfig.name.c_str(),
+                     info);
 }
 
 HRESULT WINAPI OutputPin::QueryDirection(PIN_DIRECTION* direction) {
@@ -210,14 +202,7 @@ HRESULT WINAPI OutputPin::QueryDirection(PIN_DIRECTION* direction) {
   return S_OK;
 }
 
-HRESULT WINAPI OutputPin::QueryId(LPWSTR* id) {
-  if (!id) return E_POINTER;
-  size_t bytes = (pinConfig.name.size() + 1) * sizeof(wchar_t);
-  *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-  if (!*id) return E_OUTOFMEMORY;
-  std::memcpy(*id, pinConfig.name.c_str(), bytes);
-  return S_OK;
-}
+HRESULT WINAPI OutputPin::QueryId(LPWSTR* id) { return CopyId(pinConfig.name.c_str(), id); }
 
 HRESULT WINAPI OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
