@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/ByteSequence.h"
+#include "support/DeliveryGate.h"
 #include "support/WaitFor.h"
 
 using tesmo::ExpectedFrameLength;
@@ -45,7 +46,7 @@ bool FrameIntact(const unsigned char* data, int length) {
 
 // A VideoSink that records every frame it is handed, and can be made to hold the
 // delivery thread inside OnData until released.
-class FrameSink : public ::VideoSink {
+class FrameSink : public ::VideoSink, public tesmo::test::DeliveryGate {
 public:
   struct Frame {
     uint32_t number;
@@ -58,44 +59,22 @@ public:
   explicit FrameSink(const VideoDelivery* delivery = nullptr) : delivery(delivery) {}
 
   void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
-    std::unique_lock<std::mutex> hold(mutex);
-    frames.push_back({FrameNumber(data), length, FrameIntact(data, length), tickMs,
-                      delivery && delivery->IsDeliveryThread()});
-    ++inside;
-    changed.notify_all();
-    changed.wait(hold, [this] { return !holding; });
-    --inside;
-    ++returned;
-    changed.notify_all();
-  }
-
-  void Hold() {
-    std::lock_guard<std::mutex> lock(mutex);
-    holding = true;
-  }
-  void Release() {
     {
-      std::lock_guard<std::mutex> lock(mutex);
-      holding = false;
+      std::lock_guard<std::mutex> hold(mutex);
+      frames.push_back({FrameNumber(data), length, FrameIntact(data, length), tickMs,
+                        delivery && delivery->IsDeliveryThread()});
     }
     changed.notify_all();
+    PassThrough();
   }
   bool WaitForFrames(size_t count, int timeoutMs = 5000) {
     std::unique_lock<std::mutex> hold(mutex);
     return changed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
                             [&] { return frames.size() >= count; });
   }
-  bool WaitUntilInside(int timeoutMs = 5000) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return inside > 0; });
-  }
   std::vector<Frame> Frames() {
     std::lock_guard<std::mutex> lock(mutex);
     return frames;
-  }
-  size_t Returned() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return returned;
   }
 
 private:
@@ -103,9 +82,6 @@ private:
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<Frame> frames;
-  bool holding = false;
-  int inside = 0;
-  size_t returned = 0;
 };
 
 // A data path opened for 320 x 240 RGB24, standing in for the capture object: its

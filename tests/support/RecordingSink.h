@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "Tesmo.h"
+#include "support/DeliveryGate.h"
 
 namespace tesmo::test {
 
-class RecordingSink : public AudioSink {
+class RecordingSink : public AudioSink, public DeliveryGate {
 public:
   struct Block {
     std::vector<unsigned char> bytes;
@@ -19,28 +20,13 @@ public:
   };
 
   void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
-    std::unique_lock<std::mutex> hold(mutex);
-    blocks.push_back({std::vector<unsigned char>(data, data + length), tickMs});
-    stream.insert(stream.end(), data, data + length);
-    ++inside;
-    changed.notify_all();
-    changed.wait(hold, [this] { return !holding; });
-    --inside;
-    ++returned;
-    changed.notify_all();
-  }
-
-  // While held, OnData does not return.
-  void Hold() {
-    std::lock_guard<std::mutex> lock(mutex);
-    holding = true;
-  }
-  void Release() {
     {
-      std::lock_guard<std::mutex> lock(mutex);
-      holding = false;
+      std::lock_guard<std::mutex> hold(mutex);
+      blocks.push_back({std::vector<unsigned char>(data, data + length), tickMs});
+      stream.insert(stream.end(), data, data + length);
     }
     changed.notify_all();
+    PassThrough();
   }
 
   bool WaitForBlocks(size_t count, int timeoutMs = 5000) {
@@ -53,18 +39,10 @@ public:
     return changed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
                             [&] { return stream.size() >= count; });
   }
-  bool WaitUntilInside(int timeoutMs = 5000) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return inside > 0; });
-  }
 
   size_t BlockCount() {
     std::lock_guard<std::mutex> lock(mutex);
     return blocks.size();
-  }
-  size_t Returned() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return returned;
   }
   std::vector<Block> Blocks() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -80,9 +58,6 @@ private:
   std::condition_variable changed;
   std::vector<Block> blocks;
   std::vector<unsigned char> stream;
-  bool holding = false;
-  int inside = 0;
-  size_t returned = 0;
 };
 
 }  // namespace tesmo::test
