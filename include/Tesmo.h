@@ -11,6 +11,17 @@
 // operations, and calls the operations of one object from one thread at a time.
 // Text is narrow text in the system ANSI code page. On x86 the factories use the C
 // calling convention and the operations the compiler's default for member functions.
+//
+// Delivery: OnData runs on the object's own delivery thread with no lock held that
+// an operation waits for. From inside OnData every operation works except Open,
+// Close and Destroy of the same object, which return 255 there; and while an
+// OnData is in progress or blocked (say, waiting for the host's UI thread), the
+// host's threads may call every operation without waiting for it. The one wait:
+// SetSink from another thread returns once a delivery to the old sink has returned.
+// Destroy waits at most about one second for an OnData in progress and none starts
+// after it returned. A buffer lent to OnData stays valid until that call returns,
+// whatever the host does meanwhile; the library stays loaded until its threads end,
+// so FreeLibrary right after Destroy is safe.
 #ifndef TESMO_H
 #define TESMO_H
 
@@ -59,7 +70,8 @@ protected:
 class AudioSourceCapture {
 public:
   // Sets the sink that receives the blocks, in any state (null: nothing is delivered);
-  // always 0. Returns once a delivery in progress to the old sink has returned.
+  // always 0. From another thread it returns once a delivery in progress to the old sink
+  // has returned; from inside OnData at once.
   /*  0 */ virtual CaptureResult SetSink(AudioSink* sink) = 0;
   // 1 when a device is open, 2 when not.
   /*  1 */ virtual CaptureResult IsOpened() = 0;
@@ -69,7 +81,7 @@ public:
   /*  3 */ virtual CaptureResult Start() = 0;
   // Stops the capture, keeping what is stored. 0, or 255 when closed or the graph would not stop.
   /*  4 */ virtual CaptureResult Stop() = 0;
-  // Stops and releases the device, from any state; always 0.
+  // Stops and releases the device, from any state; 0, or 255 from inside OnData.
   /*  5 */ virtual CaptureResult Close() = 0;
   // Reads the system mixer's recording volume in percent: the microphone after
   // SelectInput("mic"), else the line input. 0, or 255 when mixer 0 fails; *percent is
@@ -83,7 +95,8 @@ public:
   // Sets the open device's mix level in percent. 0, or 255 as for GetMixLevel.
   /*  9 */ virtual CaptureResult SetMixLevel(int level) = 0;
   // Closes what was open, then opens entry deviceIndex of ListDevices with the format set.
-  // 0, or 255 when there is no such device or no graph could be built (the object stays closed).
+  // 0, or 255 when there is no such device or no graph could be built (the object stays
+  // closed), and from inside OnData.
   /* 10 */ virtual CaptureResult Open(int deviceIndex) = 0;
   // Enables the open device's input pin "mic", "line" or of that name. 0, or 255 when none matched
   // or it refused, for a null, empty or over-259-byte name, or when closed.
@@ -103,8 +116,8 @@ public:
   /* 15 */ virtual CaptureResult ListInputs(int deviceIndex, char* names, int* count) = 0;
   // Shows the open device's property pages, modal. 0 once closed, 255 when closed or it has none.
   /* 16 */ virtual CaptureResult ShowPropertyPages() = 0;
-  // Closes and frees the object, from any state; always 0. The pointer is dead afterwards.
-  // Never call it, Open or Close from inside this object's OnData: they are not refused there.
+  // Closes and frees the object, from any state; 0, and the pointer is dead afterwards.
+  // From inside OnData 255, and the object lives on.
   /* 17 */ virtual CaptureResult Destroy() = 0;
 
 protected:
@@ -113,8 +126,8 @@ protected:
 
 // Implemented by the host. The library calls only OnData, only from the video
 // object's delivery thread, one frame at a time; it never deletes the sink. The
-// data pointer is valid only during the call. From inside OnData the host must not
-// call Open, Close or Destroy of the same object (they are refused there).
+// data pointer is valid only during the call. From inside OnData, Open, Close and
+// Destroy of the same object are refused (255); see Delivery above.
 class VideoSink {
 public:
   // One whole frame in the wanted format; tickMs is the tick count at which the
@@ -136,9 +149,11 @@ enum : int {
 class VideoSourceCapture {
 public:
   // Sets the sink that receives the frames, in any state (null: nothing is queued); always 0.
-  // Returns once a delivery in progress has returned.
+  // From another thread it returns once a delivery in progress has returned; from inside
+  // OnData at once.
   /*  0 */ virtual CaptureResult SetSink(VideoSink* sink) = 0;
-  // 1 when a device is open, 2 when not (also after a frame of the wrong size closed it).
+  // 1 when a device is open, 2 when not (also after a frame of the wrong size closed it and
+  // released the device).
   /*  1 */ virtual CaptureResult IsOpened() = 0;
   // 1 running, 2 open and stopped, 255 closed.
   /*  2 */ virtual CaptureResult IsRunning() = 0;

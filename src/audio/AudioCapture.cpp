@@ -20,6 +20,8 @@ AudioCapture::AudioCapture() : delivery(AudioDelivery::Create()) { Reset(); }
 AudioCapture::~AudioCapture() = default;
 
 CaptureResult AudioCapture::Destroy() {
+  // From inside OnData the delivery thread would be ended under its own call.
+  if (delivery->IsDeliveryThread()) return kCaptureFailed;
   Reset();
   // Bounded wait; if the thread is still inside the host's OnData it keeps its own
   // reference to the data path and frees it when it ends.

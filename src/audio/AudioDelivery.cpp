@@ -39,6 +39,7 @@ void AudioDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
 
 bool AudioDelivery::EndDelivery(uint32_t timeoutMs) {
   alive.store(false, std::memory_order_release);
+  sink.store(nullptr, std::memory_order_release);
   dataEvent.Set();
   if (!workerThread) return true;
   // From inside OnData the thread cannot end before this call returns.
@@ -61,7 +62,7 @@ void AudioDelivery::DeliverUntilEnded() {
     if (dataEvent.Wait(kWaitForever) != WaitResult::Signalled) break;
     // One wake-up drains every whole block but the last: up to one block always
     // waits for the next buffer.
-    for (;;) {
+    while (alive.load(std::memory_order_acquire)) {
       // Read once per block, so the length handed out is the length read.
       const int32_t size = BlockBytes();
       if (!Sink() || !IsRunning() || ringBuffer.Count() <= size) break;

@@ -64,7 +64,13 @@ public:
   void Clear() { ringBuffer.Clear(); }
 
   // Tells the delivery thread to end and waits up to timeoutMs; true once it ended.
+  // The sink is cleared first, so no OnData starts after this call; one in
+  // progress is what the wait is for.
   bool EndDelivery(uint32_t timeoutMs);
+
+  // True on the delivery thread, that is, inside OnData; the owner refuses Open,
+  // Close and Destroy there.
+  bool IsDeliveryThread() const { return workerThread && workerThread->IsCurrent(); }
 
   // The thread procedure; its parameter is a heap std::shared_ptr<AudioDelivery>
   // that the thread takes over. Null ends the thread at once with 0xFFFFFFFF.

@@ -56,11 +56,15 @@ void AudioCapture::Reset() {
 }
 
 CaptureResult AudioCapture::Close() {
+  // Refused inside OnData, as Open and Destroy are, on both objects alike: a host
+  // written for one then behaves the same with the other.
+  if (delivery->IsDeliveryThread()) return kCaptureFailed;
   Reset();
   return kCaptureDone;
 }
 
 CaptureResult AudioCapture::Open(int deviceIndex) {
+  if (delivery->IsDeliveryThread()) return kCaptureFailed;
   Reset();
   sourceFilter = FindAudioDevice(deviceIndex);
   if (!sourceFilter) return kCaptureFailed;

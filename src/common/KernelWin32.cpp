@@ -63,12 +63,28 @@ namespace {
 struct StartBlock {
   Thread::Procedure procedure;
   void* parameter;
+  HMODULE module;  // a reference to the module holding this code, or null
 };
+
+// A reference to the module that holds this code, so that a host's FreeLibrary
+// cannot unmap it under a thread that is still running (for instance one that is
+// still inside the host's OnData after a bounded wait gave up on it).
+HMODULE ReferenceThisModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&ReferenceThisModule), &module))
+    return nullptr;
+  return module;
+}
 
 DWORD WINAPI ThreadEntry(LPVOID raw) {
   StartBlock block = *static_cast<StartBlock*>(raw);
   delete static_cast<StartBlock*>(raw);
-  return block.procedure(block.parameter);
+  const DWORD code = block.procedure(block.parameter);
+  // The last reference may be this one: the call that drops it must not return
+  // into the module it unloads.
+  if (block.module) FreeLibraryAndExitThread(block.module, code);
+  return code;
 }
 
 int PriorityValue(ThreadPriority priority) {
@@ -83,11 +99,12 @@ int PriorityValue(ThreadPriority priority) {
 Thread* Thread::Start(Procedure procedure, void* parameter, ThreadPriority priority) {
   Thread* thread = new Thread;
   thread->impl = new Impl{nullptr, 0};
-  auto* block = new StartBlock{procedure, parameter};
+  auto* block = new StartBlock{procedure, parameter, ReferenceThisModule()};
   // Started suspended so the priority is in force before the first instruction.
   thread->impl->handle =
       CreateThread(nullptr, 0, ThreadEntry, block, CREATE_SUSPENDED, &thread->impl->id);
   if (!thread->impl->handle) {
+    if (block->module) FreeLibrary(block->module);
     delete block;
     delete thread;
     return nullptr;

@@ -27,16 +27,19 @@ VideoCapture* VideoCapture::Create() {
 }
 
 VideoCapture::VideoCapture() : delivery(VideoDelivery::Create()) {
-  // Created empty (an existing file is cut to zero length) and never written.
-  OFSTRUCT where{};
-  HFILE file = OpenFile("c:\\log.txt", &where, OF_CREATE | OF_WRITE);
-  if (file != HFILE_ERROR) logFile = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file));
+  CreateLogFile();
   Reset();
   delivery->SetResetHandler(this);
 }
 
-VideoCapture::~VideoCapture() {
-  if (logFile != INVALID_HANDLE_VALUE) CloseHandle(logFile);
+VideoCapture::~VideoCapture() = default;
+
+void VideoCapture::CreateLogFile() {
+  // Created empty when it is missing, and never written. A file of that name that
+  // exists may be a user's own: CREATE_NEW leaves it exactly as it is.
+  HANDLE file = CreateFileA("c:\\log.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
 CaptureResult VideoCapture::Destroy() {
@@ -75,14 +78,23 @@ void VideoCapture::Reset() {
 }
 
 void VideoCapture::RunPendingReset() {
-  // On the delivery thread, after a frame of the wrong size: stop and close, but
-  // leave releasing the graph to the next Reset on the host's thread. The video
-  // renderer's window belongs to that thread, and destroying it from here would
-  // wait for that thread to pump messages.
+  // On the delivery thread, after a frame of the wrong size: stop, release the
+  // device so that another object or program can open it, and close. The rest of
+  // the graph waits for the next Reset on the host's thread: the video renderer's
+  // window belongs to that thread, and destroying it from here would wait for that
+  // thread to pump messages.
   StopGraph();
+  ReleaseDevice();
   deviceName[0] = '\0';
   opened = false;
   delivery->ResetStore();
+}
+
+void VideoCapture::ReleaseDevice() {
+  // Removing the filter disconnects its pins and drops the graph's reference;
+  // the result is deliberately ignored, as the filter is released either way.
+  if (graph && sourceFilter) graph->RemoveFilter(sourceFilter.Get());
+  sourceFilter.Reset();
 }
 
 CaptureResult VideoCapture::Close() {

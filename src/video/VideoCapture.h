@@ -5,8 +5,9 @@
 // Threads: the host calls the operations with COM initialised, one thread at a
 // time; the streaming thread calls StoreSample through the grabber callback; the
 // delivery thread (in VideoDelivery) calls the sink and, after a frame of the wrong
-// size, this object's Reset through RunPendingReset. Operations that use the graph
-// hold the data path's operation lock, so that Reset never runs under them.
+// size, this object's close through RunPendingReset. Operations that use the graph
+// hold the data path's operation lock, so that the delivery thread's close never
+// runs under them; OnData is never called with that lock held.
 #pragma once
 
 #include <atomic>
@@ -62,6 +63,9 @@ private:
   // Stops the graph if it was opened; releases nothing.
   void StopGraph();
   void RunPendingReset() override;
+  // Takes the capture filter out of the graph and releases it.
+  void ReleaseDevice();
+  static void CreateLogFile();
   bool SelectDevice(int index);
   bool BuildGraph();
   void SelectTvStandard();
@@ -78,7 +82,6 @@ private:
   int32_t formatCode = kVideoRgb24;
   HWND previewOwner = nullptr;
   MediaType wantedMediaType;
-  HANDLE logFile = INVALID_HANDLE_VALUE;
   // The sink, running, resetPending, the frame format, the pace, the pool, the queue
   // and the delivery thread; shared with that thread so it can outlive this object.
   std::shared_ptr<VideoDelivery> delivery;

@@ -31,8 +31,8 @@ std::shared_ptr<VideoDelivery> VideoDelivery::Create() {
 
 void VideoDelivery::SetSink(VideoSink* newSink) {
   sink.store(newSink, std::memory_order_release);
-  // A pass holds queueLock while it calls the old sink.
-  ScopedLock waitForDelivery(queueLock);
+  // A delivery holds sinkLock while it calls the old sink.
+  ScopedLock waitForDelivery(sinkLock);
 }
 
 bool VideoDelivery::SetFrameFormat(int32_t newWidth, int32_t newHeight, int32_t newBitCount) {
@@ -48,6 +48,8 @@ bool VideoDelivery::SetFrameFormat(int32_t newWidth, int32_t newHeight, int32_t 
 bool VideoDelivery::SetFramesPerMinute(int32_t value) {
   if (value < kMinFramesPerMinute || value > kMaxFramesPerMinute) return false;
   framesPerMinute.store(value, std::memory_order_release);
+  // A thread asleep for up to 12 s at the old pace takes the new one at once.
+  wakeEvent.Set();
   return true;
 }
 
@@ -55,7 +57,9 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   // First, whatever the state: a frame of another size means the device no longer
   // delivers the format asked for.
   if (length != FrameLength()) {
-    resetPending.store(true, std::memory_order_release);
+    // Tagged with the store's generation, so that a host Close and Open that come
+    // before the delivery thread does never get their new device closed by it.
+    resetPending.store(generation.load(std::memory_order_acquire), std::memory_order_release);
     return;
   }
   if (!Sink() || !IsRunning() || frameQueue.Count() > kMaxQueuedBeforeStore) return;
@@ -68,7 +72,13 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   if (!frameQueue.Append(FrameRecord{length, tickMs, buffer})) framePool.Recycle(buffer);
 }
 
-void VideoDelivery::OpenStore() { framePool.ResetBlockSize(1); }
+void VideoDelivery::OpenStore() {
+  // Never 0, which means no request.
+  uint32_t next = generation.load(std::memory_order_relaxed) + 1;
+  if (next == 0) next = 1;
+  generation.store(next, std::memory_order_release);
+  framePool.ResetBlockSize(1);
+}
 
 void VideoDelivery::ResetStore() {
   running.store(false, std::memory_order_release);
@@ -81,7 +91,7 @@ void VideoDelivery::ResetStore() {
   }
   framePool.ResetBlockSize(-1);
   // Last, so that a cleared flag means the store is already empty.
-  resetPending.store(false, std::memory_order_release);
+  resetPending.store(0, std::memory_order_release);
 }
 
 void VideoDelivery::SetResetHandler(ResetHandler* handler) {
@@ -113,7 +123,9 @@ void VideoDelivery::DeliverUntilEnded() {
     if (ResetPending()) RunPendingReset();
     // Passes follow each other as long as frames keep arriving; a stale count only
     // costs an empty pass, which walks the queue itself under the lock.
-    while (!ResetPending() && Sink() && IsRunning() && frameQueue.Count() > 0) RunPass();
+    while (alive.load(std::memory_order_acquire) && !ResetPending() && Sink() && IsRunning() &&
+           frameQueue.Count() > 0)
+      RunPass();
     cycles.fetch_add(1, std::memory_order_acq_rel);
     // An event rather than a plain sleep, so that EndDelivery need not wait for up
     // to 11997 ms at 5 frames per minute.
@@ -123,34 +135,53 @@ void VideoDelivery::DeliverUntilEnded() {
 
 void VideoDelivery::RunPendingReset() {
   ScopedLock hold(operationLock);
-  if (resetHandler) {
-    resetHandler->RunPendingReset();
-  } else {
-    ResetStore();
+  // Tested again under the lock: a host Close or Open that ran while this thread
+  // waited for it has reset the store and cleared the request, and a request from
+  // an older generation is stale.
+  uint32_t pending = resetPending.load(std::memory_order_acquire);
+  if (pending == 0) return;
+  if (pending == generation.load(std::memory_order_acquire)) {
+    if (resetHandler) {
+      resetHandler->RunPendingReset();
+    } else {
+      ResetStore();
+    }
   }
-  resetPending.store(false, std::memory_order_release);
+  // Cleared only for the generation handled here.
+  resetPending.compare_exchange_strong(pending, 0, std::memory_order_acq_rel);
 }
 
 void VideoDelivery::RunPass() {
-  ScopedLock operation(operationLock);
-  // Tested again now that no host operation runs: a Stop, or a frame of the wrong
-  // size, that came while this pass waited for the lock means no more deliveries
-  // (the queued frames stay for Start, or go with the reset).
-  if (!IsRunning() || ResetPending()) return;
-  ScopedLock hold(queueLock);
-  bool first = true;
-  while (const FrameRecord* record = frameQueue.Oldest()) {
-    if (first) {
-      first = false;
-      // Read under queueLock: a sink cleared since the loop test gets no call, and
-      // SetSink returning means the old sink is no longer in use.
-      if (VideoSink* target = Sink()) {
-        std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
-        target->OnData(record->data, record->length, record->tick);
-      }
-    }
-    framePool.Recycle(record->data);
+  FrameRecord oldest{};
+  {
+    ScopedLock hold(queueLock);
+    // Tested again under the lock: a Stop, or a frame of the wrong size, that came
+    // since the loop test means no more deliveries (the queued frames stay for
+    // Start, or go with the reset).
+    if (!IsRunning() || ResetPending()) return;
+    const FrameRecord* record = frameQueue.Oldest();
+    if (!record) return;
+    oldest = *record;
     frameQueue.RemoveOldest();
+    // The newer frames are dropped: the host gets the oldest one per pass.
+    while ((record = frameQueue.Oldest())) {
+      framePool.Recycle(record->data);
+      frameQueue.RemoveOldest();
+    }
+  }
+  // Outside queueLock: the streaming thread goes on storing, and a host Close
+  // meanwhile only retires this buffer, which the Recycle below then frees.
+  Deliver(oldest);
+  framePool.Recycle(oldest.data);
+}
+
+void VideoDelivery::Deliver(const FrameRecord& frame) {
+  ScopedLock delivering(sinkLock);
+  // Read under sinkLock: a sink cleared since the loop test gets no call, and
+  // SetSink returning means the old sink is no longer in use.
+  if (VideoSink* target = Sink()) {
+    std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
+    target->OnData(frame.data, frame.length, frame.tick);
   }
 }
 

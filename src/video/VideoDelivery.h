@@ -7,30 +7,37 @@
 // tick, to the sink, drops the newer ones, gives every buffer back to the pool, and
 // then sleeps 60000 / framesPerMinute - 3 ms.
 //
-// A frame of the wrong length sets resetPending; from then on no pass delivers, and
+// A frame of the wrong length sets resetPending to the generation of the store
+// that took it (each Open is a new generation); from then on no pass delivers, and
 // at the start of its next cycle the delivery thread runs the owner's reset through
-// the ResetHandler (stop and release the graph, then ResetStore), or ResetStore
-// alone when no handler is set.
+// the ResetHandler (stop the graph, release the device, then ResetStore), or
+// ResetStore alone when no handler is set. A request that a host Close or Open has
+// made stale is dropped, never applied to the device opened since.
 //
-// Threads and locks, always taken in this order:
+// Threads and locks. OnData is called with no lock held that a host operation
+// waits for, so the host may call any operation but Open, Close and Destroy from
+// inside OnData, and a host thread that OnData waits for may call any of them.
 // 1. operationLock (recursive): host operations that use the graph or the store
-//    (Open, Start, Stop, Close, Destroy's Reset, SetResetHandler) hold it, and the
-//    delivery thread holds it around the owner's reset and around every pass. The
-//    pass needs it too because the host may call Start, Stop or SetSink from inside
-//    OnData, with queueLock held: taking operationLock there must re-enter, never
-//    wait behind a host thread that waits for queueLock.
-// 2. queueLock (recursive): guards frameQueue; held by StoreSample for the append
-//    only, by a whole pass (OnData included) and by ResetStore.
-// 3. the pool's own lock, inside the FramePool calls.
-// StoreSample takes only the pool's lock and then, separately, queueLock, so the
-// streaming thread never waits for the host beyond a pass in progress. sink,
-// running, resetPending, alive, the format fields and framesPerMinute are atomics
-// read without a lock.
+//    (Open, Start, Stop, Close, Destroy's Reset, SetPreviewWindow,
+//    SetResetHandler) hold it, and the delivery thread holds it around the owner's
+//    reset. Never held around OnData.
+// 2. sinkLock (recursive): held by the delivery thread around OnData only, so that
+//    SetSink from another thread returns once a delivery to the old sink has
+//    returned; from inside OnData SetSink re-enters it and does not wait.
+// 3. queueLock: guards frameQueue; held by StoreSample for the append, by a pass
+//    while it takes the oldest frame out and drops the rest, and by ResetStore.
+// 4. the pool's own lock, inside the FramePool calls (queueLock before it).
+// The streaming thread takes only the pool's lock and then, separately, queueLock,
+// so it never waits for the host. sink, running, resetPending, alive, the format
+// fields and framesPerMinute are atomics read without a lock.
+//
+// Buffers: the frame handed to OnData has left the queue but stays handed out in
+// the pool until OnData returns, so neither ResetStore (which only retires it) nor
+// a pool trim (which frees only idle buffers) frees or reuses it meanwhile.
 //
 // Lifetime: the delivery thread holds its own reference to this object, so ending
 // the owner never frees the queue, the pool or the locks under a thread that is
-// still inside the host's OnData after the bounded wait. A buffer lent to OnData is
-// valid only during the call.
+// still inside the host's OnData after the bounded wait.
 #pragma once
 
 #include <atomic>
@@ -49,10 +56,10 @@ namespace tesmo {
 // match a frame, and the 32-bit product would wrap).
 int32_t ExpectedFrameLength(int32_t width, int32_t height, int32_t bitCount);
 
-// Implemented by the capture object: runs its whole Reset (stop and release the
-// graph, clear its flags, then VideoDelivery::ResetStore) on the delivery thread
-// after a frame of the wrong length. Called with operationLock held, so no host
-// operation uses the graph at the same moment.
+// Implemented by the capture object: closes it on the delivery thread after a frame
+// of the wrong length (stop the graph, release the device, clear its flags, then
+// VideoDelivery::ResetStore). Called with operationLock held, so no host operation
+// uses the graph at the same moment, and only for the generation now open.
 class ResetHandler {
 public:
   virtual void RunPendingReset() = 0;
@@ -76,7 +83,7 @@ public:
   VideoDelivery& operator=(const VideoDelivery&) = delete;
 
   // Stores the sink and waits until a delivery in progress has returned (it
-  // re-enters when called from inside OnData, so that case does not wait).
+  // re-enters sinkLock when called from inside OnData, so that case does not wait).
   void SetSink(VideoSink* newSink);
   VideoSink* Sink() const { return sink.load(std::memory_order_acquire); }
 
@@ -91,14 +98,16 @@ public:
   int32_t BitCount() const { return bitCount.load(std::memory_order_acquire); }
   int32_t FrameLength() const { return frameLength.load(std::memory_order_acquire); }
 
-  // 5 ... 1800; false, changing nothing, outside. Takes effect from the next sleep.
+  // 5 ... 1800; false, changing nothing, outside. Ends the current sleep, so the
+  // new pace takes effect at once.
   bool SetFramesPerMinute(int32_t value);
   int32_t FramesPerMinute() const { return framesPerMinute.load(std::memory_order_acquire); }
 
   // One frame, on the streaming thread; the bytes are copied before it returns.
   void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs);
 
-  // The end of a successful Open: block size 1, so the first frame sizes the pool.
+  // The end of a successful Open: a new generation, and block size 1, so the
+  // first frame sizes the pool.
   void OpenStore();
   // The data path's part of Reset: clears running and resetPending, gives every
   // queued buffer back to the pool, empties the queue and turns the pool off.
@@ -107,7 +116,7 @@ public:
   // The owner's reset hook; null clears it. Waits for a reset in progress, so once
   // it is cleared the handler is never called again.
   void SetResetHandler(ResetHandler* handler);
-  bool ResetPending() const { return resetPending.load(std::memory_order_acquire); }
+  bool ResetPending() const { return resetPending.load(std::memory_order_acquire) != 0; }
 
   // Held by the owner's host operations that use the graph or the store; see above.
   RecursiveLock& OperationLock() { return operationLock; }
@@ -119,7 +128,8 @@ public:
   // Tells the delivery thread to end, wakes it from its sleep and waits up to
   // timeoutMs; true once it ended. The sink is cleared first, so no OnData starts
   // after this call, and one in progress is what the wait is for. Call it without
-  // holding operationLock, or the thread may wait for the lock until the bound.
+  // holding operationLock, or a thread in the owner's reset may wait for the lock
+  // until the bound.
   bool EndDelivery(uint32_t timeoutMs);
 
   // The thread procedure; its parameter is a heap std::shared_ptr<VideoDelivery>
@@ -137,11 +147,14 @@ private:
   void DeliverUntilEnded();
   void RunPendingReset();
   void RunPass();
+  void Deliver(const FrameRecord& frame);
   uint32_t SleepMsPerCycle() const { return static_cast<uint32_t>(60000 / FramesPerMinute() - 3); }
 
   std::atomic<VideoSink*> sink{nullptr};
   std::atomic<bool> running{false};
-  std::atomic<bool> resetPending{false};
+  // 0, or the generation whose store took a frame of the wrong length.
+  std::atomic<uint32_t> resetPending{0};
+  std::atomic<uint32_t> generation{0};
   std::atomic<bool> alive{true};
   std::atomic<int32_t> width{320};
   std::atomic<int32_t> height{240};
@@ -152,6 +165,7 @@ private:
   FramePool framePool;
   FrameQueue frameQueue;
   RecursiveLock queueLock;
+  RecursiveLock sinkLock;
   RecursiveLock operationLock;
   ResetHandler* resetHandler = nullptr;  // guarded by operationLock
   AutoResetEvent wakeEvent;              // ends the sleep early when delivery ends

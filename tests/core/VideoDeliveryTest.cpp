@@ -54,18 +54,26 @@ public:
     bool intact;
     unsigned long tickMs;
     bool onDeliveryThread;
+    bool intactOnReturn;  // still the same frame when OnData returned
   };
 
   explicit FrameSink(const VideoDelivery* delivery = nullptr) : delivery(delivery) {}
 
   void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
+    const uint32_t number = FrameNumber(data);
+    size_t index;
     {
       std::lock_guard<std::mutex> hold(mutex);
-      frames.push_back({FrameNumber(data), length, FrameIntact(data, length), tickMs,
-                        delivery && delivery->IsDeliveryThread()});
+      index = frames.size();
+      frames.push_back({number, length, FrameIntact(data, length), tickMs,
+                        delivery && delivery->IsDeliveryThread(), false});
     }
     changed.notify_all();
     PassThrough();
+    // The buffer must still hold this frame: nothing freed or reused it meanwhile.
+    const bool same = FrameNumber(data) == number && FrameIntact(data, length);
+    std::lock_guard<std::mutex> hold(mutex);
+    frames[index].intactOnReturn = same;
   }
   bool WaitForFrames(size_t count, int timeoutMs = 5000) {
     std::unique_lock<std::mutex> hold(mutex);
@@ -114,6 +122,14 @@ struct OpenPath : tesmo::ResetHandler {
     auto bytes = MakeFrame(number, length);
     delivery->StoreSample(bytes.data(), length, tick);
   }
+  // Keeps the delivery thread inside OnData with frame `number`, so that what is
+  // stored meanwhile stays queued until sink.Release().
+  bool HoldInOnData(uint32_t number = 1000) {
+    sink.Hold();
+    const size_t before = sink.Frames().size();
+    Store(number, 0);
+    return sink.WaitForFrames(before + 1) && sink.WaitUntilInside();
+  }
   // Waits until the delivery thread has begun and finished a whole cycle after now.
   bool WaitForCycle() {
     const uint32_t now = delivery->Cycles();
@@ -156,19 +172,18 @@ TEST(VideoDelivery, ExpectedFrameLengthRefusesWhatCannotBeAFrame) {
 TEST(VideoDelivery, QueuesAMatchingFrameAndResetsOnAnyOtherLength) {
   OpenPath path;
   path.Start();
-  {
-    // A host operation in progress: neither a pass nor the reset may run meanwhile.
-    ScopedLock operation(path.delivery->OperationLock());
-    path.Store(0, 100);
-    EXPECT_EQ(path.delivery->QueuedFrames(), 1);
-    EXPECT_FALSE(path.delivery->ResetPending());
-    for (int32_t wrong : {kRgb24Length - 1, kRgb24Length + 1, 115200, 0}) {
-      path.Store(1, 101, wrong);
-      EXPECT_TRUE(path.delivery->ResetPending()) << wrong;
-    }
-    EXPECT_EQ(path.delivery->QueuedFrames(), 1);
-    EXPECT_EQ(path.resets.load(), 0);
+  // The delivery thread busy in OnData: neither a pass nor the reset runs meanwhile.
+  ASSERT_TRUE(path.HoldInOnData());
+  path.Store(0, 100);
+  EXPECT_EQ(path.delivery->QueuedFrames(), 1);
+  EXPECT_FALSE(path.delivery->ResetPending());
+  for (int32_t wrong : {kRgb24Length - 1, kRgb24Length + 1, 115200, 0}) {
+    path.Store(1, 101, wrong);
+    EXPECT_TRUE(path.delivery->ResetPending()) << wrong;
   }
+  EXPECT_EQ(path.delivery->QueuedFrames(), 1);
+  EXPECT_EQ(path.resets.load(), 0);
+  path.sink.Release();
   // The reset comes before the next pass: the queued frame is never delivered.
   ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }, 1000));
   EXPECT_TRUE(path.resetOnDeliveryThread.load());
@@ -178,7 +193,7 @@ TEST(VideoDelivery, QueuesAMatchingFrameAndResetsOnAnyOtherLength) {
   EXPECT_EQ(path.delivery->Pool().BlockSize(), -1);
   EXPECT_EQ(path.delivery->Pool().InUseCount(), 0u);
   EXPECT_EQ(path.delivery->Pool().FreeCount(), 0u);
-  EXPECT_TRUE(path.sink.Frames().empty());
+  EXPECT_EQ(path.sink.Frames().size(), 1u);  // only the one that held the thread
 }
 
 TEST(VideoDelivery, WrongLengthResetsWithoutSinkOrWhileStopped) {
@@ -193,15 +208,17 @@ TEST(VideoDelivery, WrongLengthResetsWithoutSinkOrWhileStopped) {
   ASSERT_TRUE(path.delivery->SetFrameFormat(320, 240, 12));
   path.delivery->OpenStore();
   path.delivery->SetRunning(true);
-  {
-    ScopedLock operation(path.delivery->OperationLock());
-    path.Store(0, 0, 115200);
-    EXPECT_EQ(path.delivery->QueuedFrames(), 1);
-    path.Store(1, 0, kRgb24Length);
-    EXPECT_TRUE(path.delivery->ResetPending());
-  }
+  path.sink.Hold();
+  path.Store(7, 0, 115200);
+  ASSERT_TRUE(path.sink.WaitUntilInside());
+  path.Store(0, 0, 115200);
+  EXPECT_EQ(path.delivery->QueuedFrames(), 1);
+  path.Store(1, 0, kRgb24Length);
+  EXPECT_TRUE(path.delivery->ResetPending());
+  path.sink.Release();
   ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 3; }, 1000));
-  EXPECT_TRUE(path.sink.Frames().empty());
+  ASSERT_EQ(path.sink.Frames().size(), 1u);
+  EXPECT_EQ(path.sink.Frames()[0].number, 7u);
 }
 
 TEST(VideoDelivery, WithoutAResetHandlerTheStoreStillResets) {
@@ -210,18 +227,20 @@ TEST(VideoDelivery, WithoutAResetHandlerTheStoreStillResets) {
   delivery->OpenStore();
   delivery->SetSink(&sink);
   delivery->SetRunning(true);
-  {
-    ScopedLock operation(delivery->OperationLock());
-    auto frame = MakeFrame(0, kRgb24Length);
-    delivery->StoreSample(frame.data(), kRgb24Length, 0);
-    delivery->StoreSample(frame.data(), 17, 0);
-  }
+  sink.Hold();
+  auto frame = MakeFrame(0, kRgb24Length);
+  delivery->StoreSample(frame.data(), kRgb24Length, 0);
+  ASSERT_TRUE(sink.WaitUntilInside());
+  delivery->StoreSample(frame.data(), kRgb24Length, 0);
+  delivery->StoreSample(frame.data(), 17, 0);
+  EXPECT_EQ(delivery->QueuedFrames(), 1);
+  sink.Release();
   ASSERT_TRUE(WaitFor([&] { return !delivery->ResetPending(); }, 1000));
   EXPECT_EQ(delivery->QueuedFrames(), 0);
   EXPECT_FALSE(delivery->IsRunning());
   EXPECT_EQ(delivery->Pool().BlockSize(), -1);
   EXPECT_TRUE(delivery->EndDelivery(1000));
-  EXPECT_TRUE(sink.Frames().empty());
+  EXPECT_EQ(sink.Frames().size(), 1u);
 }
 
 TEST(VideoDelivery, APassDeliversTheOldestOfSixAndDropsTheRest) {
@@ -229,29 +248,29 @@ TEST(VideoDelivery, APassDeliversTheOldestOfSixAndDropsTheRest) {
   path.Start();
   std::string printed;
   uint32_t beforePass, afterPass;
-  {
-    ScopedLock operation(path.delivery->OperationLock());
-    for (uint32_t i = 0; i < 7; ++i) path.Store(i, 5000 + i);
-    EXPECT_EQ(path.delivery->QueuedFrames(), 6);  // the seventh was dropped
-    EXPECT_EQ(path.delivery->Pool().InUseCount(), 6u);
-    testing::internal::CaptureStdout();
-    beforePass = tesmo::TickCount();
-  }
+  ASSERT_TRUE(path.HoldInOnData());
+  for (uint32_t i = 0; i < 7; ++i) path.Store(i, 5000 + i);
+  EXPECT_EQ(path.delivery->QueuedFrames(), 6);        // the seventh was dropped
+  EXPECT_EQ(path.delivery->Pool().InUseCount(), 7u);  // six queued, one in OnData
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  beforePass = tesmo::TickCount();
+  path.sink.Release();
   bool drained =
-      path.sink.WaitForFrames(1) && WaitFor([&] { return path.delivery->QueuedFrames() == 0; });
+      path.sink.WaitForFrames(2) && WaitFor([&] { return path.delivery->QueuedFrames() == 0; });
   afterPass = tesmo::TickCount();
   printed = testing::internal::GetCapturedStdout();
   ASSERT_TRUE(drained);
 
   auto frames = path.sink.Frames();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].number, 0u);
-  EXPECT_EQ(frames[0].length, kRgb24Length);
-  EXPECT_TRUE(frames[0].intact);
-  EXPECT_EQ(frames[0].tickMs, 5000u);  // the arrival tick, not the delivery tick
-  EXPECT_TRUE(frames[0].onDeliveryThread);
-  EXPECT_EQ(path.delivery->Pool().InUseCount(), 0u);
-  EXPECT_EQ(path.delivery->Pool().FreeCount(), 6u);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1].number, 0u);
+  EXPECT_EQ(frames[1].length, kRgb24Length);
+  EXPECT_TRUE(frames[1].intact);
+  EXPECT_EQ(frames[1].tickMs, 5000u);  // the arrival tick, not the delivery tick
+  EXPECT_TRUE(frames[1].onDeliveryThread);
+  ASSERT_TRUE(WaitFor([&] { return path.delivery->Pool().InUseCount() == 0; }));
+  EXPECT_EQ(path.delivery->Pool().FreeCount(), 7u);
 
   // One line, stamped with the tick of delivery.
   unsigned tick = 0;
@@ -267,39 +286,37 @@ TEST(VideoDelivery, FirstFrameAfterOpenSizesThePool) {
   OpenPath path;
   EXPECT_EQ(path.delivery->Pool().BlockSize(), 1);
   path.Start();
-  {
-    ScopedLock operation(path.delivery->OperationLock());
-    path.Store(0, 0);
-    EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
-    path.Store(1, 0);
-    // The second frame fits: no new generation, nothing retired.
-    EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
-    EXPECT_EQ(path.delivery->Pool().InUseCount(), 2u);
-    EXPECT_EQ(path.delivery->Pool().RetiredCount(), 0u);
-  }
-  ASSERT_TRUE(path.sink.WaitForFrames(1));
-  // Closing and opening again: the next frame sizes the pool anew.
-  {
-    ScopedLock operation(path.delivery->OperationLock());
-    path.delivery->ResetStore();
-    EXPECT_EQ(path.delivery->Pool().BlockSize(), -1);
-    path.delivery->OpenStore();
-    path.delivery->SetRunning(true);
-    path.Store(2, 0);
-    EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
-  }
+  ASSERT_TRUE(path.HoldInOnData(0));
+  EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
+  path.Store(1, 0);
+  // The second frame fits: no new generation, nothing retired.
+  EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
+  EXPECT_EQ(path.delivery->Pool().InUseCount(), 2u);
+  EXPECT_EQ(path.delivery->Pool().RetiredCount(), 0u);
+  // Closing and opening again while frame 0 is still in OnData: it is retired, not
+  // freed, and the next frame sizes the pool anew.
+  path.delivery->ResetStore();
+  EXPECT_EQ(path.delivery->Pool().BlockSize(), -1);
+  EXPECT_EQ(path.delivery->Pool().RetiredCount(), 1u);
+  path.delivery->OpenStore();
+  path.delivery->SetRunning(true);
+  path.Store(2, 0);
+  EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
+  path.sink.Release();
   ASSERT_TRUE(path.sink.WaitForFrames(2));
-  EXPECT_EQ(path.sink.Frames()[1].number, 2u);
+  auto frames = path.sink.Frames();
+  EXPECT_EQ(frames[1].number, 2u);
+  EXPECT_TRUE(frames[0].intact);
+  ASSERT_TRUE(WaitFor([&] { return path.delivery->Pool().RetiredCount() == 0; }));
 }
 
 TEST(VideoDelivery, StopAndNoSinkKeepQueuedFramesUntilStartDeliversTheOldest) {
   OpenPath path;
   path.Start();
-  {
-    ScopedLock operation(path.delivery->OperationLock());
-    for (uint32_t i = 0; i < 3; ++i) path.Store(i, 700 + i);
-    path.delivery->SetRunning(false);
-  }
+  ASSERT_TRUE(path.HoldInOnData());
+  for (uint32_t i = 0; i < 3; ++i) path.Store(i, 700 + i);
+  path.delivery->SetRunning(false);
+  path.sink.Release();
   ASSERT_TRUE(path.WaitForCycle());
   EXPECT_EQ(path.delivery->QueuedFrames(), 3);
   path.Store(9, 0);  // stopped: dropped
@@ -308,16 +325,16 @@ TEST(VideoDelivery, StopAndNoSinkKeepQueuedFramesUntilStartDeliversTheOldest) {
   path.Store(9, 0);  // no sink: dropped
   ASSERT_TRUE(path.WaitForCycle());
   EXPECT_EQ(path.delivery->QueuedFrames(), 3);
-  EXPECT_TRUE(path.sink.Frames().empty());
+  EXPECT_EQ(path.sink.Frames().size(), 1u);
 
   path.delivery->SetSink(&path.sink);
-  ASSERT_TRUE(path.sink.WaitForFrames(1));
+  ASSERT_TRUE(path.sink.WaitForFrames(2));
   ASSERT_TRUE(WaitFor([&] { return path.delivery->QueuedFrames() == 0; }));
   auto frames = path.sink.Frames();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].number, 0u);
-  EXPECT_EQ(frames[0].tickMs, 700u);
-  EXPECT_TRUE(frames[0].intact);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1].number, 0u);
+  EXPECT_EQ(frames[1].tickMs, 700u);
+  EXPECT_TRUE(frames[1].intact);
 }
 
 TEST(VideoDelivery, SetSinkWaitsForTheDeliveryInProgress) {
@@ -379,6 +396,155 @@ TEST(VideoDelivery, EndingOutlivesASinkStuckInOnData) {
   // The thread ends by itself, frees the data path and calls no sink again.
   EXPECT_TRUE(WaitFor([&] { return watch.expired(); }));
   EXPECT_EQ(sink.Frames().size(), 1u);
+}
+
+// OnData runs with no lock held that the host's operations need: while it is
+// blocked, the host stops, closes (resetting the store), opens, starts, changes
+// the pace and stores go on; the frame lent to OnData stays valid throughout.
+TEST(VideoDelivery, HostOperationsNeverWaitForABlockedOnData) {
+  OpenPath path;
+  path.Start();
+  ASSERT_TRUE(path.HoldInOnData(42));
+  const auto start = std::chrono::steady_clock::now();
+  {
+    ScopedLock operation(path.delivery->OperationLock());  // as Stop, Close, Open hold it
+    path.delivery->SetRunning(false);
+    path.delivery->ResetStore();
+    EXPECT_EQ(path.delivery->Pool().RetiredCount(), 1u);  // frame 42, still lent out
+    path.delivery->OpenStore();
+    path.delivery->SetRunning(true);
+  }
+  EXPECT_TRUE(path.delivery->SetFramesPerMinute(600));
+  path.Store(1, 0);
+  path.Store(2, 0);
+  EXPECT_EQ(path.delivery->QueuedFrames(), 2);  // the streaming thread did not wait either
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+
+  path.sink.Release();
+  ASSERT_TRUE(path.sink.WaitForFrames(2));
+  auto frames = path.sink.Frames();
+  EXPECT_EQ(frames[0].number, 42u);
+  EXPECT_TRUE(frames[0].intact);
+  ASSERT_TRUE(WaitFor([&] { return path.sink.Returned() >= 1; }));
+  EXPECT_TRUE(path.sink.Frames()[0].intactOnReturn);
+  EXPECT_EQ(path.sink.Frames()[1].number, 1u);  // the oldest after the reopen
+  ASSERT_TRUE(WaitFor([&] { return path.delivery->Pool().RetiredCount() == 0; }));
+}
+
+// SetSink from inside OnData replaces the sink without waiting on itself; from a
+// host thread it waits for the call in progress (see the test above it).
+TEST(VideoDelivery, SetSinkFromInsideOnDataDoesNotWaitOnItself) {
+  struct SwappingSink : ::VideoSink {
+    VideoDelivery* delivery = nullptr;
+    ::VideoSink* next = nullptr;
+    std::atomic<int> calls{0};
+    void OnData(const unsigned char*, int, unsigned long) override {
+      ++calls;
+      delivery->SetSink(next);
+    }
+  };
+  OpenPath path;
+  SwappingSink first;
+  first.delivery = path.delivery.get();
+  first.next = &path.sink;
+  path.delivery->SetSink(&first);
+  path.delivery->SetRunning(true);
+  path.Store(0, 0);
+  ASSERT_TRUE(WaitFor([&] { return first.calls.load() == 1; }));
+  path.Store(1, 0);
+  ASSERT_TRUE(path.sink.WaitForFrames(1));
+  EXPECT_EQ(path.sink.Frames()[0].number, 1u);
+  EXPECT_EQ(first.calls.load(), 1);
+}
+
+// A frame of the wrong size whose reset the delivery thread has noticed but not yet
+// run, while the host closes and opens again: the device opened since stays open.
+TEST(VideoDelivery, AResetMadeStaleByCloseAndOpenIsDropped) {
+  OpenPath path;
+  path.Start();
+  {
+    ScopedLock operation(path.delivery->OperationLock());  // a host Close + Open underway
+    const uint32_t cycles = path.delivery->Cycles();
+    path.Store(0, 0, 99);
+    ASSERT_TRUE(path.delivery->ResetPending());
+    // The thread has seen the request and now waits for the lock: it finishes no
+    // more cycles.
+    EXPECT_FALSE(WaitFor([&] { return path.delivery->Cycles() > cycles + 1; }, 200));
+    path.delivery->ResetStore();
+    path.delivery->OpenStore();
+    path.delivery->SetRunning(true);
+  }
+  path.Store(1, 0);
+  ASSERT_TRUE(path.sink.WaitForFrames(1));
+  EXPECT_EQ(path.sink.Frames()[0].number, 1u);
+  EXPECT_EQ(path.resets.load(), 0);
+  EXPECT_TRUE(path.delivery->IsRunning());
+  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
+
+  // A wrong frame from the store now open still closes it.
+  path.Store(2, 0, 99);
+  ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }, 1000));
+  EXPECT_FALSE(path.delivery->IsRunning());
+}
+
+// OnData takes its time while a host thread closes, opens and starts the store
+// over and over and the streaming thread stores without waiting: every frame goes
+// out at most once, whole, and its buffer is neither freed nor reused until OnData
+// returns (AddressSanitizer catches a read of a freed one; the sink a reused one).
+TEST(VideoDelivery, SlowOnDataKeepsItsBufferWhileTheHostClosesAndOpens) {
+  constexpr int32_t kLength = 32 * 16 * 3;
+  struct SlowSink : ::VideoSink {
+    std::atomic<uint32_t> delivered{0}, torn{0}, changedUnderOnData{0}, repeated{0};
+    int64_t last = -1;  // delivery thread only
+    void OnData(const unsigned char* data, int length, unsigned long) override {
+      const uint32_t number = FrameNumber(data);
+      if (length != kLength || !FrameIntact(data, length)) ++torn;
+      if (number <= last) ++repeated;
+      last = number;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      if (FrameNumber(data) != number || !FrameIntact(data, length)) ++changedUnderOnData;
+      ++delivered;
+    }
+  } sink;
+  auto delivery = VideoDelivery::Create();
+  ASSERT_TRUE(delivery->SetFrameFormat(32, 16, 24));
+  delivery->OpenStore();
+  delivery->SetSink(&sink);
+  delivery->SetRunning(true);
+  std::atomic<bool> producing{true};
+  std::thread streaming([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (uint32_t number = 0;
+         number < 6000 || (sink.delivered < 50 && std::chrono::steady_clock::now() < deadline);
+         ++number) {
+      auto frame = MakeFrame(number, kLength);
+      delivery->StoreSample(frame.data(), kLength, number);
+      if (number % 8 == 7) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    producing = false;
+  });
+  uint32_t reopened = 0;
+  while (producing) {
+    {
+      ScopedLock operation(delivery->OperationLock());
+      delivery->ResetStore();
+      delivery->OpenStore();
+      delivery->SetRunning(true);
+    }
+    ++reopened;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  streaming.join();
+  EXPECT_GT(reopened, 100u);
+  EXPECT_GE(sink.delivered.load(), 50u);
+  EXPECT_EQ(sink.torn.load(), 0u);
+  EXPECT_EQ(sink.repeated.load(), 0u);
+  EXPECT_EQ(sink.changedUnderOnData.load(), 0u);
+  ASSERT_TRUE(WaitFor([&] { return delivery->QueuedFrames() == 0; }));
+  ASSERT_TRUE(WaitFor([&] { return delivery->Pool().InUseCount() == 0; }));
+  EXPECT_EQ(delivery->Pool().RetiredCount(), 0u);
+  EXPECT_TRUE(delivery->EndDelivery(1000));
 }
 
 TEST(VideoDelivery, ThreadWithoutDataPathEndsAtOnce) {

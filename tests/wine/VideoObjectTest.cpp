@@ -95,13 +95,28 @@ TEST_F(VideoObject, SetFormatTakesCodesAndRefusesSizesThatCannotBeFrames) {
 
 TEST(VideoObjectLifetime, LogFileIsCreatedEmptyAndObjectsLeaveNothingBehind) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  FILE* old = std::fopen("c:\\log.txt", "wb");
-  ASSERT_NE(old, nullptr);
-  std::fputs("left over", old);
-  std::fclose(old);
+  // A missing file is created, empty.
+  DeleteFileA("c:\\log.txt");
   VideoSourceCapture* first = CreateVSC();
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(FileSize("c:\\log.txt"), 0);  // cut to zero length
+  EXPECT_EQ(FileSize("c:\\log.txt"), 0);
+  first->Destroy();
+  // A file of that name that exists may be the user's own: it is left as it is.
+  FILE* own = std::fopen("c:\\log.txt", "wb");
+  ASSERT_NE(own, nullptr);
+  std::fputs("the user's notes", own);
+  std::fclose(own);
+  first = CreateVSC();
+  ASSERT_NE(first, nullptr);
+  first->Destroy();
+  char text[64] = {};
+  own = std::fopen("c:\\log.txt", "rb");
+  ASSERT_NE(own, nullptr);
+  std::fread(text, 1, sizeof text - 1, own);
+  std::fclose(own);
+  EXPECT_STREQ(text, "the user's notes");
+  DeleteFileA("c:\\log.txt");
+  first = CreateVSC();
   first->Destroy();
 
   const DWORD handles = tesmo::test::HandleCount();

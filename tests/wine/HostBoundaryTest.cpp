@@ -1,0 +1,365 @@
+// Both capture objects against hosts that behave as real ones do: an OnData that
+// takes its time, calls back into the object, or waits for the host's own UI
+// thread while that thread calls the object's operations.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TestDeviceControl.h"
+#include "Tesmo.h"
+#include "support/TestDevices.h"
+
+namespace {
+
+using tesmo::test::LiveObjects;
+
+// What the tests need of either object, so one test body covers both.
+struct AudioSide {
+  using Object = AudioSourceCapture;
+  static constexpr bool kHasPreview = false;
+  static Object* Create() { return CreateASC(); }
+  static std::wstring Device(const wchar_t* extra = L"") {
+    return std::wstring(L"kind=audio;name=Tesmo Test Microphone") + extra;
+  }
+  static CaptureResult SetPreviewWindow(Object*, HWND) { return kCaptureDone; }
+};
+
+struct VideoSide {
+  using Object = VideoSourceCapture;
+  static constexpr bool kHasPreview = true;
+  static Object* Create() { return CreateVSC(); }
+  static std::wstring Device(const wchar_t* extra = L"") {
+    return std::wstring(L"kind=video;name=Tesmo Test Camera") + extra;
+  }
+  static CaptureResult SetPreviewWindow(Object* object, HWND owner) {
+    return object->SetPreviewWindow(owner);
+  }
+};
+
+// A sink for either object that runs the test's action inside OnData. Entering is
+// signalled on a Win32 event, so the host thread can wait for it without pumping
+// messages.
+class HostSink : public AudioSink, public VideoSink {
+public:
+  HostSink() : entered(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~HostSink() { CloseHandle(entered); }
+
+  void OnData(const unsigned char*, int, unsigned long) override {
+    const int call = ++calls;
+    SetEvent(entered);
+    if (action) action(call);
+    ++returned;
+  }
+  bool WaitUntilEntered(DWORD ms = 5000) {
+    return WaitForSingleObject(entered, ms) == WAIT_OBJECT_0;
+  }
+
+  std::function<void(int call)> action;  // set before the object runs
+  std::atomic<int> calls{0};
+  std::atomic<int> returned{0};
+
+private:
+  HANDLE entered;
+};
+
+// Turns a hang into a failure with a message: a deadlock between OnData and the
+// host's thread would otherwise wait for ctest's timeout.
+class Watchdog {
+public:
+  explicit Watchdog(DWORD ms) : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)), ms(ms) {
+    thread = CreateThread(nullptr, 0, &Watch, this, 0, nullptr);
+  }
+  ~Watchdog() {
+    SetEvent(done);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(done);
+  }
+
+private:
+  static DWORD WINAPI Watch(void* raw) {
+    auto* self = static_cast<Watchdog*>(raw);
+    if (WaitForSingleObject(self->done, self->ms) == WAIT_TIMEOUT) {
+      std::fprintf(stderr, "HANG: an operation did not return within %lu ms\n", self->ms);
+      std::fflush(stderr);
+      TerminateProcess(GetCurrentProcess(), 3);
+    }
+    return 0;
+  }
+  HANDLE done;
+  HANDLE thread;
+  DWORD ms;
+};
+
+// Waits for a condition another thread makes true, without pumping messages.
+template <class Condition>
+bool WaitWithoutPumping(Condition condition, DWORD ms) {
+  for (DWORD start = GetTickCount(); !condition(); Sleep(5))
+    if (GetTickCount() - start > ms) return false;
+  return true;
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+// Pumps this thread's messages until the condition holds or the time is up.
+template <class Condition>
+bool PumpUntil(Condition condition, DWORD ms) {
+  for (DWORD start = GetTickCount(); !condition(); Sleep(5)) {
+    PumpMessages();
+    if (GetTickCount() - start > ms) return false;
+  }
+  return true;
+}
+
+// A window of the host's UI thread that counts the messages OnData sends it.
+std::atomic<int> windowMessages{0};
+
+LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_APP) {
+    ++windowMessages;
+    return 0;
+  }
+  return DefWindowProcW(window, message, w, l);
+}
+
+HWND MakeUiWindow() {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = CountingWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"TesmoHostBoundary";
+  RegisterClassW(&windowClass);  // a second registration fails harmlessly
+  return CreateWindowW(L"TesmoHostBoundary", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                       nullptr, windowClass.hInstance, nullptr);
+}
+
+template <class Side>
+class HostBoundary : public ::testing::Test {
+protected:
+  using Object = typename Side::Object;
+
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    tesmo::test::UseTestDevices({Side::Device()});
+    capture = Side::Create();
+    ASSERT_NE(capture, nullptr);
+  }
+  void TearDown() override {
+    if (capture) {
+      EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    }
+    EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
+    EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
+    TestDevices_UseDefaultDevices();
+    CoUninitialize();
+  }
+  void SetSink(HostSink& sink) {
+    if constexpr (Side::kHasPreview) {
+      capture->SetSink(static_cast<VideoSink*>(&sink));
+    } else {
+      capture->SetSink(static_cast<AudioSink*>(&sink));
+    }
+  }
+  void ClearSink() {
+    if constexpr (Side::kHasPreview) {
+      capture->SetSink(static_cast<VideoSink*>(nullptr));
+    } else {
+      capture->SetSink(static_cast<AudioSink*>(nullptr));
+    }
+  }
+
+  Object* capture = nullptr;
+};
+
+using Sides = ::testing::Types<AudioSide, VideoSide>;
+class SideNames {
+public:
+  template <class T>
+  static std::string GetName(int) {
+    return std::is_same<T, AudioSide>::value ? "Audio" : "Video";
+  }
+};
+TYPED_TEST_SUITE(HostBoundary, Sides, SideNames);
+
+}  // namespace
+
+// Open, Close and Destroy are refused inside OnData and the object goes on
+// delivering; Stop, after an OnData longer than a camera frame, stops it.
+TYPED_TEST(HostBoundary, OnDataMayStopButNotOpenCloseOrDestroy) {
+  auto* capture = this->capture;
+  HostSink sink;
+  struct Inside {
+    CaptureResult open = 77, close = 77, destroy = 77, opened = 77;
+    CaptureResult stop = 77, runningAfterStop = 77;
+  } inside;
+  sink.action = [&](int call) {
+    if (call == 1) {
+      inside.open = capture->Open(0);
+      inside.close = capture->Close();
+      inside.destroy = capture->Destroy();
+      inside.opened = capture->IsOpened();
+    } else if (call == 3) {
+      Sleep(150);  // longer than a camera frame, and than a device buffer
+      inside.stop = capture->Stop();
+      inside.runningAfterStop = capture->IsRunning();
+    }
+  };
+  this->SetSink(sink);
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  Watchdog watchdog(30000);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  ASSERT_TRUE(PumpUntil([&] { return sink.returned >= 3; }, 5000)) << sink.calls;
+  EXPECT_EQ(inside.open, kCaptureFailed);
+  EXPECT_EQ(inside.close, kCaptureFailed);
+  EXPECT_EQ(inside.destroy, kCaptureFailed);
+  EXPECT_EQ(inside.opened, kCaptureYes);
+  EXPECT_EQ(inside.stop, kCaptureDone);
+  EXPECT_EQ(inside.runningAfterStop, kCaptureNo);
+  EXPECT_EQ(capture->IsRunning(), kCaptureNo);
+  // Stopped from inside its own OnData: no further call follows it.
+  EXPECT_FALSE(PumpUntil([&] { return sink.calls > 3; }, 300));
+  EXPECT_EQ(capture->Close(), kCaptureDone);
+  this->ClearSink();
+}
+
+// The GUI host: OnData hands its data to the UI thread with SendMessage and waits,
+// while that UI thread, not pumping messages, calls the object's operations.
+TYPED_TEST(HostBoundary, OnDataWaitingForTheUiThreadNeverBlocksItsOperations) {
+  auto* capture = this->capture;
+  HWND ui = MakeUiWindow();
+  ASSERT_NE(ui, nullptr);
+  windowMessages = 0;
+  HostSink sink;
+  sink.action = [&](int) { SendMessageW(ui, WM_APP, 0, 0); };
+  this->SetSink(sink);
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  ASSERT_TRUE(sink.WaitUntilEntered());
+  {
+    Watchdog watchdog(20000);
+    // None of these may wait for the OnData that waits for this thread.
+    EXPECT_EQ(capture->Stop(), kCaptureDone);
+    EXPECT_EQ(capture->IsRunning(), kCaptureNo);
+    EXPECT_EQ(capture->Start(), kCaptureDone);
+    EXPECT_EQ(TypeParam::SetPreviewWindow(capture, ui), kCaptureDone);
+    EXPECT_EQ(capture->Close(), kCaptureDone);
+    EXPECT_EQ(capture->IsOpened(), kCaptureNo);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    this->capture = nullptr;
+    EXPECT_LT(GetTickCount() - start, 1500u);
+  }
+  EXPECT_EQ(sink.returned, 0);  // all of it happened while OnData was waiting
+  // Now the UI thread pumps: OnData gets its answer and returns, and none follows.
+  ASSERT_TRUE(PumpUntil([&] { return sink.returned == 1; }, 5000));
+  EXPECT_EQ(windowMessages, 1);
+  EXPECT_FALSE(PumpUntil([&] { return sink.calls > 1; }, 300));
+  DestroyWindow(ui);
+}
+
+// Destroy gives up on an OnData blocked for 3 s after about a second, and no OnData
+// starts after it returned.
+TYPED_TEST(HostBoundary, DestroyReturnsSoonWhileOnDataIsBlocked) {
+  auto* capture = this->capture;
+  HostSink sink;
+  sink.action = [](int call) {
+    if (call == 1) Sleep(3000);
+  };
+  this->SetSink(sink);
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  ASSERT_TRUE(sink.WaitUntilEntered());
+  const DWORD start = GetTickCount();
+  {
+    Watchdog watchdog(20000);
+    EXPECT_EQ(capture->Destroy(), kCaptureDone);
+  }
+  this->capture = nullptr;
+  const DWORD took = GetTickCount() - start;
+  EXPECT_LT(took, 1500u);
+  EXPECT_GE(took, 900u);  // it did wait its bound for the call in progress
+  EXPECT_EQ(sink.returned, 0);
+  ASSERT_TRUE(WaitWithoutPumping([&] { return sink.returned == 1; }, 5000));
+  EXPECT_FALSE(WaitWithoutPumping([&] { return sink.calls > 1; }, 300));
+}
+
+namespace {
+
+// Video only: what happens after a frame of the wrong size.
+class WrongSizeFrames : public HostBoundary<VideoSide> {
+protected:
+  // Waits, pumping messages, until the object closed itself.
+  bool WaitUntilClosedByItself(VideoSourceCapture* object) {
+    return PumpUntil([&] { return object->IsOpened() == kCaptureNo; }, 5000);
+  }
+};
+
+}  // namespace
+
+// The wrong-size frame is pending while the host closes and opens another camera;
+// the request belongs to the old graph and must not close the new one.
+TEST_F(WrongSizeFrames, APendingResetDoesNotCloseTheCameraOpenedSince) {
+  tesmo::test::UseTestDevices(
+      {VideoSide::Device(L";wrongsizeafter=3"), L"kind=video;name=Second Camera"});
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HostSink sink;
+  sink.action = [&](int call) {
+    if (call == 1) WaitForSingleObject(release, 10000);
+  };
+  SetSink(sink);
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  ASSERT_TRUE(sink.WaitUntilEntered());
+  // The wrong frame has reached the object while the delivery thread is busy.
+  ASSERT_TRUE(PumpUntil([] { return tesmo::test::DeviceRecord(0).wrongSizeSamples > 0; }, 5000));
+  EXPECT_EQ(capture->Close(), kCaptureDone);
+  ASSERT_EQ(capture->Open(1), kCaptureDone);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  SetEvent(release);
+  // The second camera stays open and delivers.
+  ASSERT_TRUE(PumpUntil([&] { return sink.returned >= 5; }, 5000)) << sink.returned;
+  EXPECT_EQ(capture->IsOpened(), kCaptureYes);
+  EXPECT_EQ(capture->IsRunning(), kCaptureYes);
+  EXPECT_GE(tesmo::test::DeviceRecord(1).samplesDelivered, 3);
+  EXPECT_EQ(capture->Close(), kCaptureDone);
+  ClearSink();
+  CloseHandle(release);
+}
+
+// After a frame of the wrong size closed the object, the camera itself is free:
+// nothing of it is held, and a second object opens and captures from it.
+TEST_F(WrongSizeFrames, TheClosedObjectReleasesTheCamera) {
+  tesmo::test::UseTestDevices({VideoSide::Device(L";wrongsizeafter=20")});
+  HostSink sink;
+  SetSink(sink);
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  ASSERT_TRUE(WaitUntilClosedByItself(capture));
+  EXPECT_GT(sink.calls, 0);
+  // The camera's filter, pins and enumerators are all gone, while this thread
+  // still holds the rest of the graph (its renderer window is this thread's).
+  EXPECT_TRUE(PumpUntil([] { return TestDevices_GetLiveObjectCount() == 0; }, 2000))
+      << LiveObjects();
+
+  VideoSourceCapture* second = CreateVSC();
+  ASSERT_NE(second, nullptr);
+  HostSink secondSink;
+  second->SetSink(&secondSink);
+  ASSERT_EQ(second->Open(0), kCaptureDone);
+  ASSERT_EQ(second->Start(), kCaptureDone);
+  EXPECT_TRUE(PumpUntil([&] { return secondSink.calls >= 3; }, 5000));
+  EXPECT_EQ(second->Destroy(), kCaptureDone);
+  // The first object, closed by itself, still ends cleanly.
+  EXPECT_EQ(capture->IsOpened(), kCaptureNo);
+  EXPECT_EQ(capture->Open(0), kCaptureDone);
+  EXPECT_EQ(capture->Close(), kCaptureDone);
+  ClearSink();
+}
