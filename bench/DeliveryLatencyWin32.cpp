@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
   std::vector<double> latencies;
   for (int i = 0; i < samples; ++i) {
     // Empty the ring between measurements so each store delivers exactly one block.
-    delivery->Clear();
+    delivery->ResetStore();
+    delivery->SetRunning(true);
     sink.count.store(0);
     const LONGLONG stored = Now();
     delivery->StoreSample(buffer.data(), 640, 0);

@@ -15,14 +15,21 @@ AudioCapture* AudioCapture::Create() {
   }
 }
 
-AudioCapture::AudioCapture() : delivery(AudioDelivery::Create()) { Reset(); }
+AudioCapture::AudioCapture() : delivery(AudioDelivery::Create()) {
+  Reset();
+  delivery->SetResetHandler(this);
+}
 
 AudioCapture::~AudioCapture() = default;
 
 CaptureResult AudioCapture::Destroy() {
   // From inside OnData the delivery thread would be ended under its own call.
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
-  Reset();
+  {
+    ScopedLock operation(delivery->OperationLock());
+    Reset();
+    delivery->SetResetHandler(nullptr);  // never called back after this
+  }
   // Bounded wait; if the thread is still inside the host's OnData it keeps its own
   // reference to the data path and frees it when it ends.
   delivery->EndDelivery(1000);
@@ -72,8 +79,14 @@ CaptureResult AudioCapture::SetFormat(int newChannels, int newSamplesPerSec, int
 }
 
 CaptureResult AudioCapture::ShowPropertyPages() {
-  if (!opened) return kCaptureFailed;
-  return ShowFilterPropertyPages(sourceFilter.Get());
+  ComPtr<IBaseFilter> filter;
+  {
+    // A reference of its own: the modal frame may outlast a close by the delivery
+    // thread, which must not wait for it.
+    ScopedLock operation(delivery->OperationLock());
+    if (!opened || !sourceFilter.As(filter)) return kCaptureFailed;
+  }
+  return ShowFilterPropertyPages(filter.Get());
 }
 
 }  // namespace tesmo

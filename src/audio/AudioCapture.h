@@ -5,9 +5,13 @@
 // Threads: the host calls the operations, one thread at a time, with COM
 // initialised; the framework's streaming thread calls StoreSample through the
 // grabber callback while the graph runs; the delivery thread lives in
-// AudioDelivery. No operation takes an object-wide lock.
+// AudioDelivery and, after the device was lost, closes the object through
+// RunPendingReset. Operations that use the graph hold the data path's operation
+// lock so that this close never runs under them; OnData is never called with it
+// held, so these operations never wait for the host.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -16,6 +20,7 @@
 #include "Tesmo.h"
 #include "audio/AudioDelivery.h"
 #include "common/ComPtr.h"
+#include "common/DeviceLossWatcher.h"
 #include "common/GrabberCallback.h"
 #include "common/MediaPlatform.h"
 #include "common/Mixer.h"
@@ -32,7 +37,7 @@ CaptureResult ReadMixerLevel(MixerApi& mixer, std::optional<float>& level, uint3
 // a volume control, or whose current values cannot be read, is left alone.
 CaptureResult WriteMixerLevel(MixerApi& mixer, float level, uint32_t sourceKind);
 
-class AudioCapture final : public ::AudioSourceCapture {
+class AudioCapture final : public ::AudioSourceCapture, private ResetHandler {
 public:
   // A new Closed object with its delivery thread running, or null.
   static AudioCapture* Create();
@@ -72,6 +77,8 @@ private:
 
   // Stops the graph, releases it, leaves the object Closed and the ring empty.
   void Reset();
+  // On the delivery thread, after the device was lost: the whole Reset.
+  void RunPendingReset() override { Reset(); }
   bool BuildGraph();
   bool ApplyFormat();
   bool ConnectGraph();
@@ -86,7 +93,8 @@ private:
   ComPtr<IBaseFilter> grabberFilter;
   ComPtr<IBaseFilter> nullRenderer;
   GrabberCallback<AudioCapture> grabberCallback;
-  bool opened = false;
+  DeviceLossWatcher deviceLoss;
+  std::atomic<bool> opened{false};  // also cleared by the delivery thread
   int32_t channels = 1;
   int32_t samplesPerSec = 11025;
   int32_t bitsPerSample = 16;

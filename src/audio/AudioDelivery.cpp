@@ -37,6 +37,17 @@ void AudioDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   dataEvent.Set();
 }
 
+void AudioDelivery::ResetStore() {
+  SetRunning(false);
+  closeRequest.Clear();
+  ringBuffer.Clear();
+}
+
+void AudioDelivery::RequestClose(uint32_t generation) {
+  closeRequest.Raise(generation);
+  dataEvent.Set();
+}
+
 bool AudioDelivery::EndDelivery(uint32_t timeoutMs) {
   alive.store(false, std::memory_order_release);
   sink.store(nullptr, std::memory_order_release);
@@ -60,6 +71,7 @@ void AudioDelivery::DeliverUntilEnded() {
   unsigned char block[kMaxBlockBytes];
   while (alive.load(std::memory_order_acquire)) {
     if (dataEvent.Wait(kWaitForever) != WaitResult::Signalled) break;
+    closeRequest.RunIfPending([this] { ResetStore(); });
     // One wake-up drains every whole block but the last: up to one block always
     // waits for the next buffer.
     while (alive.load(std::memory_order_acquire)) {

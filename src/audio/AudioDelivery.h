@@ -12,7 +12,10 @@
 // - sinkLock is held by the delivery thread around each OnData, so that SetSink can
 //   wait for a delivery to the old sink to finish (it re-enters when called from
 //   inside OnData, so that case does not wait);
-// - sink, running, blockBytes and alive are atomics read without a lock.
+// - sink, running, blockBytes and alive are atomics read without a lock;
+// - the close request's operation lock is held by the owner's host operations that
+//   use the graph and by the delivery thread while it closes the object after the
+//   device was lost (see CloseRequest); never around OnData.
 //
 // Lifetime: the delivery thread holds its own reference to this object, so ending
 // the owner never frees the ring or the event under a thread that is still inside
@@ -25,6 +28,7 @@
 
 #include "Tesmo.h"
 #include "audio/ByteRingBuffer.h"
+#include "common/CloseRequest.h"
 #include "common/Kernel.h"
 
 namespace tesmo {
@@ -60,8 +64,19 @@ public:
   // holds more than kAdmittedBlocks blocks, or the ring cannot grow.
   void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs);
 
-  // Discards every stored byte.
-  void Clear() { ringBuffer.Clear(); }
+  // The end of a successful Open: a new generation, which it returns.
+  uint32_t OpenStore() { return closeRequest.Open(); }
+  // The data path's part of Reset: clears running and any close request, then
+  // discards every stored byte (running first, so nothing refills the ring).
+  void ResetStore();
+  // Asks the delivery thread to close the object opened as `generation` (the device
+  // was lost) and wakes it; dropped when that generation is no longer open.
+  void RequestClose(uint32_t generation);
+  bool ClosePending() const { return closeRequest.Pending(); }
+  // The owner's close hook; null clears it, waiting for a close in progress.
+  void SetResetHandler(ResetHandler* handler) { closeRequest.SetHandler(handler); }
+  // Held by the owner's host operations that use the graph; see above.
+  RecursiveLock& OperationLock() { return closeRequest.OperationLock(); }
 
   // Tells the delivery thread to end and waits up to timeoutMs; true once it ended.
   // The sink is cleared first, so no OnData starts after this call; one in
@@ -93,6 +108,7 @@ private:
   ByteRingBuffer ringBuffer;
   AutoResetEvent dataEvent;
   RecursiveLock sinkLock;
+  CloseRequest closeRequest;
   std::unique_ptr<Thread> workerThread;
 };
 

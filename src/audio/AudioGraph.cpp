@@ -40,6 +40,8 @@ ComPtr<IBaseFilter> FindAudioDevice(int index) {
 }  // namespace
 
 void AudioCapture::Reset() {
+  ScopedLock operation(delivery->OperationLock());
+  deviceLoss.Stop();
   if (opened && graph) {
     ComPtr<IMediaControl> control;
     // Stopping ends the streaming thread's callbacks before the filters go.
@@ -51,8 +53,7 @@ void AudioCapture::Reset() {
   grabberFilter.Reset();
   nullRenderer.Reset();
   opened = false;
-  delivery->SetRunning(false);  // before the ring is emptied, so nothing refills it
-  delivery->Clear();
+  delivery->ResetStore();
 }
 
 CaptureResult AudioCapture::Close() {
@@ -65,11 +66,13 @@ CaptureResult AudioCapture::Close() {
 
 CaptureResult AudioCapture::Open(int deviceIndex) {
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  ScopedLock operation(delivery->OperationLock());
   Reset();
   sourceFilter = FindAudioDevice(deviceIndex);
   if (!sourceFilter) return kCaptureFailed;
   if (!BuildGraph() || !ApplyFormat() || !ConnectGraph()) return kCaptureFailed;
   opened = true;
+  WatchForDeviceLoss(deviceLoss, graph, *delivery);
   return kCaptureDone;
 }
 
@@ -140,16 +143,19 @@ bool AudioCapture::SuggestBuffers() {
 }
 
 CaptureResult AudioCapture::Start() {
+  ScopedLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
   return StartCapture(graph, *delivery);
 }
 
 CaptureResult AudioCapture::Stop() {
+  ScopedLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
   return StopCapture(graph, *delivery);
 }
 
 CaptureResult AudioCapture::GetMixLevel(int* level) {
+  ScopedLock operation(delivery->OperationLock());
   if (!opened || !level) return kCaptureFailed;
   ComPtr<IAMAudioInputMixer> mixer;
   double mixLevel = 0;
@@ -160,6 +166,7 @@ CaptureResult AudioCapture::GetMixLevel(int* level) {
 }
 
 CaptureResult AudioCapture::SetMixLevel(int level) {
+  ScopedLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
   ComPtr<IAMAudioInputMixer> mixer;
   if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer)) return kCaptureFailed;

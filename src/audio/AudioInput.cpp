@@ -22,6 +22,7 @@ CaptureResult AudioCapture::SelectInput(const char* name) {
   // Longer requests cannot be any pin's name and would not fit the name buffers.
   if (strnlen(name, kInputNameLimit + 1) > kInputNameLimit) return kCaptureFailed;
   // Without a device there are no pins to search: refuse, and change nothing.
+  ScopedLock operation(delivery->OperationLock());
   if (!opened || !sourceFilter) return kCaptureFailed;
 
   const std::string request(name);

@@ -4,6 +4,7 @@
 
 #include "Tesmo.h"
 #include "common/ComPtr.h"
+#include "common/DeviceLossWatcher.h"
 #include "common/MediaPlatform.h"
 
 namespace tesmo {
@@ -38,6 +39,18 @@ CaptureResult StartCapture(const ComPtr<IGraphBuilder>& graph, Delivery& deliver
   if (ControlGraph(graph, GraphCommand::Run)) return kCaptureDone;
   delivery.SetRunning(wasRunning);
   return kCaptureFailed;
+}
+
+// The end of a successful Open: a new generation of the data path, whose close the
+// watcher asks for when the graph reports the device lost. The request names this
+// generation, so it never closes a device opened later.
+template <class Delivery>
+void WatchForDeviceLoss(DeviceLossWatcher& watcher, const ComPtr<IGraphBuilder>& graph,
+                        Delivery& delivery) {
+  const uint32_t generation = delivery.OpenStore();
+  Delivery* target = &delivery;
+  // A graph without an event queue still captures; its loss goes unnoticed.
+  watcher.Start(graph, [target, generation] { target->RequestClose(generation); });
 }
 
 template <class Delivery>

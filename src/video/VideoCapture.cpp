@@ -66,6 +66,7 @@ void VideoCapture::StopGraph() {
 
 void VideoCapture::Reset() {
   ScopedLock operation(delivery->OperationLock());
+  deviceLoss.Stop();
   StopGraph();
   deviceName[0] = '\0';
   graph.Reset();
@@ -78,11 +79,12 @@ void VideoCapture::Reset() {
 }
 
 void VideoCapture::RunPendingReset() {
-  // On the delivery thread, after a frame of the wrong size: stop, release the
-  // device so that another object or program can open it, and close. The rest of
-  // the graph waits for the next Reset on the host's thread: the video renderer's
-  // window belongs to that thread, and destroying it from here would wait for that
-  // thread to pump messages.
+  // On the delivery thread, after a frame of the wrong size or the loss of the
+  // device: stop, release the device so that another object or program can open
+  // it, and close. The rest of the graph waits for the next Reset on the host's
+  // thread: the video renderer's window belongs to that thread, and destroying it
+  // from here would wait for that thread to pump messages.
+  deviceLoss.Stop();
   StopGraph();
   ReleaseDevice();
   deviceName[0] = '\0';
@@ -153,8 +155,14 @@ CaptureResult VideoCapture::GetDeviceName(char* name) {
 CaptureResult VideoCapture::Reserved(int, int) { return kCaptureReserved; }
 
 CaptureResult VideoCapture::ShowPropertyPages() {
-  if (!opened) return kCaptureFailed;
-  return ShowFilterPropertyPages(sourceFilter.Get());
+  ComPtr<IBaseFilter> filter;
+  {
+    // A reference of its own: the modal frame may outlast a close by the delivery
+    // thread, which must not wait for it.
+    ScopedLock operation(delivery->OperationLock());
+    if (!opened || !sourceFilter.As(filter)) return kCaptureFailed;
+  }
+  return ShowFilterPropertyPages(filter.Get());
 }
 
 CaptureResult VideoCapture::ListDevices(char* names, int* count) {

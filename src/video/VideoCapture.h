@@ -5,7 +5,7 @@
 // Threads: the host calls the operations with COM initialised, one thread at a
 // time; the streaming thread calls StoreSample through the grabber callback; the
 // delivery thread (in VideoDelivery) calls the sink and, after a frame of the wrong
-// size, this object's close through RunPendingReset. Operations that use the graph
+// size or the loss of the device, this object's close through RunPendingReset. Operations that use the graph
 // hold the data path's operation lock, so that the delivery thread's close never
 // runs under them; OnData is never called with that lock held.
 #pragma once
@@ -16,6 +16,7 @@
 
 #include "Tesmo.h"
 #include "common/ComPtr.h"
+#include "common/DeviceLossWatcher.h"
 #include "common/GrabberCallback.h"
 #include "common/MediaPlatform.h"
 #include "common/MediaType.h"
@@ -78,6 +79,7 @@ private:
   ComPtr<IBaseFilter> sourceFilter;
   ComPtr<IBaseFilter> grabberFilter;
   GrabberCallback<VideoCapture> grabberCallback;
+  DeviceLossWatcher deviceLoss;
   std::atomic<bool> opened{false};  // also cleared by the delivery thread
   int32_t formatCode = kVideoRgb24;
   HWND previewOwner = nullptr;

@@ -57,9 +57,9 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   // First, whatever the state: a frame of another size means the device no longer
   // delivers the format asked for.
   if (length != FrameLength()) {
-    // Tagged with the store's generation, so that a host Close and Open that come
-    // before the delivery thread does never get their new device closed by it.
-    resetPending.store(generation.load(std::memory_order_acquire), std::memory_order_release);
+    // For this store's generation, so that a host Close and Open that come before
+    // the delivery thread does never get their new device closed by it.
+    closeRequest.RaiseForCurrent();
     return;
   }
   if (!Sink() || !IsRunning() || frameQueue.Count() > kMaxQueuedBeforeStore) return;
@@ -72,12 +72,14 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   if (!frameQueue.Append(FrameRecord{length, tickMs, buffer})) framePool.Recycle(buffer);
 }
 
-void VideoDelivery::OpenStore() {
-  // Never 0, which means no request.
-  uint32_t next = generation.load(std::memory_order_relaxed) + 1;
-  if (next == 0) next = 1;
-  generation.store(next, std::memory_order_release);
+uint32_t VideoDelivery::OpenStore() {
   framePool.ResetBlockSize(1);
+  return closeRequest.Open();
+}
+
+void VideoDelivery::RequestClose(uint32_t generation) {
+  closeRequest.Raise(generation);
+  wakeEvent.Set();
 }
 
 void VideoDelivery::ResetStore() {
@@ -90,13 +92,8 @@ void VideoDelivery::ResetStore() {
     }
   }
   framePool.ResetBlockSize(-1);
-  // Last, so that a cleared flag means the store is already empty.
-  resetPending.store(0, std::memory_order_release);
-}
-
-void VideoDelivery::SetResetHandler(ResetHandler* handler) {
-  ScopedLock hold(operationLock);
-  resetHandler = handler;
+  // Last, so that a cleared request means the store is already empty.
+  closeRequest.Clear();
 }
 
 bool VideoDelivery::EndDelivery(uint32_t timeoutMs) {
@@ -120,7 +117,7 @@ uint32_t VideoDelivery::VideoDeliveryThread(void* parameter) {
 
 void VideoDelivery::DeliverUntilEnded() {
   while (alive.load(std::memory_order_acquire)) {
-    if (ResetPending()) RunPendingReset();
+    closeRequest.RunIfPending([this] { ResetStore(); });
     // Passes follow each other as long as frames keep arriving; a stale count only
     // costs an empty pass, which walks the queue itself under the lock.
     while (alive.load(std::memory_order_acquire) && !ResetPending() && Sink() && IsRunning() &&
@@ -131,24 +128,6 @@ void VideoDelivery::DeliverUntilEnded() {
     // to 11997 ms at 5 frames per minute.
     wakeEvent.Wait(SleepMsPerCycle());
   }
-}
-
-void VideoDelivery::RunPendingReset() {
-  ScopedLock hold(operationLock);
-  // Tested again under the lock: a host Close or Open that ran while this thread
-  // waited for it has reset the store and cleared the request, and a request from
-  // an older generation is stale.
-  uint32_t pending = resetPending.load(std::memory_order_acquire);
-  if (pending == 0) return;
-  if (pending == generation.load(std::memory_order_acquire)) {
-    if (resetHandler) {
-      resetHandler->RunPendingReset();
-    } else {
-      ResetStore();
-    }
-  }
-  // Cleared only for the generation handled here.
-  resetPending.compare_exchange_strong(pending, 0, std::memory_order_acq_rel);
 }
 
 void VideoDelivery::RunPass() {

@@ -7,12 +7,13 @@
 // tick, to the sink, drops the newer ones, gives every buffer back to the pool, and
 // then sleeps 60000 / framesPerMinute - 3 ms.
 //
-// A frame of the wrong length sets resetPending to the generation of the store
-// that took it (each Open is a new generation); from then on no pass delivers, and
-// at the start of its next cycle the delivery thread runs the owner's reset through
-// the ResetHandler (stop the graph, release the device, then ResetStore), or
-// ResetStore alone when no handler is set. A request that a host Close or Open has
-// made stale is dropped, never applied to the device opened since.
+// A frame of the wrong length raises a close request (resetPending) for the
+// generation of the store that took it (each Open is a new generation); from then
+// on no pass delivers, and at the start of its next cycle the delivery thread runs
+// the owner's reset through the ResetHandler (stop the graph, release the device,
+// then ResetStore), or ResetStore alone when no handler is set. The owner raises the
+// same request when the device is lost. A request that a host Close or Open has made
+// stale is dropped, never applied to the device opened since (see CloseRequest).
 //
 // Threads and locks. OnData is called with no lock held that a host operation
 // waits for, so the host may call any operation but Open, Close and Destroy from
@@ -45,6 +46,7 @@
 #include <memory>
 
 #include "Tesmo.h"
+#include "common/CloseRequest.h"
 #include "common/Kernel.h"
 #include "video/FramePool.h"
 #include "video/FrameQueue.h"
@@ -55,18 +57,6 @@ namespace tesmo {
 // positive or the length is 0 or does not fit in 32 bits (such a format could never
 // match a frame, and the 32-bit product would wrap).
 int32_t ExpectedFrameLength(int32_t width, int32_t height, int32_t bitCount);
-
-// Implemented by the capture object: closes it on the delivery thread after a frame
-// of the wrong length (stop the graph, release the device, clear its flags, then
-// VideoDelivery::ResetStore). Called with operationLock held, so no host operation
-// uses the graph at the same moment, and only for the generation now open.
-class ResetHandler {
-public:
-  virtual void RunPendingReset() = 0;
-
-protected:
-  ~ResetHandler() = default;
-};
 
 class VideoDelivery {
 public:
@@ -106,20 +96,23 @@ public:
   // One frame, on the streaming thread; the bytes are copied before it returns.
   void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs);
 
-  // The end of a successful Open: a new generation, and block size 1, so the
-  // first frame sizes the pool.
-  void OpenStore();
+  // The end of a successful Open: block size 1, so the first frame sizes the pool,
+  // and a new generation, which it returns.
+  uint32_t OpenStore();
+  // Asks the delivery thread to close the object opened as `generation` (the device
+  // was lost) and wakes it; dropped when that generation is no longer open.
+  void RequestClose(uint32_t generation);
   // The data path's part of Reset: clears running and resetPending, gives every
   // queued buffer back to the pool, empties the queue and turns the pool off.
   void ResetStore();
 
   // The owner's reset hook; null clears it. Waits for a reset in progress, so once
   // it is cleared the handler is never called again.
-  void SetResetHandler(ResetHandler* handler);
-  bool ResetPending() const { return resetPending.load(std::memory_order_acquire) != 0; }
+  void SetResetHandler(ResetHandler* handler) { closeRequest.SetHandler(handler); }
+  bool ResetPending() const { return closeRequest.Pending(); }
 
   // Held by the owner's host operations that use the graph or the store; see above.
-  RecursiveLock& OperationLock() { return operationLock; }
+  RecursiveLock& OperationLock() { return closeRequest.OperationLock(); }
 
   // True on the delivery thread, that is, inside OnData or the reset hook; the owner
   // refuses Open, Close and Destroy there.
@@ -145,16 +138,12 @@ public:
 private:
   VideoDelivery();
   void DeliverUntilEnded();
-  void RunPendingReset();
   void RunPass();
   void Deliver(const FrameRecord& frame);
   uint32_t SleepMsPerCycle() const { return static_cast<uint32_t>(60000 / FramesPerMinute() - 3); }
 
   std::atomic<VideoSink*> sink{nullptr};
   std::atomic<bool> running{false};
-  // 0, or the generation whose store took a frame of the wrong length.
-  std::atomic<uint32_t> resetPending{0};
-  std::atomic<uint32_t> generation{0};
   std::atomic<bool> alive{true};
   std::atomic<int32_t> width{320};
   std::atomic<int32_t> height{240};
@@ -166,9 +155,9 @@ private:
   FrameQueue frameQueue;
   RecursiveLock queueLock;
   RecursiveLock sinkLock;
-  RecursiveLock operationLock;
-  ResetHandler* resetHandler = nullptr;  // guarded by operationLock
-  AutoResetEvent wakeEvent;              // ends the sleep early when delivery ends
+  // resetPending, the generations and operationLock with the owner's reset hook.
+  CloseRequest closeRequest;
+  AutoResetEvent wakeEvent;  // ends the sleep early when delivery ends
   std::unique_ptr<Thread> workerThread;
 };
 

@@ -117,8 +117,8 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
   if (!SelectDevice(deviceIndex < 0 ? 0 : deviceIndex) || !BuildGraph()) return kCaptureFailed;
   ConfigureFormat();
   if (!ConnectGrabber()) return kCaptureFailed;
-  delivery->OpenStore();
   opened = true;
+  WatchForDeviceLoss(deviceLoss, graph, *delivery);
   SetPreviewWindow(previewOwner);  // a window chosen before Open takes effect now
   return kCaptureDone;
 }

@@ -129,7 +129,10 @@ TEST(AudioDelivery, StopKeepsStoredBytesForTheNextStartAndClearDropsThem) {
   EXPECT_EQ(FirstSequenceBreak(blocks[0].bytes.data() + 100, 220, resumed), -1);
   EXPECT_EQ(feed.delivery->Ring().Count(), 60);
 
-  feed.delivery->Clear();  // what Close does to the data path
+  feed.delivery->ResetStore();  // what Close does to the data path
+  EXPECT_FALSE(feed.delivery->IsRunning());
+  EXPECT_EQ(feed.delivery->Ring().Count(), 0);
+  feed.delivery->SetRunning(true);  // and Open and Start again
   uint64_t fresh = feed.offset;
   feed.StoreAndDrain(640);
   blocks = feed.sink.Blocks();

@@ -1,0 +1,70 @@
+#include "common/DeviceLossWatcher.h"
+
+namespace tesmo {
+
+bool DeviceLossWatcher::MeansDeviceLost(long code, LONG_PTR, LONG_PTR param2) {
+  switch (code) {
+    case EC_DEVICE_LOST: return param2 == 0;  // 1 announces the device is back
+    case EC_ERRORABORT:
+    case EC_STREAM_ERROR_STOPPED: return true;
+    default: return false;
+  }
+}
+
+bool DeviceLossWatcher::Start(const ComPtr<IGraphBuilder>& graph, std::function<void()> lost) {
+  Stop();
+  OAEVENT handle = 0;
+  if (!graph.As(events, IID_IMediaEvent) || events->GetEventHandle(&handle) != S_OK || !handle) {
+    events.Reset();
+    return false;
+  }
+  queueEvent = reinterpret_cast<HANDLE>(handle);
+  stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  onLost = std::move(lost);
+  if (stopEvent) thread.reset(Thread::Start(&Watch, this, ThreadPriority::Normal));
+  if (!thread) {
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+void DeviceLossWatcher::Stop() {
+  if (thread) {
+    SetEvent(stopEvent);
+    thread->Join(kWaitForever);
+    thread.reset();
+  }
+  if (stopEvent) CloseHandle(stopEvent);
+  stopEvent = nullptr;
+  queueEvent = nullptr;
+  events.Reset();
+  onLost = nullptr;
+}
+
+uint32_t DeviceLossWatcher::Watch(void* self) {
+  auto* watcher = static_cast<DeviceLossWatcher*>(self);
+  // The graph is used from this thread too; it lives in the multithreaded apartment
+  // or is free-threaded, so the calls need no marshalling.
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  const HANDLE handles[] = {watcher->stopEvent, watcher->queueEvent};
+  while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+    watcher->DrainEvents();
+  if (com) CoUninitialize();
+  return 0;
+}
+
+void DeviceLossWatcher::DrainEvents() {
+  long code = 0;
+  LONG_PTR param1 = 0, param2 = 0;
+  while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+    const bool lost = MeansDeviceLost(code, param1, param2);
+    events->FreeEventParams(code, param1, param2);  // result deliberately ignored
+    if (lost && onLost) {
+      onLost();
+      onLost = nullptr;  // once: the object is closing
+    }
+  }
+}
+
+}  // namespace tesmo

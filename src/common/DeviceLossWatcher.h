@@ -1,0 +1,49 @@
+// Watches an opened graph's event queue on a thread of its own and reports, once,
+// the events that mean the capture device is gone: EC_DEVICE_LOST (removed), and
+// EC_ERRORABORT or EC_STREAM_ERROR_STOPPED (the stream has stopped for good). The
+// queue is drained as it fills, since the host never reads it.
+//
+// Threads: Start and Stop on the thread that owns the graph's interfaces (the host
+// operations, or the delivery thread closing the object), with the object's
+// operation lock held; `onLost` runs on the watcher's thread and must not wait for
+// that lock (it only raises a close request and wakes the delivery thread). Stop
+// waits for the watcher's thread, which never waits for anything but its events.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "common/ComPtr.h"
+#include "common/Kernel.h"
+#include "common/MediaPlatform.h"
+
+namespace tesmo {
+
+class DeviceLossWatcher {
+public:
+  DeviceLossWatcher() = default;
+  ~DeviceLossWatcher() { Stop(); }
+  DeviceLossWatcher(const DeviceLossWatcher&) = delete;
+  DeviceLossWatcher& operator=(const DeviceLossWatcher&) = delete;
+
+  // Starts watching `graph`; false (nothing watched) when it has no event queue or
+  // no thread can be started. A watch already running is stopped first.
+  bool Start(const ComPtr<IGraphBuilder>& graph, std::function<void()> onLost);
+  // Ends the watch and waits for its thread; nothing when none runs.
+  void Stop();
+
+  // True for the events that end a capture for good.
+  static bool MeansDeviceLost(long code, LONG_PTR param1, LONG_PTR param2);
+
+private:
+  static uint32_t Watch(void* self);
+  void DrainEvents();
+
+  ComPtr<IMediaEvent> events;
+  HANDLE queueEvent = nullptr;  // the graph's own, valid while `events` is held
+  HANDLE stopEvent = nullptr;
+  std::function<void()> onLost;
+  std::unique_ptr<Thread> thread;
+};
+
+}  // namespace tesmo
