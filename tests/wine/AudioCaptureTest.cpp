@@ -71,6 +71,35 @@ protected:
     return names;
   }
 
+  // A thousand Open/Start/Stop/Close cycles of device 0, then a hundred objects opened and
+  // destroyed: the test devices hold nothing afterwards, and threads and handles stay put.
+  void CycleManyTimes() {
+    RecordingSink sink;
+    capture->SetSink(&sink);
+    ASSERT_EQ(capture->Open(0), kCaptureDone);  // settles the one-off allocations
+    ASSERT_EQ(capture->Start(), kCaptureDone);
+    ASSERT_EQ(capture->Close(), kCaptureDone);
+    const DWORD handles = tesmo::test::HandleCount();
+    const int threads = tesmo::test::ThreadCount();
+    for (int i = 0; i < 1000; ++i) {
+      ASSERT_EQ(capture->Open(0), kCaptureDone) << i;
+      ASSERT_EQ(capture->Start(), kCaptureDone);
+      ASSERT_EQ(capture->Stop(), kCaptureDone);
+      ASSERT_EQ(capture->Close(), kCaptureDone);
+    }
+    EXPECT_DEVICES_RELEASED();
+    for (int i = 0; i < 100; ++i) {
+      AudioSourceCapture* other = CreateASC();
+      ASSERT_NE(other, nullptr);
+      ASSERT_EQ(other->Open(0), kCaptureDone);
+      ASSERT_EQ(other->Destroy(), kCaptureDone);
+    }
+    EXPECT_DEVICES_RELEASED();
+    // Wine's own worker threads may come and go; ours must not accumulate.
+    EXPECT_LE(tesmo::test::ThreadCount(), threads + 2);
+    EXPECT_LE(tesmo::test::HandleCount(), handles + 8);
+  }
+
   AudioSourceCapture* capture = nullptr;
 };
 
@@ -328,31 +357,30 @@ TEST_F(AudioCapture, EveryFailingStepOfOpenLeavesItClosedAndReleased) {
   EXPECT_EQ(capture->Open(0), kCaptureDone);
 }
 
-TEST_F(AudioCapture, ManyCyclesLeaveNoReferencesThreadsOrHandles) {
-  RecordingSink sink;
-  capture->SetSink(&sink);
-  ASSERT_EQ(capture->Open(0), kCaptureDone);  // settles the one-off allocations
-  ASSERT_EQ(capture->Start(), kCaptureDone);
+TEST_F(AudioCapture, ManyCyclesLeaveNoReferencesThreadsOrHandles) { CycleManyTimes(); }
+
+// Through the Smart Tee the builder puts after a lone capture pin.
+TEST_F(AudioCapture, ManyCyclesOfACaptureOnlyMicrophoneLeaveNothingHeld) {
+  UseDevices({L"kind=audio;name=Capture only;pins=capture,in:Microphone"});
+  CycleManyTimes();
+}
+
+// The builder's connection is made, but the library cannot follow the capture pin to the
+// grabber (its ConnectedTo, the last one Open makes, fails): Open does not claim success.
+TEST_F(AudioCapture, OpenFailsWhenTheCaptureStreamIsNotSeenToReachTheGrabber) {
+  UseDevices({L"kind=audio;name=Capture only;pins=capture"});
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  const int calls = TestDevices_GetCallCount(0, "IPin::ConnectedTo");
+  ASSERT_GT(calls, 0);
   ASSERT_EQ(capture->Close(), kCaptureDone);
-  const DWORD handles = tesmo::test::HandleCount();
-  const int threads = tesmo::test::ThreadCount();
-  for (int i = 0; i < 1000; ++i) {
-    ASSERT_EQ(capture->Open(0), kCaptureDone) << i;
-    ASSERT_EQ(capture->Start(), kCaptureDone);
-    ASSERT_EQ(capture->Stop(), kCaptureDone);
-    ASSERT_EQ(capture->Close(), kCaptureDone);
-  }
+  UseDevices({L"kind=audio;name=Capture only;pins=capture;fail=IPin::ConnectedTo@" +
+              std::to_wstring(calls)});
+  EXPECT_EQ(capture->Open(0), kCaptureFailed);
+  EXPECT_EQ(capture->IsOpened(), kCaptureNo);
+  EXPECT_EQ(Record().connections, 1);
+  EXPECT_EQ(TestDevices_GetCallCount(0, "IPin::ConnectedTo"), calls);
+  EXPECT_EQ(capture->Close(), kCaptureDone);
   EXPECT_DEVICES_RELEASED();
-  for (int i = 0; i < 100; ++i) {
-    AudioSourceCapture* other = CreateASC();
-    ASSERT_NE(other, nullptr);
-    ASSERT_EQ(other->Open(0), kCaptureDone);
-    ASSERT_EQ(other->Destroy(), kCaptureDone);
-  }
-  EXPECT_DEVICES_RELEASED();
-  // Wine's own worker threads may come and go; ours must not accumulate.
-  EXPECT_LE(tesmo::test::ThreadCount(), threads + 2);
-  EXPECT_LE(tesmo::test::HandleCount(), handles + 8);
 }
 
 // Run by ctest a second time under a Chinese locale, where the ANSI code page is 936.
