@@ -79,14 +79,8 @@ protected:
     ASSERT_EQ(capture->Open(0), kCaptureDone);  // settles the one-off allocations
     ASSERT_EQ(capture->Start(), kCaptureDone);
     ASSERT_EQ(capture->Close(), kCaptureDone);
-    const DWORD handles = tesmo::test::HandleCount();
-    const int threads = tesmo::test::ThreadCount();
-    for (int i = 0; i < 1000; ++i) {
-      ASSERT_EQ(capture->Open(0), kCaptureDone) << i;
-      ASSERT_EQ(capture->Start(), kCaptureDone);
-      ASSERT_EQ(capture->Stop(), kCaptureDone);
-      ASSERT_EQ(capture->Close(), kCaptureDone);
-    }
+    const tesmo::test::ProcessBaseline baseline;
+    tesmo::test::CycleOpenStartStopClose(capture, 1000, [] {});
     EXPECT_DEVICES_RELEASED();
     for (int i = 0; i < 100; ++i) {
       AudioSourceCapture* other = CreateASC();
@@ -95,9 +89,7 @@ protected:
       ASSERT_EQ(other->Destroy(), kCaptureDone);
     }
     EXPECT_DEVICES_RELEASED();
-    // Wine's own worker threads may come and go; ours must not accumulate.
-    EXPECT_LE(tesmo::test::ThreadCount(), threads + 2);
-    EXPECT_LE(tesmo::test::HandleCount(), handles + 8);
+    baseline.ExpectNoGrowth();
   }
 
   AudioSourceCapture* capture = nullptr;

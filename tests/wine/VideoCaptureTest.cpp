@@ -312,20 +312,12 @@ TEST_F(VideoCapture, ManyCyclesLeaveNothingHeld) {
   capture->SetSink(&sink);
   ASSERT_EQ(capture->Open(0), kCaptureDone);  // settles the one-off allocations
   ASSERT_EQ(capture->Close(), kCaptureDone);
-  const DWORD handles = tesmo::test::HandleCount();
-  const int threads = tesmo::test::ThreadCount();
-  for (int i = 0; i < 1000; ++i) {
-    ASSERT_EQ(capture->Open(0), kCaptureDone) << i;
-    ASSERT_EQ(capture->Start(), kCaptureDone);
-    ASSERT_EQ(capture->Stop(), kCaptureDone);
-    ASSERT_EQ(capture->Close(), kCaptureDone);
-    PumpMessages();  // the renderer windows' last messages
-  }
+  const tesmo::test::ProcessBaseline baseline;
+  // After each cycle, the renderer windows' last messages.
+  tesmo::test::CycleOpenStartStopClose(capture, 1000, PumpMessages);
   EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
   EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
-  // Wine's own worker threads may come and go; ours must not accumulate.
-  EXPECT_LE(tesmo::test::ThreadCount(), threads + 2);
-  EXPECT_LE(tesmo::test::HandleCount(), handles + 8);
+  baseline.ExpectNoGrowth();
 }
 
 namespace {
