@@ -7,6 +7,7 @@
 // step of Open leaves what it made in the fields with `opened` false; the next
 // Reset releases it. Operations hold the data path's operation lock so that the
 // delivery thread's Reset never releases the graph under them.
+#include "common/CaptureRoute.h"
 #include "common/DeviceEnumeration.h"
 #include "common/GraphControl.h"
 #include "video/VideoCapture.h"
@@ -105,8 +106,13 @@ bool VideoCapture::ConnectGrabber() {
   if (!grabber) return false;
   if (wantedMediaType) grabber->SetMediaType(wantedMediaType.Get());  // result not tested
   // No sink filter: the builder ends the stream in its video renderer.
-  return captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(),
-                                      grabberFilter.Get(), nullptr) == S_OK;
+  if (captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(),
+                                   grabberFilter.Get(), nullptr) != S_OK)
+    return false;
+  // The builder may route through a Smart Tee or a converter; the frames must reach the grabber.
+  ComPtr<IPin> capturePin =
+      FindCapturePin(captureBuilder.Get(), sourceFilter.Get(), MEDIATYPE_Video);
+  return StreamReaches(capturePin.Get(), grabberFilter.Get());
 }
 
 CaptureResult VideoCapture::Open(int deviceIndex) {

@@ -43,76 +43,82 @@ ComPtr<IAMStreamConfig> StreamConfig(IBaseFilter* source) {
 
 class AudioDeviceTest : public DeviceTest {};
 
-// The library's sequence: format, RenderStream, disconnect, suggest, reconnect, run.
-TEST_F(AudioDeviceTest, StreamsTheByteSequenceThroughTheLibrarysReconnection) {
-  UseDevices({kMicrophone});
-  GrabbedSamples grabbed;
-  {
-    CaptureGraph g;
-    ComPtr<IBaseFilter> source = BindFilter(CLSID_AudioInputDeviceCategory, 0);
-    ASSERT_TRUE(source);
-    ComPtr<IAMStreamConfig> config = StreamConfig(source.Get());
-    ASSERT_TRUE(config);
-    AM_MEDIA_TYPE* type = PcmType(config.Get(), 1, 11025, 16);
-    ASSERT_TRUE(type);
-    EXPECT_EQ(S_OK, config->SetFormat(type));
-    FreeType(type);
-    config.Reset();
+// The library's sequence: format, buffer suggestion, RenderStream, run. The suggestion made
+// before the first connection is taken up by the one the builder makes, straight to the
+// grabber or through the Smart Tee it puts after a lone capture pin.
+TEST_F(AudioDeviceTest, StreamsTheByteSequenceInSuggestedBuffersStraightOrThroughTheSmartTee) {
+  for (const wchar_t* description :
+       {L"kind=audio;name=Tesmo Test Microphone", L"kind=audio;name=Bare;pins=capture"}) {
+    SCOPED_TRACE(testing::Message() << description);
+    UseDevices({description});
+    const bool throughTee = std::wstring(description).find(L"pins=capture") != std::wstring::npos;
+    GrabbedSamples grabbed;
+    {
+      CaptureGraph g;
+      ComPtr<IBaseFilter> source = BindFilter(CLSID_AudioInputDeviceCategory, 0);
+      ASSERT_TRUE(source);
+      ComPtr<IAMStreamConfig> config = StreamConfig(source.Get());
+      ASSERT_TRUE(config);
+      AM_MEDIA_TYPE* type = PcmType(config.Get(), 1, 11025, 16);
+      ASSERT_TRUE(type);
+      EXPECT_EQ(S_OK, config->SetFormat(type));
+      FreeType(type);
+      config.Reset();
+      ComPtr<IPin> capture = FirstPin(source.Get(), PINDIR_OUTPUT);
+      ComPtr<IAMBufferNegotiation> negotiation;
+      ASSERT_EQ(S_OK, capture.As(negotiation, IID_IAMBufferNegotiation));
+      ALLOCATOR_PROPERTIES suggestion = {8, 960, 2, 0};
+      EXPECT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&suggestion));
 
-    ASSERT_TRUE(
-        BuildGraph(CLSID_AudioInputDeviceCategory, 0, MEDIATYPE_Audio, grabbed, g, source.Get()));
-    source.Reset();
-    ComPtr<IPin> capture = FirstPin(g.source.Get(), PINDIR_OUTPUT), peer;
-    ASSERT_TRUE(capture);
-    ASSERT_EQ(S_OK, capture->ConnectedTo(&peer));
-    PIN_INFO peerInfo = {};
-    ASSERT_EQ(S_OK, peer->QueryPinInfo(&peerInfo));
-    EXPECT_EQ(g.grabber.Get(), peerInfo.pFilter) << "the preview pin should keep the Smart Tee out";
-    if (peerInfo.pFilter) peerInfo.pFilter->Release();
+      ASSERT_TRUE(
+          BuildGraph(CLSID_AudioInputDeviceCategory, 0, MEDIATYPE_Audio, grabbed, g, source.Get()));
+      source.Reset();
+      ComPtr<IPin> peer;
+      ASSERT_EQ(S_OK, capture->ConnectedTo(&peer));
+      PIN_INFO peerInfo = {};
+      ASSERT_EQ(S_OK, peer->QueryPinInfo(&peerInfo));
+      EXPECT_EQ(throughTee, g.grabber.Get() != peerInfo.pFilter);
+      if (peerInfo.pFilter) peerInfo.pFilter->Release();
+      ALLOCATOR_PROPERTIES reported = {};
+      EXPECT_EQ(S_OK, negotiation->GetAllocatorProperties(&reported));
+      EXPECT_EQ(8, reported.cBuffers);
+      EXPECT_EQ(960, reported.cbBuffer);
+      // A suggestion on a connected pin comes too late.
+      EXPECT_EQ(VFW_E_ALREADY_CONNECTED, negotiation->SuggestAllocatorProperties(&suggestion));
 
-    EXPECT_EQ(S_OK, capture->Disconnect());
-    EXPECT_EQ(S_OK, peer->Disconnect());
-    ComPtr<IAMBufferNegotiation> negotiation;
-    ASSERT_EQ(S_OK, capture.As(negotiation, IID_IAMBufferNegotiation));
-    ALLOCATOR_PROPERTIES suggestion = {8, 960, 2, 0};
-    EXPECT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&suggestion));
-    ASSERT_EQ(S_OK, g.graph->Connect(capture.Get(), peer.Get()));
-    ALLOCATOR_PROPERTIES reported = {};
-    EXPECT_EQ(S_OK, negotiation->GetAllocatorProperties(&reported));
-    EXPECT_EQ(8, reported.cBuffers);
-    EXPECT_EQ(960, reported.cbBuffer);
+      ASSERT_TRUE(RunGraph(g));
+      // 24 buffers of 960 bytes are about one second of 11025 Hz mono 16-bit sound.
+      EXPECT_TRUE(grabbed.WaitFor(24, 5000));
+      g.Release();
+    }
+    TestDeviceRecord record = {};
+    ASSERT_EQ(1, TestDevices_GetRecord(0, &record));
+    EXPECT_EQ(1, record.setFormatAccepted);
+    EXPECT_EQ(11025u, record.lastWaveFormat.nSamplesPerSec);
+    EXPECT_EQ(22050u, record.lastWaveFormat.nAvgBytesPerSec);
+    EXPECT_EQ(2, record.lastFormatType.lSampleSize);
+    EXPECT_EQ(2, record.suggestionCount);
+    EXPECT_EQ(960, record.lastSuggestion.cbBuffer);
+    EXPECT_EQ(2, record.lastSuggestion.cbAlign);
+    EXPECT_EQ(8, record.negotiated.cBuffers);
+    EXPECT_EQ(960, record.negotiated.cbBuffer);
+    EXPECT_EQ(1, record.connections);
+    EXPECT_EQ(0, record.receiveFailures);
 
-    ASSERT_TRUE(RunGraph(g));
-    // 24 buffers of 960 bytes are about one second of 11025 Hz mono 16-bit sound.
-    EXPECT_TRUE(grabbed.WaitFor(24, 5000));
-    g.Release();
+    auto samples = grabbed.Take();
+    ASSERT_GE(samples.size(), 24u);
+    EXPECT_EQ(LONGLONG(samples.size()), record.samplesDelivered);
+    size_t index = 0;
+    double previousTime = -1;
+    for (const auto& sample : samples) {
+      ASSERT_EQ(960u, sample.bytes.size());  // the tee hands the grabber the device's buffers
+      for (BYTE b : sample.bytes) ASSERT_EQ(index++ % 251, b) << "at stream byte " << index - 1;
+      EXPECT_GT(sample.time, previousTime);
+      previousTime = sample.time;
+    }
+    EXPECT_NEAR(double(index - 960) / 22050.0, samples.back().time, 0.001)
+        << "sample times follow the bytes";
   }
-  TestDeviceRecord record = {};
-  ASSERT_EQ(1, TestDevices_GetRecord(0, &record));
-  EXPECT_EQ(1, record.setFormatAccepted);
-  EXPECT_EQ(11025u, record.lastWaveFormat.nSamplesPerSec);
-  EXPECT_EQ(22050u, record.lastWaveFormat.nAvgBytesPerSec);
-  EXPECT_EQ(2, record.lastFormatType.lSampleSize);
-  EXPECT_EQ(1, record.suggestionCount);
-  EXPECT_EQ(960, record.lastSuggestion.cbBuffer);
-  EXPECT_EQ(2, record.lastSuggestion.cbAlign);
-  EXPECT_EQ(8, record.negotiated.cBuffers);
-  EXPECT_EQ(960, record.negotiated.cbBuffer);
-  EXPECT_EQ(2, record.connections);
-
-  auto samples = grabbed.Take();
-  ASSERT_GE(samples.size(), 24u);
-  EXPECT_EQ(LONGLONG(samples.size()), record.samplesDelivered);
-  size_t index = 0;
-  double previousTime = -1;
-  for (const auto& sample : samples) {
-    ASSERT_EQ(960u, sample.bytes.size());
-    for (BYTE b : sample.bytes) ASSERT_EQ(index++ % 251, b) << "at stream byte " << index - 1;
-    EXPECT_GT(sample.time, previousTime);
-    previousTime = sample.time;
-  }
-  EXPECT_NEAR(double(index - 960) / 22050.0, samples.back().time, 0.001)
-      << "sample times follow the bytes";
 }
 
 // Without a preview pin the builder puts a Smart Tee after the capture pin; samples still flow.

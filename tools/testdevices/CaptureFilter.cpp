@@ -219,7 +219,31 @@ HRESULT WINAPI CaptureFilter::JoinFilterGraph(IFilterGraph* newGraph, LPCWSTR na
   std::lock_guard<std::mutex> guard(lock);
   graph = newGraph;
   graphName = name ? name : L"";
+  ComPtr<IMediaEventSink> sink;
+  if (newGraph) newGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink));
+  eventSink = sink.Get();  // the graph outlives its membership, so no reference is kept
   return S_OK;
+}
+
+bool CaptureFilter::StreamEnds(bool capturePin) {
+  if (gone) return true;
+  if (!capturePin || config.streamEndAfter < 0 || captureSamples < config.streamEndAfter)
+    return false;
+  if (gone.exchange(true)) return true;
+  // As a driver's filter reports a removed device: EC_DEVICE_LOST with the filter's IUnknown
+  // and 0 (removed); the error events carry an HRESULT.
+  LONG_PTR param1 = LONG_PTR(HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+  if (config.streamEndEvent == EC_DEVICE_LOST)
+    param1 = reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this)));
+  IMediaEventSink* sink = eventSink;
+  const HRESULT hr = sink ? sink->Notify(config.streamEndEvent, param1, 0) : E_NOINTERFACE;
+  const long code = config.streamEndEvent;
+  DeviceRecords::Instance().Update(device, [code, hr](TestDeviceRecord& r) {
+    r.streamEndEvents += 1;
+    r.lastStreamEndEvent = code;
+    r.lastStreamEndNotify = hr;
+  });
+  return true;
 }
 
 HRESULT WINAPI CaptureFilter::QueryVendorInfo(LPWSTR* info) {

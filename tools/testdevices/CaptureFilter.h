@@ -5,6 +5,7 @@
 // filter lock, then a pin's own fields; the streaming threads never take the filter lock.
 #pragma once
 #include <dshow.h>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -75,6 +76,11 @@ public:
   void SetCurrentFormatLocked(const MediaType& format) { currentFormat = format; }
   // Position of an input pin among the input pins, for the enabled-inputs record.
   int InputIndexOf(const InputPin* pin) const;
+  // Streaming threads, before each sample: true once the device is gone (unplugged or
+  // broken, see DeviceConfig::streamEndAfter). The capture pin's thread ends the stream when
+  // its count is reached: it sends the event to the graph, once per filter object.
+  bool StreamEnds(bool capturePin);
+  void CountCaptureSample() { ++captureSamples; }
 
 private:
   CaptureFilter(int device, const DeviceConfig& config);
@@ -90,6 +96,10 @@ private:
   FILTER_STATE state = State_Stopped;
   ComPtr<IReferenceClock> clock;
   IFilterGraph* graph = nullptr;  // not counted: the graph owns us, not the other way round
+  // The graph's event sink, not counted either; set while stopped, read by streaming threads.
+  std::atomic<IMediaEventSink*> eventSink{nullptr};
+  std::atomic<long long> captureSamples{0};
+  std::atomic<bool> gone{false};
   std::wstring graphName;
   MediaType currentFormat;
   LONG tvFormat;

@@ -225,6 +225,12 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     } else if (key == L"wrongsizeafter") {
       ok = ParseInt(value, number) && number >= 0;
       config.wrongSizeAfter = number;
+    } else if (key == L"unplugafter" || key == L"streamerror" || key == L"streamstopped") {
+      ok = ParseInt(value, number) && number >= 0;
+      config.streamEndAfter = number;
+      config.streamEndEvent = key == L"unplugafter"   ? EC_DEVICE_LOST
+                              : key == L"streamerror" ? EC_ERRORABORT
+                                                      : EC_STREAM_ERROR_STOPPED;
     } else if (key == L"tone") {
       ok = ParseInt(value, number) && number > 0 && number < 20000;
       config.toneHz = int(number);

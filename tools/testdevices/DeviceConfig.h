@@ -48,7 +48,11 @@ struct DeviceConfig {
   bool analogDecoder = false;
   LONG tvFormats = 0, tvFormat = 0;
   long wrongSizeAfter = -1;  // negative: never
-  int toneHz = 0;            // 0: byte-sequence content
+  // After this many capture samples from one filter object the device is gone: it sends
+  // streamEndEvent to the graph and streams no more (negative: never).
+  long streamEndAfter = -1;
+  long streamEndEvent = 0;
+  int toneHz = 0;  // 0: byte-sequence content
   std::vector<FaultSpec> faults;
 
   bool Accepts(const AudioFormatSpec& format) const;

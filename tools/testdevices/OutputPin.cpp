@@ -483,6 +483,7 @@ void OutputPin::StreamLoop() {
   const uint64_t bytesAtStart = bytesSent, samplesAtStart = samplesSent;
 
   for (;;) {
+    if (filter.StreamEnds(IsCapture())) break;  // the device is gone until a new filter object
     // When the next sample is due: audio when its buffer would have filled, video at the
     // frame's own time. Pacing is by the stream content, not by the loop, so it cannot drift.
     REFERENCE_TIME due;
@@ -532,15 +533,7 @@ HRESULT OutputPin::DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave) 
   sample->SetDiscontinuity(samplesSent == 0);
   bytesSent += uint64_t(size);
   samplesSent += 1;
-  HRESULT hr = peerInput->Receive(sample);
-  if (IsCapture()) {
-    if (hr == S_OK)
-      DeviceRecords::Instance().NoteDelivered(filter.Device(), size, wrongSize);
-    else
-      DeviceRecords::Instance().Update(filter.Device(),
-                                       [](TestDeviceRecord& r) { r.receiveFailures += 1; });
-  }
-  // A refusal downstream (a stopping renderer) is not ours to end streaming on; Stop does that.
+  Send(sample, size, wrongSize);
   return S_OK;
 }
 
@@ -566,15 +559,20 @@ HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& inf
   sample->SetDiscontinuity(samplesSent == 0);
   samplesSent += 1;
   bytesSent += uint64_t(size);
-  HRESULT hr = peerInput->Receive(sample);
-  if (IsCapture()) {
-    if (hr == S_OK)
-      DeviceRecords::Instance().NoteDelivered(filter.Device(), size, wrongSize);
-    else
-      DeviceRecords::Instance().Update(filter.Device(),
-                                       [](TestDeviceRecord& r) { r.receiveFailures += 1; });
-  }
+  Send(sample, size, wrongSize);
   return S_OK;
+}
+
+void OutputPin::Send(IMediaSample* sample, long size, bool wrongSize) {
+  HRESULT hr = peerInput->Receive(sample);
+  if (!IsCapture()) return;
+  filter.CountCaptureSample();
+  // A refusal downstream (a stopping renderer) is not ours to end streaming on; Stop does that.
+  if (hr == S_OK)
+    DeviceRecords::Instance().NoteDelivered(filter.Device(), size, wrongSize);
+  else
+    DeviceRecords::Instance().Update(filter.Device(),
+                                     [](TestDeviceRecord& r) { r.receiveFailures += 1; });
 }
 
 }  // namespace testdevices

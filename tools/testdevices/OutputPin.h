@@ -73,6 +73,8 @@ private:
   void JoinStreamer();
   HRESULT DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave);
   HRESULT DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info, const GUID& subtype);
+  // Hands a filled sample downstream and records the capture pin's deliveries.
+  void Send(IMediaSample* sample, long size, bool wrongSize);
 
   CaptureFilter& filter;
   const PinSpec pinConfig;
