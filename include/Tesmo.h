@@ -22,6 +22,13 @@
 // after it returned. A buffer lent to OnData stays valid until that call returns,
 // whatever the host does meanwhile; the library stays loaded until its threads end,
 // so FreeLibrary right after Destroy is safe.
+//
+// A device that goes away (unplugged, or its stream aborted: the graph reports
+// EC_DEVICE_LOST, EC_ERRORABORT or EC_STREAM_ERROR_STOPPED) closes its object by
+// itself, as a video frame of the wrong size does: the device is released, no OnData
+// follows, IsOpened answers 2 and IsRunning 255. The host learns of it by polling
+// IsOpened, or when the deliveries stop; Open of the same index works again once
+// the device is back.
 #ifndef TESMO_H
 #define TESMO_H
 
@@ -73,7 +80,7 @@ public:
   // always 0. From another thread it returns once a delivery in progress to the old sink
   // has returned; from inside OnData at once.
   /*  0 */ virtual CaptureResult SetSink(AudioSink* sink) = 0;
-  // 1 when a device is open, 2 when not.
+  // 1 when a device is open, 2 when not (also after the device was lost and closed it).
   /*  1 */ virtual CaptureResult IsOpened() = 0;
   // 1 running, 2 open and stopped, 255 closed.
   /*  2 */ virtual CaptureResult IsRunning() = 0;
@@ -152,8 +159,8 @@ public:
   // From another thread it returns once a delivery in progress has returned; from inside
   // OnData at once.
   /*  0 */ virtual CaptureResult SetSink(VideoSink* sink) = 0;
-  // 1 when a device is open, 2 when not (also after a frame of the wrong size closed it and
-  // released the device).
+  // 1 when a device is open, 2 when not (also after the device was lost, or a frame of the
+  // wrong size, closed it and released the device).
   /*  1 */ virtual CaptureResult IsOpened() = 0;
   // 1 running, 2 open and stopped, 255 closed.
   /*  2 */ virtual CaptureResult IsRunning() = 0;
