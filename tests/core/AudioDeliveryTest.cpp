@@ -218,3 +218,58 @@ TEST(AudioDelivery, ThreadWithoutDataPathEndsAtOnce) {
   auto delivery = AudioDelivery::Create();
   EXPECT_TRUE(delivery->EndDelivery(1000));
 }
+
+// After the device was lost the delivery thread closes the object, but only the
+// one opened as the generation the loss was reported for.
+TEST(AudioDelivery, ACloseRequestRunsOnTheDeliveryThreadForTheGenerationOpenOnly) {
+  struct Closer : tesmo::ResetHandler {
+    AudioDelivery* delivery = nullptr;
+    std::atomic<int> runs{0};
+    std::atomic<bool> onDeliveryThread{false};
+    void RunPendingReset() override {
+      onDeliveryThread = delivery->IsDeliveryThread();
+      delivery->ResetStore();
+      ++runs;
+    }
+  };
+  Feed feed;
+  Closer closer;
+  closer.delivery = feed.delivery.get();
+  feed.delivery->SetResetHandler(&closer);
+  const uint32_t first = feed.delivery->OpenStore();
+  const uint32_t second = feed.delivery->OpenStore();  // Close and Open again
+  EXPECT_NE(first, second);
+
+  // A loss reported for the device closed since is dropped at once.
+  feed.delivery->RequestClose(first);
+  EXPECT_FALSE(feed.delivery->ClosePending());
+  feed.StoreAndDrain(400);
+  EXPECT_EQ(closer.runs.load(), 0);
+  EXPECT_EQ(feed.sink.BlockCount(), 1u);
+
+  // One noticed while a host Close and Open hold the operation lock is stale by
+  // the time the thread gets the lock.
+  {
+    tesmo::ScopedLock operation(feed.delivery->OperationLock());
+    feed.delivery->RequestClose(second);
+    EXPECT_TRUE(feed.delivery->ClosePending());
+    feed.delivery->ResetStore();
+    feed.delivery->OpenStore();
+    feed.delivery->SetRunning(true);
+  }
+  feed.StoreAndDrain(640);
+  EXPECT_EQ(closer.runs.load(), 0);
+  EXPECT_TRUE(feed.delivery->IsRunning());
+
+  // For the generation open now: closed on the delivery thread, the ring emptied.
+  const uint32_t now = feed.delivery->OpenStore();
+  feed.delivery->SetRunning(true);
+  feed.Store(100);
+  feed.delivery->RequestClose(now);
+  ASSERT_TRUE(WaitFor([&] { return closer.runs.load() == 1; }));
+  EXPECT_TRUE(closer.onDeliveryThread.load());
+  EXPECT_FALSE(feed.delivery->IsRunning());
+  EXPECT_FALSE(feed.delivery->ClosePending());
+  EXPECT_EQ(feed.delivery->Ring().Count(), 0);
+  feed.delivery->SetResetHandler(nullptr);
+}
