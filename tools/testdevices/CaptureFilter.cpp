@@ -221,7 +221,7 @@ HRESULT WINAPI CaptureFilter::JoinFilterGraph(IFilterGraph* newGraph, LPCWSTR na
   graphName = name ? name : L"";
   ComPtr<IMediaEventSink> sink;
   if (newGraph) newGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink));
-  eventSink = sink.Get();  // the graph outlives its membership, so no reference is kept
+  eventSink = sink.Get();  // uncounted, as `graph` is: the graph holds its member filters
   return S_OK;
 }
 
