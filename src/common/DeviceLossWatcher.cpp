@@ -44,13 +44,9 @@ void DeviceLossWatcher::Stop() {
 
 uint32_t DeviceLossWatcher::Watch(void* self) {
   auto* watcher = static_cast<DeviceLossWatcher*>(self);
-  // The graph is used from this thread too; it lives in the multithreaded apartment
-  // or is free-threaded, so the calls need no marshalling.
-  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   const HANDLE handles[] = {watcher->stopEvent, watcher->queueEvent};
   while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
     watcher->DrainEvents();
-  if (com) CoUninitialize();
   return 0;
 }
 

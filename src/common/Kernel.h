@@ -66,7 +66,7 @@ enum class ThreadPriority { Lowest, Normal, TimeCritical };
 // A started thread. Destroying the object closes the handle without waiting; a
 // thread still running goes on and ends by itself. On Windows the thread holds a
 // reference to the module its code lives in until it has ended, so the module
-// cannot be unloaded under it.
+// cannot be unloaded under it, and runs in COM's multithreaded apartment.
 class Thread {
 public:
   using Procedure = uint32_t (*)(void* parameter);

@@ -2,6 +2,7 @@
 #include "common/Kernel.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 namespace tesmo {
 
@@ -80,7 +81,12 @@ HMODULE ReferenceThisModule() {
 DWORD WINAPI ThreadEntry(LPVOID raw) {
   StartBlock block = *static_cast<StartBlock*>(raw);
   delete static_cast<StartBlock*>(raw);
+  // In the multithreaded apartment, so that the host may call any operation from
+  // inside OnData (listing devices creates COM objects) and the graph's interfaces
+  // can be used from here.
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   const DWORD code = block.procedure(block.parameter);
+  if (com) CoUninitialize();
   // The last reference may be this one: the call that drops it must not return
   // into the module it unloads.
   if (block.module) FreeLibraryAndExitThread(block.module, code);

@@ -28,6 +28,7 @@ struct AudioSide {
     return std::wstring(L"kind=audio;name=Tesmo Test Microphone") + extra;
   }
   static CaptureResult SetPreviewWindow(Object*, HWND) { return kCaptureDone; }
+  static CaptureResult SetPace(Object*) { return kCaptureDone; }
 };
 
 struct VideoSide {
@@ -40,6 +41,7 @@ struct VideoSide {
   static CaptureResult SetPreviewWindow(Object* object, HWND owner) {
     return object->SetPreviewWindow(owner);
   }
+  static CaptureResult SetPace(Object* object) { return object->SetFrameRate(1200); }
 };
 
 // A sink for either object that runs the test's action inside OnData. Entering is
@@ -192,12 +194,16 @@ TYPED_TEST_SUITE(HostBoundary, Sides, SideNames);
 }  // namespace
 
 // Open, Close and Destroy are refused inside OnData and the object goes on
-// delivering; Stop, after an OnData longer than a camera frame, stops it.
+// delivering; the other operations work there, and Stop, after an OnData longer
+// than a camera frame, stops it.
 TYPED_TEST(HostBoundary, OnDataMayStopButNotOpenCloseOrDestroy) {
   auto* capture = this->capture;
+  HWND owner = MakeUiWindow();  // pumped by this thread while it waits below
   HostSink sink;
   struct Inside {
     CaptureResult open = 77, close = 77, destroy = 77, opened = 77;
+    CaptureResult list = 77, preview = 77, pace = 77;
+    int devices = -1;
     CaptureResult stop = 77, runningAfterStop = 77;
   } inside;
   sink.action = [&](int call) {
@@ -206,6 +212,11 @@ TYPED_TEST(HostBoundary, OnDataMayStopButNotOpenCloseOrDestroy) {
       inside.close = capture->Close();
       inside.destroy = capture->Destroy();
       inside.opened = capture->IsOpened();
+    } else if (call == 2) {
+      std::vector<char> names(8 * kNameEntryBytes);
+      inside.list = capture->ListDevices(names.data(), &inside.devices);
+      inside.preview = TypeParam::SetPreviewWindow(capture, owner);
+      inside.pace = TypeParam::SetPace(capture);
     } else if (call == 3) {
       Sleep(150);  // longer than a camera frame, and than a device buffer
       inside.stop = capture->Stop();
@@ -221,6 +232,10 @@ TYPED_TEST(HostBoundary, OnDataMayStopButNotOpenCloseOrDestroy) {
   EXPECT_EQ(inside.close, kCaptureFailed);
   EXPECT_EQ(inside.destroy, kCaptureFailed);
   EXPECT_EQ(inside.opened, kCaptureYes);
+  EXPECT_EQ(inside.list, kCaptureYes);
+  EXPECT_EQ(inside.devices, 1);
+  EXPECT_EQ(inside.preview, kCaptureDone);
+  EXPECT_EQ(inside.pace, kCaptureDone);
   EXPECT_EQ(inside.stop, kCaptureDone);
   EXPECT_EQ(inside.runningAfterStop, kCaptureNo);
   EXPECT_EQ(capture->IsRunning(), kCaptureNo);
@@ -228,6 +243,7 @@ TYPED_TEST(HostBoundary, OnDataMayStopButNotOpenCloseOrDestroy) {
   EXPECT_FALSE(PumpUntil([&] { return sink.calls > 3; }, 300));
   EXPECT_EQ(capture->Close(), kCaptureDone);
   this->ClearSink();
+  DestroyWindow(owner);
 }
 
 // The GUI host: OnData hands its data to the UI thread with SendMessage and waits,
