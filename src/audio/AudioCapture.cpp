@@ -25,14 +25,9 @@ AudioCapture::~AudioCapture() = default;
 CaptureResult AudioCapture::Destroy() {
   // From inside OnData the delivery thread would be ended under its own call.
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
-  {
-    ScopedLock operation(delivery->OperationLock());
-    Reset();
-    delivery->SetResetHandler(nullptr);  // never called back after this
-  }
   // Bounded wait; if the thread is still inside the host's OnData it keeps its own
   // reference to the data path and frees it when it ends.
-  delivery->EndDelivery(1000);
+  delivery->EndOwner([this] { Reset(); }, 1000);
   delete this;
   return kCaptureDone;
 }

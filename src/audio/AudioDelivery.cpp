@@ -11,17 +11,8 @@ AudioDelivery::~AudioDelivery() = default;
 std::shared_ptr<AudioDelivery> AudioDelivery::Create(int32_t ringMaxCapacity) {
   std::shared_ptr<AudioDelivery> delivery(new AudioDelivery(ringMaxCapacity));
   // The event exists before the thread starts, so its first wait is on a valid event.
-  auto* threadReference = new std::shared_ptr<AudioDelivery>(delivery);
-  delivery->workerThread.reset(
-      Thread::Start(&AudioDeliveryThread, threadReference, ThreadPriority::TimeCritical));
-  // Without a thread the object still works but delivers nothing.
-  if (!delivery->workerThread) delete threadReference;
+  StartThread(delivery, &AudioDeliveryThread, ThreadPriority::TimeCritical);
   return delivery;
-}
-
-void AudioDelivery::SetSink(AudioSink* newSink) {
-  sink.store(newSink, std::memory_order_release);
-  ScopedLock waitForDelivery(sinkLock);
 }
 
 void AudioDelivery::StoreSample(const unsigned char* data, int32_t length, uint32_t) {
@@ -43,44 +34,23 @@ void AudioDelivery::ResetStore() {
   ringBuffer.Clear();
 }
 
-void AudioDelivery::RequestClose(uint32_t generation) {
-  closeRequest.Raise(generation);
-  dataEvent.Set();
-}
-
-bool AudioDelivery::EndDelivery(uint32_t timeoutMs) {
-  alive.store(false, std::memory_order_release);
-  sink.store(nullptr, std::memory_order_release);
-  dataEvent.Set();
-  if (!workerThread) return true;
-  // From inside OnData the thread cannot end before this call returns.
-  if (workerThread->IsCurrent()) return false;
-  return workerThread->Join(timeoutMs);
-}
-
 uint32_t AudioDelivery::AudioDeliveryThread(void* parameter) {
-  if (!parameter) return 0xFFFFFFFFu;
-  auto* reference = static_cast<std::shared_ptr<AudioDelivery>*>(parameter);
-  std::shared_ptr<AudioDelivery> self = std::move(*reference);
-  delete reference;
-  self->DeliverUntilEnded();
-  return 0;
+  return RunThread<AudioDelivery>(parameter);
 }
 
 void AudioDelivery::DeliverUntilEnded() {
   unsigned char block[kMaxBlockBytes];
-  while (alive.load(std::memory_order_acquire)) {
+  while (Alive()) {
     if (dataEvent.Wait(kWaitForever) != WaitResult::Signalled) break;
-    closeRequest.RunIfPending([this] { ResetStore(); });
+    RunPendingClose([this] { ResetStore(); });
     // One wake-up drains every whole block but the last: up to one block always
     // waits for the next buffer.
-    while (alive.load(std::memory_order_acquire)) {
+    while (Alive()) {
       // Read once per block, so the length handed out is the length read.
       const int32_t size = BlockBytes();
       if (!Sink() || !IsRunning() || ringBuffer.Count() <= size) break;
       if (ringBuffer.Read(block, size) != 0) continue;  // cleared meanwhile
-      ScopedLock delivering(sinkLock);
-      if (AudioSink* target = Sink()) target->OnData(block, size, TickCount());
+      CallSink([&](AudioSink& target) { target.OnData(block, size, TickCount()); });
     }
     drainPasses.fetch_add(1, std::memory_order_acq_rel);
   }

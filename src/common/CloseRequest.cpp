@@ -11,9 +11,10 @@ uint32_t CloseRequest::Open() {
   return next;
 }
 
-void CloseRequest::Raise(uint32_t forGeneration) {
-  if (forGeneration == 0 || forGeneration != Generation()) return;
+bool CloseRequest::Raise(uint32_t forGeneration) {
+  if (forGeneration == 0 || forGeneration != Generation()) return false;
   pending.store(forGeneration, std::memory_order_release);
+  return true;
 }
 
 void CloseRequest::SetHandler(ResetHandler* newHandler) {

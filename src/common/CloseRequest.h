@@ -41,9 +41,9 @@ public:
   uint32_t Open();
   uint32_t Generation() const { return generation.load(std::memory_order_acquire); }
 
-  // Asks for the given generation to be closed; the caller then wakes the
+  // Asks for the given generation to be closed; true when the caller is to wake the
   // delivery thread. A request for a generation that is no longer open is dropped.
-  void Raise(uint32_t forGeneration);
+  bool Raise(uint32_t forGeneration);
   // The same for the generation open now (the streaming thread's case: its graph
   // is the one open, as Reset stops a graph before a new one opens).
   void RaiseForCurrent() { Raise(Generation()); }

@@ -45,14 +45,9 @@ void VideoCapture::CreateLogFile() {
 CaptureResult VideoCapture::Destroy() {
   // From inside OnData the pass still walks this object's store.
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
-  {
-    ScopedLock operation(delivery->OperationLock());
-    Reset();
-    delivery->SetResetHandler(nullptr);  // never called back after this
-  }
   // Wakes the thread from its sleep; if it is still inside OnData it keeps its own
   // reference to the data path and frees it when it ends.
-  delivery->EndDelivery(1000);
+  delivery->EndOwner([this] { Reset(); }, 1000);
   delete this;
   return kCaptureDone;
 }

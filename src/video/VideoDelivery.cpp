@@ -21,18 +21,8 @@ VideoDelivery::~VideoDelivery() = default;
 
 std::shared_ptr<VideoDelivery> VideoDelivery::Create() {
   std::shared_ptr<VideoDelivery> delivery(new VideoDelivery());
-  auto* threadReference = new std::shared_ptr<VideoDelivery>(delivery);
-  delivery->workerThread.reset(
-      Thread::Start(&VideoDeliveryThread, threadReference, ThreadPriority::Lowest));
-  // Without a thread the object still works but delivers nothing.
-  if (!delivery->workerThread) delete threadReference;
+  StartThread(delivery, &VideoDeliveryThread, ThreadPriority::Lowest);
   return delivery;
-}
-
-void VideoDelivery::SetSink(VideoSink* newSink) {
-  sink.store(newSink, std::memory_order_release);
-  // A delivery holds sinkLock while it calls the old sink.
-  ScopedLock waitForDelivery(sinkLock);
 }
 
 bool VideoDelivery::SetFrameFormat(int32_t newWidth, int32_t newHeight, int32_t newBitCount) {
@@ -77,13 +67,8 @@ uint32_t VideoDelivery::OpenStore() {
   return closeRequest.Open();
 }
 
-void VideoDelivery::RequestClose(uint32_t generation) {
-  closeRequest.Raise(generation);
-  wakeEvent.Set();
-}
-
 void VideoDelivery::ResetStore() {
-  running.store(false, std::memory_order_release);
+  SetRunning(false);
   {
     ScopedLock hold(queueLock);
     while (const FrameRecord* record = frameQueue.Oldest()) {
@@ -96,33 +81,16 @@ void VideoDelivery::ResetStore() {
   closeRequest.Clear();
 }
 
-bool VideoDelivery::EndDelivery(uint32_t timeoutMs) {
-  alive.store(false, std::memory_order_release);
-  sink.store(nullptr, std::memory_order_release);
-  wakeEvent.Set();
-  if (!workerThread) return true;
-  // From inside OnData the thread cannot end before this call returns.
-  if (workerThread->IsCurrent()) return false;
-  return workerThread->Join(timeoutMs);
-}
-
 uint32_t VideoDelivery::VideoDeliveryThread(void* parameter) {
-  if (!parameter) return 0xFFFFFFFFu;
-  auto* reference = static_cast<std::shared_ptr<VideoDelivery>*>(parameter);
-  std::shared_ptr<VideoDelivery> self = std::move(*reference);
-  delete reference;
-  self->DeliverUntilEnded();
-  return 0;
+  return RunThread<VideoDelivery>(parameter);
 }
 
 void VideoDelivery::DeliverUntilEnded() {
-  while (alive.load(std::memory_order_acquire)) {
-    closeRequest.RunIfPending([this] { ResetStore(); });
+  while (Alive()) {
+    RunPendingClose([this] { ResetStore(); });
     // Passes follow each other as long as frames keep arriving; a stale count only
     // costs an empty pass, which walks the queue itself under the lock.
-    while (alive.load(std::memory_order_acquire) && !ResetPending() && Sink() && IsRunning() &&
-           frameQueue.Count() > 0)
-      RunPass();
+    while (Alive() && !ResetPending() && Sink() && IsRunning() && frameQueue.Count() > 0) RunPass();
     cycles.fetch_add(1, std::memory_order_acq_rel);
     // An event rather than a plain sleep, so that EndDelivery need not wait for up
     // to 11997 ms at 5 frames per minute.
@@ -155,13 +123,10 @@ void VideoDelivery::RunPass() {
 }
 
 void VideoDelivery::Deliver(const FrameRecord& frame) {
-  ScopedLock delivering(sinkLock);
-  // Read under sinkLock: a sink cleared since the loop test gets no call, and
-  // SetSink returning means the old sink is no longer in use.
-  if (VideoSink* target = Sink()) {
+  CallSink([&](VideoSink& target) {
     std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
-    target->OnData(frame.data, frame.length, frame.tick);
-  }
+    target.OnData(frame.data, frame.length, frame.tick);
+  });
 }
 
 }  // namespace tesmo

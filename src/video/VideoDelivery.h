@@ -46,8 +46,8 @@
 #include <memory>
 
 #include "Tesmo.h"
-#include "common/CloseRequest.h"
 #include "common/Kernel.h"
+#include "common/SinkDelivery.h"
 #include "video/FramePool.h"
 #include "video/FrameQueue.h"
 
@@ -58,7 +58,7 @@ namespace tesmo {
 // match a frame, and the 32-bit product would wrap).
 int32_t ExpectedFrameLength(int32_t width, int32_t height, int32_t bitCount);
 
-class VideoDelivery {
+class VideoDelivery : public SinkDelivery<VideoSink> {
 public:
   static constexpr int32_t kMaxQueuedBeforeStore = 5;
   static constexpr int32_t kMinFramesPerMinute = 5;
@@ -69,16 +69,6 @@ public:
   // starts its delivery thread at the lowest priority. Throws std::bad_alloc.
   static std::shared_ptr<VideoDelivery> Create();
   ~VideoDelivery();
-  VideoDelivery(const VideoDelivery&) = delete;
-  VideoDelivery& operator=(const VideoDelivery&) = delete;
-
-  // Stores the sink and waits until a delivery in progress has returned (it
-  // re-enters sinkLock when called from inside OnData, so that case does not wait).
-  void SetSink(VideoSink* newSink);
-  VideoSink* Sink() const { return sink.load(std::memory_order_acquire); }
-
-  void SetRunning(bool value) { running.store(value, std::memory_order_release); }
-  bool IsRunning() const { return running.load(std::memory_order_acquire); }
 
   // Sets the format that every frame must match; false, changing nothing, when
   // ExpectedFrameLength refuses it. The owner calls it only while closed.
@@ -99,31 +89,12 @@ public:
   // The end of a successful Open: block size 1, so the first frame sizes the pool,
   // and a new generation, which it returns.
   uint32_t OpenStore();
-  // Asks the delivery thread to close the object opened as `generation` (the device
-  // was lost) and wakes it; dropped when that generation is no longer open.
-  void RequestClose(uint32_t generation);
   // The data path's part of Reset: clears running and resetPending, gives every
   // queued buffer back to the pool, empties the queue and turns the pool off.
   void ResetStore();
 
-  // The owner's reset hook; null clears it. Waits for a reset in progress, so once
-  // it is cleared the handler is never called again.
-  void SetResetHandler(ResetHandler* handler) { closeRequest.SetHandler(handler); }
-  bool ResetPending() const { return closeRequest.Pending(); }
-
-  // Held by the owner's host operations that use the graph or the store; see above.
-  RecursiveLock& OperationLock() { return closeRequest.OperationLock(); }
-
-  // True on the delivery thread, that is, inside OnData or the reset hook; the owner
-  // refuses Open, Close and Destroy there.
-  bool IsDeliveryThread() const { return workerThread && workerThread->IsCurrent(); }
-
-  // Tells the delivery thread to end, wakes it from its sleep and waits up to
-  // timeoutMs; true once it ended. The sink is cleared first, so no OnData starts
-  // after this call, and one in progress is what the wait is for. Call it without
-  // holding operationLock, or a thread in the owner's reset may wait for the lock
-  // until the bound.
-  bool EndDelivery(uint32_t timeoutMs);
+  // A frame of the wrong length (or the device lost) waits to close the object.
+  bool ResetPending() const { return ClosePending(); }
 
   // The thread procedure; its parameter is a heap std::shared_ptr<VideoDelivery>
   // that the thread takes over. Null ends the thread at once with 0xFFFFFFFF.
@@ -136,15 +107,13 @@ public:
   uint32_t Cycles() const { return cycles.load(std::memory_order_acquire); }
 
 private:
+  friend class SinkDelivery<VideoSink>;
   VideoDelivery();
   void DeliverUntilEnded();
   void RunPass();
   void Deliver(const FrameRecord& frame);
   uint32_t SleepMsPerCycle() const { return static_cast<uint32_t>(60000 / FramesPerMinute() - 3); }
 
-  std::atomic<VideoSink*> sink{nullptr};
-  std::atomic<bool> running{false};
-  std::atomic<bool> alive{true};
   std::atomic<int32_t> width{320};
   std::atomic<int32_t> height{240};
   std::atomic<int32_t> bitCount{24};
@@ -154,11 +123,6 @@ private:
   FramePool framePool;
   FrameQueue frameQueue;
   RecursiveLock queueLock;
-  RecursiveLock sinkLock;
-  // resetPending, the generations and operationLock with the owner's reset hook.
-  CloseRequest closeRequest;
-  AutoResetEvent wakeEvent;  // ends the sleep early when delivery ends
-  std::unique_ptr<Thread> workerThread;
 };
 
 }  // namespace tesmo

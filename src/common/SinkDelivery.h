@@ -1,0 +1,145 @@
+// What the audio and the video data paths share: the host's sink and the wait for a
+// delivery to it, the running and alive flags, the delivery thread with its wake-up
+// event, and the close request with the owner's operation lock.
+//
+// Threads and locks:
+// - sinkLock (recursive) is held by the delivery thread around each OnData and by
+//   nothing else for long, so that SetSink from another thread returns once a
+//   delivery to the old sink has returned; from inside OnData SetSink re-enters it
+//   and does not wait. No other lock is held around OnData.
+// - the operation lock (CloseRequest) is held by the owner's host operations that
+//   use the graph and by the delivery thread while it closes the owner.
+// - sink, running and alive are atomics read without a lock.
+//
+// Lifetime: the delivery thread holds its own std::shared_ptr to the data path, so
+// ending the owner never frees it under a thread that is still inside the host's
+// OnData after the bounded wait.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "common/CloseRequest.h"
+#include "common/Kernel.h"
+
+namespace tesmo {
+
+template <class SinkType>
+class SinkDelivery {
+public:
+  SinkDelivery(const SinkDelivery&) = delete;
+  SinkDelivery& operator=(const SinkDelivery&) = delete;
+
+  // Stores the sink and, unless called from inside OnData, waits until a delivery
+  // to the previous sink has returned.
+  void SetSink(SinkType* newSink) {
+    sink.store(newSink, std::memory_order_release);
+    ScopedLock waitForDelivery(sinkLock);
+  }
+  SinkType* Sink() const { return sink.load(std::memory_order_acquire); }
+
+  void SetRunning(bool value) { running.store(value, std::memory_order_release); }
+  bool IsRunning() const { return running.load(std::memory_order_acquire); }
+
+  // Asks the delivery thread to close the owner opened as `generation` (the device
+  // was lost) and wakes it; dropped when that generation is no longer open.
+  void RequestClose(uint32_t generation) {
+    if (closeRequest.Raise(generation)) wakeEvent.Set();
+  }
+  bool ClosePending() const { return closeRequest.Pending(); }
+  // The owner's close hook; null clears it, waiting for a close in progress.
+  void SetResetHandler(ResetHandler* handler) { closeRequest.SetHandler(handler); }
+  // Held by the owner's host operations that use the graph or the store.
+  RecursiveLock& OperationLock() { return closeRequest.OperationLock(); }
+
+  // True on the delivery thread, that is, inside OnData or the owner's close; the
+  // owner refuses Open, Close and Destroy there.
+  bool IsDeliveryThread() const { return workerThread && workerThread->IsCurrent(); }
+
+  // Tells the delivery thread to end, wakes it and waits up to timeoutMs; true once
+  // it ended. The sink is cleared first, so no OnData starts after this call, and
+  // one in progress is what the wait is for. Call it without holding the operation
+  // lock, or a thread closing the owner may wait for the lock until the bound.
+  bool EndDelivery(uint32_t timeoutMs) {
+    alive.store(false, std::memory_order_release);
+    sink.store(nullptr, std::memory_order_release);
+    wakeEvent.Set();
+    if (!workerThread) return true;
+    // From inside OnData the thread cannot end before this call returns.
+    if (workerThread->IsCurrent()) return false;
+    return workerThread->Join(timeoutMs);
+  }
+
+  // The owner's Destroy: `reset` under the operation lock, the close hook cleared so
+  // it is never called again, then the bounded wait for the thread.
+  template <class Reset>
+  void EndOwner(Reset reset, uint32_t timeoutMs) {
+    {
+      ScopedLock operation(OperationLock());
+      reset();
+      closeRequest.SetHandler(nullptr);
+    }
+    EndDelivery(timeoutMs);
+  }
+
+protected:
+  SinkDelivery() = default;
+  ~SinkDelivery() = default;
+
+  // Starts the delivery thread with a heap std::shared_ptr<Derived> of its own,
+  // which `procedure` hands to RunThread. Without a thread the data path still
+  // works but delivers nothing.
+  template <class Derived>
+  static void StartThread(const std::shared_ptr<Derived>& self, Thread::Procedure procedure,
+                          ThreadPriority priority) {
+    auto* threadReference = new std::shared_ptr<Derived>(self);
+    self->workerThread.reset(Thread::Start(procedure, threadReference, priority));
+    if (!self->workerThread) delete threadReference;
+  }
+
+  // The body of the thread procedure: takes over the reference and delivers until
+  // ended. Null ends the thread at once with 0xFFFFFFFF.
+  template <class Derived>
+  static uint32_t RunThread(void* parameter) {
+    if (!parameter) return 0xFFFFFFFFu;
+    auto* reference = static_cast<std::shared_ptr<Derived>*>(parameter);
+    std::shared_ptr<Derived> self = std::move(*reference);
+    delete reference;
+    self->DeliverUntilEnded();
+    return 0;
+  }
+
+  // Calls `call` with the sink set now, under sinkLock; false when none is set.
+  // Read under the lock: a sink cleared since the caller's test gets no call, and
+  // SetSink returning means the old sink is no longer in use.
+  template <class Call>
+  bool CallSink(Call call) {
+    ScopedLock delivering(sinkLock);
+    SinkType* target = Sink();
+    if (!target) return false;
+    call(*target);
+    return true;
+  }
+
+  bool Alive() const { return alive.load(std::memory_order_acquire); }
+
+  // The close request for the generation open now, run on the delivery thread; the
+  // fallback (no owner's hook) is the data path's own reset.
+  template <class Fallback>
+  void RunPendingClose(Fallback fallback) {
+    closeRequest.RunIfPending(fallback);
+  }
+
+  CloseRequest closeRequest;  // the generations, the operation lock, the close hook
+  AutoResetEvent wakeEvent;   // ends the delivery thread's wait early
+
+private:
+  std::atomic<SinkType*> sink{nullptr};
+  std::atomic<bool> running{false};
+  std::atomic<bool> alive{true};
+  RecursiveLock sinkLock;
+  std::unique_ptr<Thread> workerThread;
+};
+
+}  // namespace tesmo
