@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# Compatibility check against a capture filter the project did not write: Wine 10's own
+# audio capture filter, in a Debian 13 root (build/trixie-root, made once and reused),
+# recording from the monitor of a private PulseAudio server's null sink while a tone
+# plays into it. The demo host captures through the library while a bare grabber host
+# (tools/barehost) captures from the same device with the library's buffer suggestion;
+# then the bare host alone with the device's default buffers and with larger ones.
+# Passes when the WAV holds the tone and the library delivered at least 95 % of the
+# bytes the bare host received.
+#   scripts/check-real-device.sh [SECONDS]      (default 10 per capture)
+# Exit 0 passed, 1 failed, 77 skipped: Debian 13's packages could not be fetched.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+seconds=${1:-10}
+trixie=$root/build/trixie-root
+stamp=$trixie/.tesmo-root-complete  # written last: a root without it is rebuilt
+work=$root/build/real-device
+mirror=${TESMO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+sink=tesmo_null
+tone_hz=440
+larger="32x960 8x1920 8x3840"  # buffer suggestions explored beside the library's 8x960
+skipped=77
+
+skip() {
+  echo "SKIPPED: real-device check: $*"
+  exit "$skipped"
+}
+
+# Everything below runs as process 1 of a private PID and mount namespace: every mount
+# (debootstrap's included) ends with it, and killing it ends Wine and PulseAudio too.
+inside() {
+  mkdir -p "$work"
+  build_root
+  prepare_run
+  start_pulseaudio
+  wine_boot
+  measure
+}
+
+build_root() {
+  [ -f "$stamp" ] && return
+  if findmnt -rn -o TARGET | grep -q "^$trixie"; then
+    echo "FAILED: something is mounted under $trixie; not removing it" >&2
+    exit 1
+  fi
+  echo "Building the Debian 13 root $trixie (first run only) ..."
+  rm -rf "$trixie"
+  debootstrap --variant=minbase trixie "$trixie" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+    skip "debootstrap of Debian 13 from $mirror failed (no network or mirror down?): see ${work#"$root"/}/debootstrap.log"
+  mount_system
+  { chroot "$trixie" apt-get update -q &&
+    chroot "$trixie" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+      --no-install-recommends wine64 libwine libpulse0; } >"$work/apt.log" 2>&1 ||
+    skip "Debian 13's wine64, libwine and libpulse0 could not be installed: see ${work#"$root"/}/apt.log"
+  chroot "$trixie" apt-get clean
+  touch "$stamp"
+}
+
+mount_system() {
+  mountpoint -q "$trixie/proc" && return
+  mount -t proc proc "$trixie/proc"
+  mount --rbind /dev "$trixie/dev"
+  mount --rbind /sys "$trixie/sys"
+  mount -t tmpfs tmpfs "$trixie/tmp"
+}
+
+# Fresh work folders, seen inside the root under /tesmo: the programs, the outputs and
+# the Wine prefix, and PulseAudio's runtime folder.
+prepare_run() {
+  rm -rf "$work/out" "$work/pulse"
+  mkdir -p "$work/out" "$work/pulse/runtime" "$work/pulse/home"
+  chmod 700 "$work/pulse/runtime"
+  mount_system
+  mkdir -p "$trixie/tesmo/bin" "$trixie/tesmo/out" "$trixie/run/tesmo-pulse"
+  mount --bind "$root/build/windows/bin" "$trixie/tesmo/bin"
+  mount --bind "$work/out" "$trixie/tesmo/out"
+  mount --bind "$work/pulse/runtime" "$trixie/run/tesmo-pulse"
+}
+
+pulse_env=()
+start_pulseaudio() {
+  pulse_env=(env HOME="$work/pulse/home" XDG_RUNTIME_DIR="$work/pulse/runtime")
+  trap stop_all EXIT
+  "${pulse_env[@]}" pulseaudio -D --exit-idle-time=-1 -n --log-target=file:"$work/pulse/log" \
+    --load="module-null-sink sink_name=$sink" --load=module-native-protocol-unix
+  for _ in $(seq 50); do
+    "${pulse_env[@]}" pactl info >/dev/null 2>&1 && return
+    sleep 0.1
+  done
+  echo "FAILED: the PulseAudio server did not come up: see ${work#"$root"/}/pulse/log" >&2
+  exit 1
+}
+
+stop_all() {
+  in_root wineserver -k >/dev/null 2>&1 || true
+  "${pulse_env[@]}" pulseaudio --kill >/dev/null 2>&1 || true
+}
+
+# Wine 10 in the root, with the outside server's socket, quiet and never prompting.
+in_root() {
+  chroot "$trixie" env -i PATH=/usr/lib/wine:/usr/bin:/bin HOME=/tesmo/out \
+    XDG_RUNTIME_DIR=/run/tesmo-pulse WINEPREFIX=/tesmo/out/wineprefix WINEARCH=win64 \
+    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv=d" "$@" </dev/null
+}
+
+wine_boot() {
+  in_root wine64 wineboot -i >/dev/null 2>&1 || { echo "FAILED: wineboot" >&2; exit 1; }
+  # wineboot returns before Wine's processes are done; graphs built meanwhile fail.
+  in_root wineserver -w
+  echo "Wine in the root: $(in_root wine64 --version)"
+}
+
+# Plays the tone into the null sink for the given seconds, in the background.
+play_tone() {
+  sox -q -n -r 44100 -c 2 -b 16 "$work/out/tone.wav" synth "$1" sine "$tone_hz" vol 0.5
+  "${pulse_env[@]}" paplay -d "$sink" "$work/out/tone.wav" &
+  player=$!
+}
+
+# One capture by the bare host: bare SUGGESTION (none, or COUNTxBYTES)
+bare() {
+  in_root wine64 /tesmo/bin/tesmo-barehost.exe --device "$device_name" --seconds "$seconds" \
+    --buffers "$1"
+}
+
+measure() {
+  device_name="Monitor of Null Output"
+  local list index
+  list=$(in_root wine64 /tesmo/bin/tesmo-capture.exe --list --no-video 2>&1 || true)
+  index=$(printf '%s\n' "$list" | sed -n "s/^  \[\([0-9]*\)\] $device_name\r\?$/\1/p" | head -1)
+  if [ -z "$index" ]; then
+    printf '%s\n' "$list"
+    echo "FAILED: Wine lists no \"$device_name\" device" >&2
+    exit 1
+  fi
+  echo "Device: [$index] $device_name"
+
+  # The library and the bare host together, over the same seconds.
+  play_tone $((seconds + 20))
+  bare 8x960 >"$work/out/bare-matched.txt" 2>&1 &
+  local bare_job=$!
+  in_root wine64 /tesmo/bin/tesmo-capture.exe --no-video --device "$index" \
+    --seconds "$seconds" --out 'Z:\tesmo\out\library.wav' >"$work/out/library.txt" 2>&1 || true
+  wait "$bare_job" || true
+  kill "$player" 2>/dev/null || true
+  wait "$player" 2>/dev/null || true
+
+  # The bare host alone: the device's default buffers, then larger suggestions.
+  local other
+  for other in none $larger; do bare "$other" >"$work/out/bare-$other.txt" 2>&1 || true; done
+  report
+}
+
+bytes_of() { sed -n 's/^bare host.*: \([0-9]*\) bytes in .*/\1/p' "$1" | tail -1; }
+percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }'; }
+
+report() {
+  local out=$work/out status=0 tone library matched real other
+  echo
+  tone=$(python3 "$root/scripts/check-wav.py" "$out/library.wav" --tone "$tone_hz") || status=1
+  library=$(sed -n 's/^Wrote .*: \([0-9]*\) bytes of PCM.*/\1/p' "$out/library.txt")
+  matched=$(bytes_of "$out/bare-matched.txt")
+  real=$((seconds * 22050))
+  echo "Tone played: $tone_hz Hz; in the library's WAV: ${tone##*$'\n'}"
+  echo "Library (tesmo-capture, device [$index]): ${library:-0} bytes in $seconds s" \
+    "= $(percent "${library:-0}" "$real") % of real time (22050 bytes/s)"
+  echo "Bare host at the same time, 8 x 960 suggested: ${matched:-0} bytes" \
+    "= $(percent "${matched:-0}" "$real") % of real time"
+  echo "Library / bare host: $(percent "${library:-0}" "${matched:-0}") % (at least 95 % needed)"
+  awk -v a="${library:-0}" -v b="${matched:-0}" 'BEGIN { exit !(b > 0 && a >= 0.95 * b) }' ||
+    status=1
+  echo "The bare host alone (buffer latency: 960 bytes = 43.5 ms at 22050 bytes/s):"
+  for other in matched none $larger; do
+    [ -f "$out/bare-$other.txt" ] || continue
+    sed -n 's/^bare host, /  /p; s/^tesmo-barehost: /  failed: /p' "$out/bare-$other.txt"
+  done
+  if [ "$status" -eq 0 ]; then
+    echo "PASSED: Wine 10's audio capture filter, through the library"
+  else
+    echo "FAILED: Wine 10's audio capture filter, through the library (outputs in ${out#"$root"/})"
+  fi
+  return "$status"
+}
+
+if [ "${1:-}" = "--inside" ]; then
+  shift
+  seconds=${1:-10}
+  inside
+  exit
+fi
+
+[ "$(id -u)" -eq 0 ] || skip "needs root (debootstrap, chroot and mounts)"
+./scripts/install-deps.sh >/dev/null || skip "the host's packages could not be installed"
+./scripts/build-windows.sh Tesmo tesmo-capture tesmo-barehost >/dev/null
+# In the background, so a signal reaches the trap at once; --kill-child ends the whole
+# namespace, and with it its mounts, when unshare goes.
+unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
+  "$0" --inside "$seconds" &
+child=$!
+trap 'kill "$child" 2>/dev/null; wait "$child"; exit 130' INT TERM HUP
+wait "$child"
