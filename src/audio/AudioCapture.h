@@ -75,7 +75,8 @@ private:
   bool BuildGraph();
   bool ApplyFormat();
   bool ConnectGraph();
-  bool SuggestBuffers();
+  // Eight buffers of three blocks, asked of the capture pin; false when it takes none.
+  bool SuggestBuffers(IPin* capturePin);
   // Enables the first input pin of sourceFilter named `candidate` (any ASCII case).
   bool EnableInputPin(const std::string& candidate);
 

@@ -6,6 +6,7 @@
 // step of Open leaves what it made in the fields with `opened` false; the next
 // Reset releases it.
 #include "audio/AudioCapture.h"
+#include "common/CaptureRoute.h"
 #include "common/DeviceEnumeration.h"
 #include "common/GraphControl.h"
 #include "common/MediaType.h"
@@ -107,25 +108,24 @@ bool AudioCapture::ApplyFormat() {
 
 bool AudioCapture::ConnectGraph() {
   if (!AttachGrabberCallback(grabberFilter, grabberCallback, this)) return false;
+  // The suggestion goes to the capture pin before its first connection, so the connection
+  // the builder makes takes it up and is kept as made: re-made, a connection the builder
+  // routed through a Smart Tee leaves the tee's capture pin without an allocator, and
+  // nothing reaches the grabber.
+  ComPtr<IPin> capturePin =
+      FindCapturePin(captureBuilder.Get(), sourceFilter.Get(), MEDIATYPE_Audio);
+  SuggestBuffers(capturePin.Get());  // a device that takes no suggestion still captures
   if (captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
                                    grabberFilter.Get(), nullRenderer.Get()) != S_OK)
     return false;
-  // The buffer suggestion only takes effect on an unconnected pin: re-make the
-  // connection that RenderStream routed, between the same two pins.
-  ComPtr<IPin> output = FindPin(sourceFilter.Get(), PINDIR_OUTPUT);
-  if (!output) return false;
-  ComPtr<IPin> peer;
-  if (output->ConnectedTo(&peer) != S_OK || !peer) return false;
-  output->Disconnect();  // results deliberately ignored
-  peer->Disconnect();
-  SuggestBuffers();  // a device that takes no suggestion still captures
-  return graph->Connect(output.Get(), peer.Get()) == S_OK;
+  return StreamReaches(capturePin.Get(), grabberFilter.Get());
 }
 
-bool AudioCapture::SuggestBuffers() {
-  ComPtr<IPin> output = FindPin(sourceFilter.Get(), PINDIR_OUTPUT);
+bool AudioCapture::SuggestBuffers(IPin* capturePin) {
   ComPtr<IAMBufferNegotiation> negotiation;
-  if (!output || !output.As(negotiation)) return false;
+  if (!capturePin || capturePin->QueryInterface(IID_IAMBufferNegotiation,
+                                                reinterpret_cast<void**>(&negotiation)) != S_OK)
+    return false;
   // Eight buffers of three delivery blocks each.
   ALLOCATOR_PROPERTIES properties;
   properties.cBuffers = 8;
