@@ -19,7 +19,7 @@ work=$root/build/real-device
 mirror=${TESMO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 sink=tesmo_null
 tone_hz=440
-larger="32x960 8x1920 8x3840"  # buffer suggestions explored beside the library's 8x960
+larger="32x960 8x880 8x1100 8x1920"  # buffer suggestions explored beside the library's 8x960
 skipped=77
 
 skip() {
@@ -136,43 +136,55 @@ measure() {
   fi
   echo "Device: [$index] $device_name"
 
+  # The tone plays through every capture: an idle null sink hands its monitor
+  # out in long chunks, which would delay the start of each capture.
+  local others=(none $larger)
+  play_tone $(((seconds + 15) * (1 + ${#others[@]})))
   # The library and the bare host together, over the same seconds.
-  play_tone $((seconds + 20))
   bare 8x960 >"$work/out/bare-matched.txt" 2>&1 &
   local bare_job=$!
   in_root wine64 /tesmo/bin/tesmo-capture.exe --no-video --device "$index" \
     --seconds "$seconds" --out 'Z:\tesmo\out\library.wav' >"$work/out/library.txt" 2>&1 || true
   wait "$bare_job" || true
-  kill "$player" 2>/dev/null || true
-  wait "$player" 2>/dev/null || true
-
   # The bare host alone: the device's default buffers, then larger suggestions.
   local other
-  for other in none $larger; do bare "$other" >"$work/out/bare-$other.txt" 2>&1 || true; done
+  for other in "${others[@]}"; do bare "$other" >"$work/out/bare-$other.txt" 2>&1 || true; done
+  kill "$player" 2>/dev/null || true
+  wait "$player" 2>/dev/null || true
   report
 }
 
 bytes_of() { sed -n 's/^bare host.*: \([0-9]*\) bytes in .*/\1/p' "$1" | tail -1; }
+pace_of() { sed -n 's/^bare host.*, then \([0-9.]*\) % of real time.*/\1/p' "$1" | tail -1; }
 percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }'; }
+
+# The library's pace from its first delivered block to the end, in % of real time,
+# from the demo host's once-a-second progress lines ("  T s   audio: blocks received N").
+library_pace() {
+  awk '$3 == "audio:" && $6 > 0 { if (!t0) { t0 = $1; n0 = $6 } t = $1; n = $6 }
+       END { printf "%.1f", (t > t0 ? 100 * (n - n0) * 320 / ((t - t0) * 22050) : 0) }' "$1"
+}
 
 report() {
   local out=$work/out status=0 tone library matched real other
   echo
   tone=$(python3 "$root/scripts/check-wav.py" "$out/library.wav" --tone "$tone_hz") || status=1
   library=$(sed -n 's/^Wrote .*: \([0-9]*\) bytes of PCM.*/\1/p' "$out/library.txt")
+  library=${library:-0}
   matched=$(bytes_of "$out/bare-matched.txt")
+  matched=${matched:-0}
   real=$((seconds * 22050))
   echo "Tone played: $tone_hz Hz; in the library's WAV: ${tone##*$'\n'}"
-  echo "Library (tesmo-capture, device [$index]): ${library:-0} bytes in $seconds s" \
-    "= $(percent "${library:-0}" "$real") % of real time (22050 bytes/s)"
-  echo "Bare host at the same time, 8 x 960 suggested: ${matched:-0} bytes" \
-    "= $(percent "${matched:-0}" "$real") % of real time"
-  echo "Library / bare host: $(percent "${library:-0}" "${matched:-0}") % (at least 95 % needed)"
-  awk -v a="${library:-0}" -v b="${matched:-0}" 'BEGIN { exit !(b > 0 && a >= 0.95 * b) }' ||
-    status=1
-  echo "The bare host alone (buffer latency: 960 bytes = 43.5 ms at 22050 bytes/s):"
+  echo "From the same device over the same $seconds s (real time: 22050 bytes/s):"
+  echo "  library (tesmo-capture, device [$index]): $library bytes" \
+    "= $(percent "$library" "$real") % of real time; from its first block on" \
+    "$(library_pace "$out/library.txt") %"
+  echo "  bare host, 8 x 960 suggested: $matched bytes = $(percent "$matched" "$real") %" \
+    "of real time; from its first buffer on $(pace_of "$out/bare-matched.txt") %"
+  echo "  library / bare host: $(percent "$library" "$matched") % of the bytes (at least 95 % needed)"
+  awk -v a="$library" -v b="$matched" 'BEGIN { exit !(b > 0 && a >= 0.95 * b) }' || status=1
+  echo "The bare host beside the library, then alone:"
   for other in matched none $larger; do
-    [ -f "$out/bare-$other.txt" ] || continue
     sed -n 's/^bare host, /  /p; s/^tesmo-barehost: /  failed: /p' "$out/bare-$other.txt"
   done
   if [ "$status" -eq 0 ]; then
@@ -193,10 +205,12 @@ fi
 [ "$(id -u)" -eq 0 ] || skip "needs root (debootstrap, chroot and mounts)"
 ./scripts/install-deps.sh >/dev/null || skip "the host's packages could not be installed"
 ./scripts/build-windows.sh Tesmo tesmo-capture tesmo-barehost >/dev/null
-# In the background, so a signal reaches the trap at once; --kill-child ends the whole
-# namespace, and with it its mounts, when unshare goes.
+# In the background, so a signal reaches the trap at once. unshare ignores SIGTERM and
+# SIGINT while it waits; killed, it takes its child, process 1 of the namespace, and so
+# every process and mount in it along.
 unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
   "$0" --inside "$seconds" &
 child=$!
-trap 'kill "$child" 2>/dev/null; wait "$child"; exit 130' INT TERM HUP
+trap 'kill -KILL "$child" 2>/dev/null; wait "$child" 2>/dev/null || true
+  echo "real-device check: stopped" >&2; exit 130' INT TERM HUP
 wait "$child"

@@ -182,8 +182,9 @@ int Capture(const Options& options) {
   std::printf("bare host, %s: %lld bytes in %.1f s = %.1f %% of real time", asked, bytes, elapsed,
               100.0 * bytes / (kBytesPerSecond * elapsed));
   if (counter.buffers) {
-    std::printf("; %ld buffers of %ld..%ld bytes, the first after %lu ms", counter.buffers.load(),
-                counter.smallest.load(), counter.largest.load(),
+    std::printf("; %ld buffers of %ld..%ld bytes (%.1f ms), the first after %lu ms",
+                counter.buffers.load(), counter.smallest.load(), counter.largest.load(),
+                1000.0 * counter.largest / kBytesPerSecond,
                 static_cast<unsigned long>(counter.firstTick - start));
     // From the first buffer on: the device's own pace, without its start-up.
     const uint32_t span = counter.lastTick - counter.firstTick;
@@ -200,8 +201,8 @@ int Capture(const Options& options) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr,
-                 "usage: tesmo-barehost --device NAME [--seconds S] [--buffers none|COUNTxBYTES]\n");
+    std::fprintf(
+        stderr, "usage: tesmo-barehost --device NAME [--seconds S] [--buffers none|COUNTxBYTES]\n");
     return 64;
   }
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
