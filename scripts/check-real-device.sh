@@ -4,9 +4,9 @@
 # recording from the monitor of a private PulseAudio server's null sink while a tone
 # plays into it. The demo host captures through the library while a bare grabber host
 # (tools/barehost) captures from the same device with the library's buffer suggestion;
-# then the bare host alone with the device's default buffers and with larger ones.
-# Passes when the WAV holds the tone and the library delivered at least 95 % of the
-# bytes the bare host received.
+# then the bare host alone with the device's default buffers and with other suggestions,
+# and the library with blocks of 10 ms. Passes when the WAV holds the tone and the
+# library delivered at least 95 % of the bytes the bare host received.
 #   scripts/check-real-device.sh [SECONDS]      (default 10 per capture)
 # Exit 0 passed, 1 failed, 77 skipped: Debian 13's packages could not be fetched.
 set -euo pipefail
@@ -19,7 +19,9 @@ work=$root/build/real-device
 mirror=${TESMO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 sink=tesmo_null
 tone_hz=440
-larger="32x960 8x880 8x1100 8x1920"  # buffer suggestions explored beside the library's 8x960
+# Suggestions tried beside the library's 8x960: more buffers, buffers of whole 10 ms
+# (110 frames at 11025 Hz: 4 and 5 of them), and twice the size.
+suggestions="32x960 8x880 8x1100 8x1920"
 skipped=77
 
 skip() {
@@ -46,13 +48,15 @@ build_root() {
   fi
   echo "Building the Debian 13 root $trixie (first run only) ..."
   rm -rf "$trixie"
+  local logs=${work#"$root"/}
   debootstrap --variant=minbase trixie "$trixie" "$mirror" >"$work/debootstrap.log" 2>&1 ||
-    skip "debootstrap of Debian 13 from $mirror failed (no network or mirror down?): see ${work#"$root"/}/debootstrap.log"
+    skip "debootstrap of Debian 13 from $mirror failed (no network or mirror down?):" \
+      "see $logs/debootstrap.log"
   mount_system
   { chroot "$trixie" apt-get update -q &&
     chroot "$trixie" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
       --no-install-recommends wine64 libwine libpulse0; } >"$work/apt.log" 2>&1 ||
-    skip "Debian 13's wine64, libwine and libpulse0 could not be installed: see ${work#"$root"/}/apt.log"
+    skip "Debian 13's wine64, libwine and libpulse0 could not be installed: see $logs/apt.log"
   chroot "$trixie" apt-get clean
   touch "$stamp"
 }
@@ -118,6 +122,14 @@ play_tone() {
   player=$!
 }
 
+# One capture through the library by the demo host: library BLOCK_BYTES, into
+# library-BLOCK_BYTES.wav and .txt.
+library() {
+  in_root wine64 /tesmo/bin/tesmo-capture.exe --no-video --device "$index" --block "$1" \
+    --seconds "$seconds" --out "Z:\\tesmo\\out\\library-$1.wav" \
+    >"$work/out/library-$1.txt" 2>&1 || true
+}
+
 # One capture by the bare host: bare SUGGESTION (none, or COUNTxBYTES)
 bare() {
   in_root wine64 /tesmo/bin/tesmo-barehost.exe --device "$device_name" --seconds "$seconds" \
@@ -126,7 +138,7 @@ bare() {
 
 measure() {
   device_name="Monitor of Null Output"
-  local list index
+  local list
   list=$(in_root wine64 /tesmo/bin/tesmo-capture.exe --list --no-video 2>&1 || true)
   index=$(printf '%s\n' "$list" | sed -n "s/^  \[\([0-9]*\)\] $device_name\r\?$/\1/p" | head -1)
   if [ -z "$index" ]; then
@@ -136,19 +148,18 @@ measure() {
   fi
   echo "Device: [$index] $device_name"
 
-  # The tone plays through every capture: an idle null sink hands its monitor
-  # out in long chunks, which would delay the start of each capture.
-  local others=(none $larger)
-  play_tone $(((seconds + 15) * (1 + ${#others[@]})))
+  # One tone through every capture.
+  local others=(none $suggestions)
+  play_tone $(((seconds + 15) * (2 + ${#others[@]})))
   # The library and the bare host together, over the same seconds.
   bare 8x960 >"$work/out/bare-matched.txt" 2>&1 &
   local bare_job=$!
-  in_root wine64 /tesmo/bin/tesmo-capture.exe --no-video --device "$index" \
-    --seconds "$seconds" --out 'Z:\tesmo\out\library.wav' >"$work/out/library.txt" 2>&1 || true
+  library 320
   wait "$bare_job" || true
-  # The bare host alone: the device's default buffers, then larger suggestions.
+  # The bare host alone: the device's default buffers, then the other suggestions.
   local other
   for other in "${others[@]}"; do bare "$other" >"$work/out/bare-$other.txt" 2>&1 || true; done
+  library 220  # its buffers then hold three of the device's 10 ms packets
   kill "$player" 2>/dev/null || true
   wait "$player" 2>/dev/null || true
   report
@@ -158,18 +169,20 @@ bytes_of() { sed -n 's/^bare host.*: \([0-9]*\) bytes in .*/\1/p' "$1" | tail -1
 pace_of() { sed -n 's/^bare host.*, then \([0-9.]*\) % of real time.*/\1/p' "$1" | tail -1; }
 percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }'; }
 
-# The library's pace from its first delivered block to the end, in % of real time,
-# from the demo host's once-a-second progress lines ("  T s   audio: blocks received N").
-library_pace() {
-  awk '$3 == "audio:" && $6 > 0 { if (!t0) { t0 = $1; n0 = $6 } t = $1; n = $6 }
-       END { printf "%.1f", (t > t0 ? 100 * (n - n0) * 320 / ((t - t0) * 22050) : 0) }' "$1"
+library_bytes() { sed -n 's/^Wrote .*: \([0-9]*\) bytes of PCM.*/\1/p' "$1"; }
+# The library's pace from its first delivered block to the end, in % of real time, from
+# the demo host's once-a-second progress lines ("  T s   audio: blocks received N").
+library_pace() {  # FILE BLOCK_BYTES
+  awk -v block="$2" '$3 == "audio:" && $6 > 0 { if (!t0) { t0 = $1; n0 = $6 } t = $1; n = $6 }
+       END { printf "%.1f", (t > t0 ? 100 * (n - n0) * block / ((t - t0) * 22050) : 0) }' "$1"
 }
 
 report() {
   local out=$work/out status=0 tone library matched real other
   echo
-  tone=$(python3 "$root/scripts/check-wav.py" "$out/library.wav" --tone "$tone_hz") || status=1
-  library=$(sed -n 's/^Wrote .*: \([0-9]*\) bytes of PCM.*/\1/p' "$out/library.txt")
+  tone=$(python3 "$root/scripts/check-wav.py" "$out/library-320.wav" --tone "$tone_hz") ||
+    status=1
+  library=$(library_bytes "$out/library-320.txt")
   library=${library:-0}
   matched=$(bytes_of "$out/bare-matched.txt")
   matched=${matched:-0}
@@ -178,15 +191,23 @@ report() {
   echo "From the same device over the same $seconds s (real time: 22050 bytes/s):"
   echo "  library (tesmo-capture, device [$index]): $library bytes" \
     "= $(percent "$library" "$real") % of real time; from its first block on" \
-    "$(library_pace "$out/library.txt") %"
+    "$(library_pace "$out/library-320.txt" 320) %"
   echo "  bare host, 8 x 960 suggested: $matched bytes = $(percent "$matched" "$real") %" \
     "of real time; from its first buffer on $(pace_of "$out/bare-matched.txt") %"
-  echo "  library / bare host: $(percent "$library" "$matched") % of the bytes (at least 95 % needed)"
+  echo "  library / bare host: $(percent "$library" "$matched") % of the bytes" \
+    "(at least 95 % needed)"
   awk -v a="$library" -v b="$matched" 'BEGIN { exit !(b > 0 && a >= 0.95 * b) }' || status=1
   echo "The bare host beside the library, then alone:"
-  for other in matched none $larger; do
+  for other in matched none $suggestions; do
     sed -n 's/^bare host, /  /p; s/^tesmo-barehost: /  failed: /p' "$out/bare-$other.txt"
   done
+  local small small_tone
+  small=$(library_bytes "$out/library-220.txt")
+  small_tone=$(python3 "$root/scripts/check-wav.py" "$out/library-220.wav" --tone "$tone_hz" |
+    tail -1) || true
+  echo "The library alone with 220-byte blocks (buffers of 660 bytes, 29.9 ms): ${small:-0} bytes" \
+    "= $(percent "${small:-0}" "$real") % of real time; from its first block on" \
+    "$(library_pace "$out/library-220.txt" 220) %; $small_tone"
   if [ "$status" -eq 0 ]; then
     echo "PASSED: Wine 10's audio capture filter, through the library"
   else

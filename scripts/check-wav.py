@@ -2,7 +2,9 @@
 """check-wav.py FILE [--sequence | --tone HZ]: prints a WAV file's format and duration;
 with --sequence, also checks that the PCM bytes carry the test microphone's running byte
 sequence (each byte one more than the last, modulo 251) and reports every gap; with
---tone, checks that 16-bit PCM holds a steady tone of HZ within 2 %."""
+--tone, checks that 16-bit PCM holds a steady tone of HZ within 2 % and counts the
+places where samples are missing from it."""
+import math
 import statistics
 import struct
 import sys
@@ -25,6 +27,14 @@ def tone_frequency(pcm, channels, rate):
     if sum(abs(h - typical) < 0.05 * typical for h in halves) < 0.8 * len(halves):
         return None
     return rate / (2 * typical)
+
+
+def tone_breaks(pcm, channels, rate, frequency):
+    """Steps between neighbouring samples larger than a sine of that frequency and of
+    the file's peak ever makes: where samples are missing from the tone."""
+    samples = struct.unpack(f"<{len(pcm) // 2}h", pcm[:len(pcm) // 2 * 2])[::channels]
+    limit = 1.2 * max(map(abs, samples)) * 2 * math.pi * frequency / rate
+    return sum(abs(b - a) > limit for a, b in zip(samples, samples[1:]))
 
 
 def main():
@@ -52,7 +62,8 @@ def main():
         if found is None:
             print(f"no {wanted:g} Hz tone: the PCM is silent, noise, too short or not 16-bit")
             return 1
-        print(f"tone found at {found:.1f} Hz (wanted {wanted:g} Hz +/- 2 %)")
+        print(f"tone found at {found:.1f} Hz (wanted {wanted:g} Hz +/- 2 %), "
+              f"{tone_breaks(pcm, channels, rate, found)} break(s) in it")
         if abs(found - wanted) > 0.02 * wanted:
             return 1
     return 0
