@@ -175,6 +175,10 @@ int Capture(const Options& options) {
 
   const DWORD start = GetTickCount();
   if (!tesmo::ControlGraph(graph, tesmo::GraphCommand::Run)) return 1;
+  // Another host may enumerate the devices now: under Wine 10, a host enumerating at the
+  // same moment as this one once found no device at all.
+  std::printf("capturing for %.1f s\n", options.seconds);
+  std::fflush(stdout);
   PumpFor(static_cast<DWORD>(options.seconds * 1000));
   tesmo::ControlGraph(graph, tesmo::GraphCommand::Stop);
   const double elapsed = (GetTickCount() - start) / 1000.0;
