@@ -116,14 +116,6 @@ bool SetFormat(ICaptureGraphBuilder2* builder, IBaseFilter* source) {
   return config->SetFormat(type.Get()) == S_OK;
 }
 
-void PumpFor(DWORD ms) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < ms;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    Sleep(10);
-  }
-}
-
 int Capture(const Options& options) {
   ComPtr<IBaseFilter> source = FindDevice(options.device);
   if (!source) {
@@ -179,7 +171,7 @@ int Capture(const Options& options) {
   // same moment as this one once found no device at all.
   std::printf("capturing for %.1f s\n", options.seconds);
   std::fflush(stdout);
-  PumpFor(static_cast<DWORD>(options.seconds * 1000));
+  Sleep(static_cast<DWORD>(options.seconds * 1000));
   tesmo::ControlGraph(graph, tesmo::GraphCommand::Stop);
   const double elapsed = (GetTickCount() - start) / 1000.0;
   const long long bytes = counter.bytes;
@@ -209,7 +201,8 @@ int main(int argc, char** argv) {
         stderr, "usage: tesmo-barehost --device NAME [--seconds S] [--buffers none|COUNTxBYTES]\n");
     return 64;
   }
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  // A multithreaded apartment: the main thread only waits, and has no messages to pump.
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
   const int result = Capture(options);
   CoUninitialize();
   return result;
