@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev                    # tests: sources for the cross build, package natively
   libbenchmark-dev libjack-jackd2-dev        # benchmarks
   sox                                        # checking captured WAV files
+  debootstrap pulseaudio pulseaudio-utils    # the check against Wine 10's capture filter
   zip unzip                                  # the release archive (scripts/release.sh)
 )
 missing=()

@@ -2,12 +2,15 @@
 # Builds both builds and runs every test:
 #   native core under AddressSanitizer + UBSan, native core under ThreadSanitizer,
 #   the Windows build (DLL, test devices, demo host, installed package) under Wine,
-#   and the Windows x86 build's DLL and demo host, inspected.
+#   the Windows x86 build's DLL and demo host, inspected, and the library against Wine
+#   10's own audio capture filter in a Debian 13 root (skipped where Debian 13's packages
+#   cannot be fetched).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc 2>/dev/null || echo 2)
 failed=()
+skipped=()
 
 native() {  # name sanitizer
   local dir=build/$1
@@ -45,6 +48,15 @@ else
   failed+=(windows-x86-build)
 fi
 
+echo "=== Wine 10's own audio capture filter, in a Debian 13 root (build/trixie-root) ==="
+./scripts/check-real-device.sh
+case $? in
+  0) ;;
+  77) skipped+=(real-device) ;;
+  *) failed+=(real-device) ;;
+esac
+
+[ ${#skipped[@]} -gt 0 ] && echo "Skipped: ${skipped[*]}"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}"
   exit 1
