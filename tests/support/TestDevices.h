@@ -32,4 +32,12 @@ inline TestDeviceRecord DeviceRecord(int device) {
   return record;
 }
 
+// The end of a test on the test devices: nothing of them is held any more, and the
+// default set is back for the next test.
+inline void ExpectDevicesReleasedThenUseDefaults() {
+  EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
+  EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
+  TestDevices_UseDefaultDevices();
+}
+
 }  // namespace tesmo::test

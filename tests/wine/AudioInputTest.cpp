@@ -12,14 +12,11 @@
 #include "TestDeviceControl.h"
 #include "Tesmo.h"
 #include "support/ProcessCounts.h"
+#include "support/TestDevices.h"
 
 namespace {
 
-std::string LiveObjects() {
-  std::string text(8192, '\0');
-  text.resize(TestDevices_DescribeLiveObjects(text.data(), static_cast<int>(text.size())));
-  return text;
-}
+using tesmo::test::LiveObjects;
 
 class AudioInput : public ::testing::Test {
 protected:
@@ -32,9 +29,7 @@ protected:
     if (capture) {
       EXPECT_EQ(capture->Destroy(), kCaptureDone);
     }
-    EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
-    EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
-    TestDevices_UseDefaultDevices();
+    tesmo::test::ExpectDevicesReleasedThenUseDefaults();
     CoUninitialize();
   }
   // One audio device with these pins, opened.

@@ -12,44 +12,19 @@
 
 #include "TestDeviceControl.h"
 #include "Tesmo.h"
+#include "support/CaptureSides.h"
+#include "support/Messages.h"
 #include "support/TestDevices.h"
 
 namespace {
 
 using tesmo::test::LiveObjects;
+using tesmo::test::PumpUntil;
 
-class CountingSink : public AudioSink, public VideoSink {
+class CountingSink : public tesmo::test::AnySink {
 public:
-  void OnData(const unsigned char*, int, unsigned long) override {
-    lastTick = GetTickCount();
-    ++calls;
-  }
+  void OnData(const unsigned char*, int, unsigned long) override { ++calls; }
   std::atomic<int> calls{0};
-  std::atomic<DWORD> lastTick{0};
-};
-
-template <class Condition>
-bool PumpUntil(Condition condition, DWORD ms) {
-  for (DWORD start = GetTickCount(); !condition(); Sleep(2)) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (GetTickCount() - start > ms) return false;
-  }
-  return true;
-}
-
-struct AudioSide {
-  using Object = AudioSourceCapture;
-  using Sink = AudioSink;
-  static Object* Create() { return CreateASC(); }
-  static const wchar_t* Kind() { return L"kind=audio;name=Going Microphone"; }
-};
-
-struct VideoSide {
-  using Object = VideoSourceCapture;
-  using Sink = VideoSink;
-  static Object* Create() { return CreateVSC(); }
-  static const wchar_t* Kind() { return L"kind=video;name=Going Camera"; }
 };
 
 template <class Side>
@@ -61,17 +36,18 @@ protected:
     TestDevices_UseDefaultDevices();
     CoUninitialize();
   }
-};
-
-using Sides = ::testing::Types<AudioSide, VideoSide>;
-class SideNames {
-public:
-  template <class T>
-  static std::string GetName(int) {
-    return std::is_same<T, AudioSide>::value ? "Audio" : "Video";
+  // A new object on the test device with these keys, opened and running.
+  void OpenAndStart(const wchar_t* keys, typename Side::Object*& capture, CountingSink& sink) {
+    tesmo::test::UseTestDevices({Side::Device(keys)});
+    capture = Side::Create();
+    ASSERT_NE(capture, nullptr);
+    capture->SetSink(static_cast<typename Side::Sink*>(&sink));
+    ASSERT_EQ(capture->Open(0), kCaptureDone);
+    ASSERT_EQ(capture->Start(), kCaptureDone);
   }
 };
-TYPED_TEST_SUITE(DeviceLoss, Sides, SideNames);
+
+TYPED_TEST_SUITE(DeviceLoss, tesmo::test::CaptureSides, tesmo::test::CaptureSideNames);
 
 }  // namespace
 
@@ -84,14 +60,11 @@ TYPED_TEST(DeviceLoss, TheObjectClosesReleasesTheDeviceAndOpensAgain) {
                 {L";streamstopped=12", EC_STREAM_ERROR_STOPPED},
                 {L";pins=capture;unplugafter=12", EC_DEVICE_LOST}};
   for (const auto& fault : faults) {
-    SCOPED_TRACE(testing::Message() << TypeParam::Kind() << fault.fault);
-    tesmo::test::UseTestDevices({std::wstring(TypeParam::Kind()) + fault.fault});
-    auto* capture = TypeParam::Create();
-    ASSERT_NE(capture, nullptr);
+    SCOPED_TRACE(testing::Message() << fault.fault);
+    typename TypeParam::Object* capture = nullptr;
     CountingSink sink;
-    capture->SetSink(static_cast<typename TypeParam::Sink*>(&sink));
-    ASSERT_EQ(capture->Open(0), kCaptureDone);
-    ASSERT_EQ(capture->Start(), kCaptureDone);
+    this->OpenAndStart(fault.fault, capture, sink);
+    if (this->HasFatalFailure()) return;
 
     // The device ends its stream after 12 samples and tells the graph.
     ASSERT_TRUE(PumpUntil([] { return tesmo::test::DeviceRecord(0).streamEndEvents > 0; }, 5000));
@@ -111,7 +84,7 @@ TYPED_TEST(DeviceLoss, TheObjectClosesReleasesTheDeviceAndOpensAgain) {
         << LiveObjects();
 
     // The device is back (a fresh filter object streams again): the same index opens.
-    tesmo::test::UseTestDevices({TypeParam::Kind()});
+    tesmo::test::UseTestDevices({TypeParam::Device()});
     ASSERT_EQ(capture->Open(0), kCaptureDone);
     ASSERT_EQ(capture->Start(), kCaptureDone);
     EXPECT_TRUE(PumpUntil([&] { return sink.calls > calls + 3; }, 5000));
@@ -124,13 +97,10 @@ TYPED_TEST(DeviceLoss, TheObjectClosesReleasesTheDeviceAndOpensAgain) {
 // Once closed by the loss, the object stays quiet and whole until the host acts:
 // stopping, closing and destroying it then are as for any closed object.
 TYPED_TEST(DeviceLoss, HostOperationsAfterTheLossAreThoseOfAClosedObject) {
-  tesmo::test::UseTestDevices({std::wstring(TypeParam::Kind()) + L";unplugafter=5"});
-  auto* capture = TypeParam::Create();
-  ASSERT_NE(capture, nullptr);
+  typename TypeParam::Object* capture = nullptr;
   CountingSink sink;
-  capture->SetSink(static_cast<typename TypeParam::Sink*>(&sink));
-  ASSERT_EQ(capture->Open(0), kCaptureDone);
-  ASSERT_EQ(capture->Start(), kCaptureDone);
+  this->OpenAndStart(L";unplugafter=5", capture, sink);
+  if (this->HasFatalFailure()) return;
   ASSERT_TRUE(PumpUntil([&] { return capture->IsOpened() == kCaptureNo; }, 5000));
   EXPECT_EQ(capture->Stop(), kCaptureFailed);
   EXPECT_EQ(capture->Close(), kCaptureDone);

@@ -13,41 +13,22 @@
 
 #include "TestDeviceControl.h"
 #include "Tesmo.h"
+#include "support/CaptureSides.h"
+#include "support/Messages.h"
 #include "support/TestDevices.h"
 
 namespace {
 
+using tesmo::test::AudioSide;
 using tesmo::test::LiveObjects;
-
-// What the tests need of either object, so one test body covers both.
-struct AudioSide {
-  using Object = AudioSourceCapture;
-  static constexpr bool kHasPreview = false;
-  static Object* Create() { return CreateASC(); }
-  static std::wstring Device(const wchar_t* extra = L"") {
-    return std::wstring(L"kind=audio;name=Tesmo Test Microphone") + extra;
-  }
-  static CaptureResult SetPreviewWindow(Object*, HWND) { return kCaptureDone; }
-  static CaptureResult SetPace(Object*) { return kCaptureDone; }
-};
-
-struct VideoSide {
-  using Object = VideoSourceCapture;
-  static constexpr bool kHasPreview = true;
-  static Object* Create() { return CreateVSC(); }
-  static std::wstring Device(const wchar_t* extra = L"") {
-    return std::wstring(L"kind=video;name=Tesmo Test Camera") + extra;
-  }
-  static CaptureResult SetPreviewWindow(Object* object, HWND owner) {
-    return object->SetPreviewWindow(owner);
-  }
-  static CaptureResult SetPace(Object* object) { return object->SetFrameRate(1200); }
-};
+using tesmo::test::PumpUntil;
+using tesmo::test::VideoSide;
+using tesmo::test::WaitWithoutPumping;
 
 // A sink for either object that runs the test's action inside OnData. Entering is
 // signalled on a Win32 event, so the host thread can wait for it without pumping
 // messages.
-class HostSink : public AudioSink, public VideoSink {
+class HostSink : public tesmo::test::AnySink {
 public:
   HostSink() : entered(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~HostSink() { CloseHandle(entered); }
@@ -99,29 +80,6 @@ private:
   DWORD ms;
 };
 
-// Waits for a condition another thread makes true, without pumping messages.
-template <class Condition>
-bool WaitWithoutPumping(Condition condition, DWORD ms) {
-  for (DWORD start = GetTickCount(); !condition(); Sleep(5))
-    if (GetTickCount() - start > ms) return false;
-  return true;
-}
-
-void PumpMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
-
-// Pumps this thread's messages until the condition holds or the time is up.
-template <class Condition>
-bool PumpUntil(Condition condition, DWORD ms) {
-  for (DWORD start = GetTickCount(); !condition(); Sleep(5)) {
-    PumpMessages();
-    if (GetTickCount() - start > ms) return false;
-  }
-  return true;
-}
-
 // A window of the host's UI thread that counts the messages OnData sends it.
 std::atomic<int> windowMessages{0};
 
@@ -158,38 +116,16 @@ protected:
     if (capture) {
       EXPECT_EQ(capture->Destroy(), kCaptureDone);
     }
-    EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
-    EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
-    TestDevices_UseDefaultDevices();
+    tesmo::test::ExpectDevicesReleasedThenUseDefaults();
     CoUninitialize();
   }
-  void SetSink(HostSink& sink) {
-    if constexpr (Side::kHasPreview) {
-      capture->SetSink(static_cast<VideoSink*>(&sink));
-    } else {
-      capture->SetSink(static_cast<AudioSink*>(&sink));
-    }
-  }
-  void ClearSink() {
-    if constexpr (Side::kHasPreview) {
-      capture->SetSink(static_cast<VideoSink*>(nullptr));
-    } else {
-      capture->SetSink(static_cast<AudioSink*>(nullptr));
-    }
-  }
+  void SetSink(HostSink& sink) { capture->SetSink(static_cast<typename Side::Sink*>(&sink)); }
+  void ClearSink() { capture->SetSink(static_cast<typename Side::Sink*>(nullptr)); }
 
   Object* capture = nullptr;
 };
 
-using Sides = ::testing::Types<AudioSide, VideoSide>;
-class SideNames {
-public:
-  template <class T>
-  static std::string GetName(int) {
-    return std::is_same<T, AudioSide>::value ? "Audio" : "Video";
-  }
-};
-TYPED_TEST_SUITE(HostBoundary, Sides, SideNames);
+TYPED_TEST_SUITE(HostBoundary, tesmo::test::CaptureSides, tesmo::test::CaptureSideNames);
 
 }  // namespace
 

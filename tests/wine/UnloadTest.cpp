@@ -11,12 +11,14 @@
 
 #include "TestDeviceControl.h"
 #include "Tesmo.h"
+#include "support/CaptureSides.h"
+#include "support/Messages.h"
 #include "support/TestDevices.h"
 
 namespace {
 
 // Lives in this program, so its code stays mapped whatever happens to the DLL.
-class SlowSink : public AudioSink, public VideoSink {
+class SlowSink : public tesmo::test::AnySink {
 public:
   SlowSink() : entered(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~SlowSink() { CloseHandle(entered); }
@@ -35,15 +37,7 @@ private:
   HANDLE entered;
 };
 
-template <class Condition>
-bool WaitUntil(Condition condition, DWORD ms) {
-  for (DWORD start = GetTickCount(); !condition(); Sleep(10)) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (GetTickCount() - start > ms) return false;
-  }
-  return true;
-}
+using tesmo::test::PumpUntil;
 
 bool Loaded() { return GetModuleHandleW(L"Tesmo.dll") != nullptr; }
 
@@ -76,8 +70,8 @@ protected:
     // The delivery thread still runs in the library, so it is still there ...
     EXPECT_TRUE(Loaded());
     // ... until OnData has returned and the thread has ended.
-    EXPECT_TRUE(WaitUntil([&] { return sink.returned == 1; }, 5000));
-    EXPECT_TRUE(WaitUntil([] { return !Loaded(); }, 5000)) << "the library was never unloaded";
+    EXPECT_TRUE(PumpUntil([&] { return sink.returned == 1; }, 5000));
+    EXPECT_TRUE(PumpUntil([] { return !Loaded(); }, 5000)) << "the library was never unloaded";
     EXPECT_EQ(sink.calls, 1);
   }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "TestDeviceControl.h"
+#include "support/Messages.h"
 #include "support/ProcessCounts.h"
 #include "support/TestDevices.h"
 #include "Tesmo.h"
@@ -56,10 +57,7 @@ private:
 
 // The renderer's window lives on the thread that opened the graph; a host thread
 // with windows pumps its messages.
-void PumpMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
+using tesmo::test::PumpMessages;
 
 class VideoCapture : public ::testing::Test {
 protected:
@@ -73,9 +71,7 @@ protected:
     if (capture) {
       EXPECT_EQ(capture->Destroy(), kCaptureDone);
     }
-    EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
-    EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
-    TestDevices_UseDefaultDevices();
+    tesmo::test::ExpectDevicesReleasedThenUseDefaults();
     CoUninitialize();
   }
   void UseDevices(const std::vector<std::wstring>& descriptions) {
