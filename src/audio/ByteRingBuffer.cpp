@@ -1,6 +1,7 @@
 #include "audio/ByteRingBuffer.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace tesmo {
@@ -10,106 +11,174 @@ namespace {
 // several times slower on some processors.
 constexpr std::align_val_t kStorageAlignment{64};
 
-unsigned char* AllocateStorage(int32_t bytes) {
+unsigned char* AllocateStorage(int64_t bytes) {
   return static_cast<unsigned char*>(
       ::operator new[](static_cast<size_t>(bytes), kStorageAlignment));
 }
 
 void FreeStorage(unsigned char* storage) { ::operator delete[](storage, kStorageAlignment); }
+
+// Copies `length` bytes in or out of a ring of `capacity` bytes at `offset`, in at
+// most two pieces, and returns the offset behind them.
+int64_t CopyIn(unsigned char* storage, int64_t capacity, int64_t offset, const unsigned char* bytes,
+               int64_t length) {
+  const int64_t toEnd = capacity - offset;
+  if (length < toEnd) {
+    std::memcpy(storage + offset, bytes, static_cast<size_t>(length));
+    return offset + length;
+  }
+  std::memcpy(storage + offset, bytes, static_cast<size_t>(toEnd));
+  std::memcpy(storage, bytes + toEnd, static_cast<size_t>(length - toEnd));
+  return length - toEnd;
+}
+
+int64_t CopyOut(const unsigned char* storage, int64_t capacity, int64_t offset, unsigned char* out,
+                int64_t length) {
+  const int64_t toEnd = capacity - offset;
+  if (length < toEnd) {
+    std::memcpy(out, storage + offset, static_cast<size_t>(length));
+    return offset + length;
+  }
+  std::memcpy(out, storage + offset, static_cast<size_t>(toEnd));
+  std::memcpy(out + toEnd, storage, static_cast<size_t>(length - toEnd));
+  return length - toEnd;
+}
 }  // namespace
 
-ByteRingBuffer::ByteRingBuffer(int32_t maxCapacity)
-    : maxCapacity(maxCapacity),
-      capacity(kInitialCapacity),
-      storage(AllocateStorage(kInitialCapacity)),
-      readPos(0),
-      writePos(0),
-      count(0) {}
+ByteRingBuffer::ByteRingBuffer(int32_t maxCapacity) : layout(nullptr), maxCapacity(maxCapacity) {
+  unsigned char* storage = AllocateStorage(kInitialCapacity);
+  try {
+    layout.store(new Layout{storage, kInitialCapacity, 0, 0}, std::memory_order_release);
+  } catch (...) {
+    FreeStorage(storage);
+    throw;
+  }
+}
 
-ByteRingBuffer::~ByteRingBuffer() { FreeStorage(storage); }
+ByteRingBuffer::~ByteRingBuffer() {
+  Layout* current = layout.load(std::memory_order_acquire);
+  FreeStorage(current->storage);
+  delete current;
+  for (Layout* old : retired) {
+    FreeStorage(old->storage);
+    delete old;
+  }
+}
 
 int32_t ByteRingBuffer::Write(const void* data, uint32_t length) {
-  ScopedLock hold(lock);
-  // Never fill the ring completely: a full ring would look empty (readPos == writePos).
-  // Grow by doubling until the bytes fit, in one step.
-  const int64_t used = count.load(std::memory_order_relaxed);
-  int64_t needed = capacity;
+  Layout* current = layout.load(std::memory_order_relaxed);  // only this thread stores it
+  const uint64_t written = writeTotal.load(std::memory_order_relaxed);
+  // Space behind the reader's own position only: bytes a Clear discarded may still
+  // be in the middle of a Read.
+  const auto used = static_cast<int64_t>(written - readTotal.load(std::memory_order_acquire));
+  // Never fill the ring completely; grow by doubling until the bytes fit, in one step.
+  int64_t needed = current->capacity;
   while (needed - used <= static_cast<int64_t>(length)) needed *= 2;
-  if (needed != capacity) Grow(needed);
-
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  uint32_t toEnd = static_cast<uint32_t>(capacity - writePos);
-  if (toEnd > length) {
-    std::memcpy(storage + writePos, bytes, length);
-  } else {
-    std::memcpy(storage + writePos, bytes, toEnd);
-    std::memcpy(storage, bytes + toEnd, length - toEnd);
+  if (needed != current->capacity) {
+    Grow(needed);
+    current = layout.load(std::memory_order_relaxed);
+  } else if (!retired.empty()) {
+    FreeRetiredLayouts();
   }
-  writePos = static_cast<int32_t>((static_cast<uint32_t>(writePos) + length) % capacity);
-  count.fetch_add(static_cast<int32_t>(length), std::memory_order_release);
+  writeOffset = CopyIn(current->storage, current->capacity, writeOffset,
+                       static_cast<const unsigned char*>(data), length);
+  // Publishes the bytes: the reader loads writeTotal before it copies them.
+  writeTotal.store(written + length, std::memory_order_release);
   return 0;
 }
 
 void ByteRingBuffer::Grow(int64_t newCapacity) {
-  ScopedLock hold(lock);
   // Checked before allocating, so a hopeless write costs nothing.
   if (newCapacity > maxCapacity) throw std::bad_alloc();
-  const auto grown = static_cast<int32_t>(newCapacity);
-  unsigned char* bigger = AllocateStorage(grown);  // throws before anything changes
+  Layout* old = layout.load(std::memory_order_relaxed);
+  std::unique_ptr<unsigned char, void (*)(unsigned char*)> storage(AllocateStorage(newCapacity),
+                                                                   &FreeStorage);
+  const uint64_t base = readTotal.load(std::memory_order_acquire);
+  const uint64_t written = writeTotal.load(std::memory_order_relaxed);
+  auto grown = std::make_unique<Layout>(Layout{storage.get(), newCapacity, base, old->epoch + 1});
+  retired.reserve(retired.size() + 1);  // throws before anything changes
+  // The unread bytes go to the start of the new storage, in order.
+  const auto unread = static_cast<int64_t>(written - base);
+  CopyOut(old->storage, old->capacity, old->Offset(base), grown->storage, unread);
+  storage.release();
+  retired.push_back(old);
+  layout.store(grown.release(), std::memory_order_release);
+  writeOffset = unread;
+}
 
-  int32_t used = count.load(std::memory_order_relaxed);
-  if (writePos > readPos) {
-    std::memcpy(bigger, storage + readPos, used);
-  } else if (used > 0) {
-    int32_t tail = capacity - readPos;
-    std::memcpy(bigger, storage + readPos, tail);
-    std::memcpy(bigger + tail, storage, writePos);
+void ByteRingBuffer::FreeRetiredLayouts() {
+  // Layouts older than the one the reader last used are never looked at again.
+  const uint64_t inUse = readerEpoch.load(std::memory_order_acquire);
+  size_t kept = 0;
+  for (Layout* old : retired) {
+    if (old->epoch < inUse) {
+      FreeStorage(old->storage);
+      delete old;
+    } else {
+      retired[kept++] = old;
+    }
   }
-  FreeStorage(storage);
-  storage = bigger;
-  capacity = grown;
-  readPos = 0;
-  writePos = used;
+  retired.resize(kept);
 }
 
 int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
-  ScopedLock hold(lock);
-  if (length < 0 || count.load(std::memory_order_relaxed) < length) return -1;
-
-  auto* out = static_cast<unsigned char*>(dest);
-  if (readPos + length <= capacity) {
-    std::memcpy(out, storage + readPos, length);
-  } else {
-    int32_t tail = capacity - readPos;
-    std::memcpy(out, storage + readPos, tail);
-    std::memcpy(out + tail, storage, length - tail);
+  if (length < 0) return -1;
+  // writeTotal first: the layout loaded after it holds every byte it counts.
+  const uint64_t written = writeTotal.load(std::memory_order_acquire);
+  const Layout* current = layout.load(std::memory_order_acquire);
+  uint64_t from = readTotal.load(std::memory_order_relaxed);  // only this thread stores it
+  const uint64_t cleared = clearMark.load(std::memory_order_acquire);
+  const bool skipped = cleared > from;
+  if (skipped) from = cleared;
+  if (skipped || current->epoch != readerLayoutEpoch) {
+    readOffset = current->Offset(from);
+    readerLayoutEpoch = current->epoch;
   }
-  readPos = (readPos + length) % capacity;
-  count.fetch_sub(length, std::memory_order_release);
-  return 0;
+  const bool enough = written >= from && written - from >= static_cast<uint64_t>(length);
+  if (enough) {
+    readOffset = CopyOut(current->storage, current->capacity, readOffset,
+                         static_cast<unsigned char*>(dest), length);
+    from += static_cast<uint64_t>(length);
+  }
+  // Hands the space back to the writer, and with it what a Clear discarded.
+  if (enough || skipped) readTotal.store(from, std::memory_order_release);
+  readerEpoch.store(current->epoch, std::memory_order_release);
+  return enough ? 0 : -1;
 }
 
 int32_t ByteRingBuffer::Clear() {
-  ScopedLock hold(lock);
-  readPos = 0;
-  writePos = 0;
-  count.store(0, std::memory_order_release);
+  const uint64_t mark = writeTotal.load(std::memory_order_acquire);
+  uint64_t previous = clearMark.load(std::memory_order_relaxed);
+  while (previous < mark &&
+         !clearMark.compare_exchange_weak(previous, mark, std::memory_order_acq_rel)) {
+  }
   return 0;
 }
 
+uint64_t ByteRingBuffer::UnreadFrom() const {
+  const uint64_t consumed = readTotal.load(std::memory_order_acquire);
+  const uint64_t cleared = clearMark.load(std::memory_order_acquire);
+  return consumed > cleared ? consumed : cleared;
+}
+
+int32_t ByteRingBuffer::Count() const {
+  // The start first: writeTotal, loaded after, is never below it.
+  const uint64_t from = UnreadFrom();
+  const uint64_t written = writeTotal.load(std::memory_order_acquire);
+  return written > from ? static_cast<int32_t>(written - from) : 0;
+}
+
 int32_t ByteRingBuffer::Capacity() const {
-  ScopedLock hold(lock);
-  return capacity;
+  return static_cast<int32_t>(layout.load(std::memory_order_acquire)->capacity);
 }
 
 int32_t ByteRingBuffer::ReadPos() const {
-  ScopedLock hold(lock);
-  return readPos;
+  return static_cast<int32_t>(layout.load(std::memory_order_acquire)->Offset(UnreadFrom()));
 }
 
 int32_t ByteRingBuffer::WritePos() const {
-  ScopedLock hold(lock);
-  return writePos;
+  const uint64_t written = writeTotal.load(std::memory_order_acquire);
+  return static_cast<int32_t>(layout.load(std::memory_order_acquire)->Offset(written));
 }
 
 }  // namespace tesmo

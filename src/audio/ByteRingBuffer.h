@@ -1,13 +1,26 @@
-// Growable circular byte store between the streaming thread (Write) and the audio
-// delivery thread (Read). Every field is guarded by `lock`; `count` is also read
-// without it as a quick test, which is why it is atomic. A stale count only delays
-// or drops data: Read checks it again under the lock.
+// Growable circular byte store between exactly one writer, the streaming thread
+// (Write), and exactly one reader, the audio delivery thread (Read). Clear and Count
+// may be called from any thread.
+//
+// No lock on any path. Stream positions are 64-bit totals that only grow:
+// writeTotal (bytes ever written, stored by the writer), readTotal (bytes ever
+// consumed, stored by the reader) and clearMark (the writeTotal at the last Clear,
+// stored by Clear). The unread bytes are [max(readTotal, clearMark), writeTotal).
+// - The writer reuses space only behind readTotal, the reader's own position, so a
+//   Clear never lets it overwrite bytes the reader may be copying; the reader moves
+//   readTotal up to clearMark at its next Read.
+// - Growth is the writer's: it copies the unread bytes into new storage, publishes
+//   the new Layout and keeps the old one until the reader has acknowledged a newer
+//   one, so a Read that began on the old storage finishes there safely. The reader
+//   loads writeTotal before the layout, so bytes written into new storage are never
+//   looked for in old storage.
+// Every admitted byte is read once and in order, unless a Clear discarded it.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
-
-#include "common/Kernel.h"
+#include <vector>
 
 namespace tesmo {
 
@@ -23,35 +36,62 @@ public:
   ByteRingBuffer(const ByteRingBuffer&) = delete;
   ByteRingBuffer& operator=(const ByteRingBuffer&) = delete;
 
-  // Appends all bytes behind the unread data, doubling the storage as often as
-  // needed; returns 0. Throws std::bad_alloc when the storage cannot grow, leaving
-  // the ring as it was.
+  // Writer only. Appends all bytes behind the unread data, doubling the storage as
+  // often as needed (it is never filled completely); returns 0. Throws
+  // std::bad_alloc when the storage cannot grow, leaving the ring as it was.
   int32_t Write(const void* data, uint32_t length);
-  // Copies exactly the `length` oldest bytes to dest and removes them, returning 0;
-  // returns -1 and changes nothing when fewer are stored.
+  // Reader only. Copies exactly the `length` oldest bytes to dest and removes them,
+  // returning 0; returns -1 and changes nothing when fewer are stored.
   int32_t Read(void* dest, int32_t length);
-  // Empties the ring; the storage keeps its grown size.
+  // Any thread. Discards every byte written so far; the read position moves to the
+  // write position, and the storage keeps its grown size.
   int32_t Clear();
 
-  int32_t Count() const { return count.load(std::memory_order_acquire); }
+  // Any thread: the unread bytes, a snapshot.
+  int32_t Count() const;
 
-  // Observers for tests and diagnostics, read under the lock.
+  // Observers for tests and diagnostics, meaningful while neither end moves: the
+  // storage size and the offsets in it of the next byte to read and to write.
   int32_t Capacity() const;
   int32_t ReadPos() const;
   int32_t WritePos() const;
 
 private:
-  // Replaces the storage by one of newCapacity bytes (a doubling of the old one, or
-  // several), the unread bytes first and in order.
-  void Grow(int64_t newCapacity);
+  // One storage array and how stream positions map into it: offset (position -
+  // base) mod capacity.
+  struct Layout {
+    unsigned char* storage;
+    int64_t capacity;
+    uint64_t base;
+    uint64_t epoch;  // counts the layouts, from 0
+    int64_t Offset(uint64_t position) const {
+      return static_cast<int64_t>((position - base) % static_cast<uint64_t>(capacity));
+    }
+  };
 
-  mutable RecursiveLock lock;
-  int32_t maxCapacity;
-  int32_t capacity;
-  unsigned char* storage;
-  int32_t readPos;
-  int32_t writePos;
-  std::atomic<int32_t> count;
+  // Writer: a layout of newCapacity bytes holding the unread bytes first, in order.
+  void Grow(int64_t newCapacity);
+  // Writer: frees the layouts the reader no longer uses.
+  void FreeRetiredLayouts();
+  uint64_t UnreadFrom() const;  // max(readTotal, clearMark)
+
+  // What each side stores lives on a cache line of its own, so the writer's stores
+  // do not keep taking the reader's line away, and the other way round.
+  static constexpr size_t kLine = 64;
+
+  // Written by the writer.
+  alignas(kLine) std::atomic<uint64_t> writeTotal{0};
+  std::atomic<Layout*> layout;
+  const int32_t maxCapacity;
+  std::vector<Layout*> retired;  // writer only
+  int64_t writeOffset = 0;       // writer only
+  // Written by the reader.
+  alignas(kLine) std::atomic<uint64_t> readTotal{0};
+  std::atomic<uint64_t> readerEpoch{0};  // the newest layout the reader has used
+  int64_t readOffset = 0;                // reader only: readTotal's offset in ...
+  uint64_t readerLayoutEpoch = 0;        // ... the layout of this epoch
+  // Written by Clear.
+  alignas(kLine) std::atomic<uint64_t> clearMark{0};
 };
 
 }  // namespace tesmo

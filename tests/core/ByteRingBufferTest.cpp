@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <chrono>
 #include <new>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "support/ByteSequence.h"
@@ -133,8 +139,9 @@ TEST(ByteRingBuffer, ClearEmptiesAndKeepsGrownStorage) {
   ASSERT_EQ(ring.Capacity(), 2 * kInitial);
   EXPECT_EQ(ring.Clear(), 0);
   EXPECT_EQ(ring.Count(), 0);
-  EXPECT_EQ(ring.ReadPos(), 0);
-  EXPECT_EQ(ring.WritePos(), 0);
+  // The read position moves to the write position; the storage stays grown.
+  EXPECT_EQ(ring.ReadPos(), ring.WritePos());
+  EXPECT_EQ(ring.WritePos(), kInitial + 5);
   EXPECT_EQ(ring.Capacity(), 2 * kInitial);
   unsigned char byte;
   EXPECT_EQ(ring.Read(&byte, 1), -1);
@@ -158,4 +165,86 @@ TEST(ByteRingBuffer, FailedGrowthThrowsAndKeepsTheContent) {
   ByteRingBuffer unbounded;
   EXPECT_THROW(unbounded.Write(extra.data(), 0xFFFFFFFFu), std::bad_alloc);
   EXPECT_EQ(unbounded.Count(), 0);
+}
+
+// One writer, one reader and a third thread that clears at random moments, over ten
+// million numbered blocks, with growth at random points: every block that was not
+// cleared arrives once, whole and in order, and a gap in the numbers only ever
+// follows a Clear.
+TEST(ByteRingBuffer, WriterReaderAndClearsRunTogetherWithoutLosingOrTearing) {
+  constexpr uint32_t kBlocks = 10'000'000;
+  constexpr int32_t kBlockBytes = 8;  // the number, then its complement
+  ByteRingBuffer ring(8 * kInitial);
+  std::atomic<bool> writing{true};
+  std::atomic<uint32_t> clears{0};
+  uint32_t growthsRefused = 0;
+
+  std::thread writer([&] {
+    std::mt19937 random(1);
+    std::vector<unsigned char> batch;
+    for (uint32_t next = 0; next < kBlocks;) {
+      // Now and then far more than fits, so the storage grows (until it may not).
+      uint32_t count = random() % 4096 == 0 ? 30000 + random() % 60000 : 1 + random() % 64;
+      if (count > kBlocks - next) count = kBlocks - next;
+      batch.resize(static_cast<size_t>(count) * kBlockBytes);
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t number = next + i, complement = ~number;
+        std::memcpy(&batch[i * kBlockBytes], &number, 4);
+        std::memcpy(&batch[i * kBlockBytes + 4], &complement, 4);
+      }
+      try {
+        ring.Write(batch.data(), static_cast<uint32_t>(batch.size()));
+        next += count;
+      } catch (const std::bad_alloc&) {
+        ++growthsRefused;  // not admitted: the same numbers go again, in smaller batches
+      }
+      while (ring.Count() > 400000) std::this_thread::yield();  // the admission limit's role
+    }
+    writing = false;
+  });
+  std::thread clearer([&] {
+    std::mt19937 random(2);
+    while (writing) {
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+      ring.Clear();
+      ++clears;
+    }
+  });
+
+  std::mt19937 random(3);
+  std::vector<unsigned char> out(16 * kBlockBytes);
+  int64_t last = -1;
+  uint64_t received = 0, torn = 0, backwards = 0, gaps = 0;
+  for (;;) {
+    const bool done = !writing;
+    int32_t blocks = 1 + static_cast<int32_t>(random() % 16);
+    if (ring.Read(out.data(), blocks * kBlockBytes) != 0 &&
+        ring.Read(out.data(), (blocks = 1) * kBlockBytes) != 0) {
+      if (done && ring.Count() == 0) break;
+      std::this_thread::yield();
+      continue;
+    }
+    for (int32_t b = 0; b < blocks; ++b) {
+      uint32_t number, complement;
+      std::memcpy(&number, &out[b * kBlockBytes], 4);
+      std::memcpy(&complement, &out[b * kBlockBytes + 4], 4);
+      if (complement != ~number) ++torn;
+      if (static_cast<int64_t>(number) <= last) ++backwards;
+      if (static_cast<int64_t>(number) > last + 1) ++gaps;
+      last = number;
+      ++received;
+    }
+  }
+  writer.join();
+  clearer.join();
+  EXPECT_EQ(torn, 0u);
+  EXPECT_EQ(backwards, 0u);
+  EXPECT_LE(gaps, clears.load());
+  EXPECT_GT(clears.load(), 0u);
+  EXPECT_GT(received, 0u);
+  EXPECT_GT(ring.Capacity(), kInitial);  // it did grow on the way
+  EXPECT_EQ(ring.Count(), 0);
+  std::printf("received %llu of %u blocks, %u clears, %llu gaps, capacity %d, %u refused\n",
+              static_cast<unsigned long long>(received), kBlocks, clears.load(),
+              static_cast<unsigned long long>(gaps), ring.Capacity(), growthsRefused);
 }
