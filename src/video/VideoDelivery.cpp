@@ -1,5 +1,6 @@
 #include "video/VideoDelivery.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -57,9 +58,19 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   unsigned char* buffer = framePool.AcquireFor(length);
   if (!buffer) return;  // pool off or heap exhausted: the frame is dropped
   std::memcpy(buffer, data, static_cast<size_t>(length));
-  ScopedLock hold(queueLock);
-  // Full only if another thread appended since the quick test above.
-  if (!frameQueue.Append(FrameRecord{length, tickMs, buffer})) framePool.Recycle(buffer);
+  bool first;
+  {
+    ScopedLock hold(queueLock);
+    // Full only if another thread appended since the quick test above.
+    if (!frameQueue.Append(FrameRecord{length, tickMs, buffer})) {
+      framePool.Recycle(buffer);
+      return;
+    }
+    first = frameQueue.Count() == 1;
+  }
+  // The delivery thread waits for frames, not for a clock: the first one waiting
+  // wakes it (with more waiting it is awake already, or waits for the pace).
+  if (first) wakeEvent.Set();
 }
 
 uint32_t VideoDelivery::OpenStore() {
@@ -86,28 +97,45 @@ uint32_t VideoDelivery::VideoDeliveryThread(void* parameter) {
 }
 
 void VideoDelivery::DeliverUntilEnded() {
+  using Clock = std::chrono::steady_clock;
+  // The slot of the last delivery on the schedule; none yet, so the first frame
+  // goes out as soon as it arrives.
+  Clock::time_point lastSlot = Clock::now() - std::chrono::hours(1);
   while (Alive()) {
     RunPendingClose([this] { ResetStore(); });
-    // Passes follow each other as long as frames keep arriving; a stale count only
-    // costs an empty pass, which walks the queue itself under the lock.
-    while (Alive() && !ResetPending() && Sink() && IsRunning() && frameQueue.Count() > 0) RunPass();
+    // Read every time: a new pace applies to the next delivery at once.
+    const std::chrono::microseconds interval(IntervalMicros());
+    const Clock::time_point allowedFrom = lastSlot + interval;
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(interval);
+    if (!ResetPending() && Sink() && IsRunning() && frameQueue.Count() > 0) {
+      const auto now = Clock::now();
+      if (now >= allowedFrom) {
+        // The schedule moves by whole intervals, so the thread's own wake-up
+        // delays never add up and a camera at the pace's rate never falls behind
+        // it; after a pause longer than an interval it starts again from now.
+        if (RunPass()) lastSlot = now - allowedFrom > interval ? now : allowedFrom;
+        continue;
+      }
+      // A frame sooner than the pace allows waits for its slot; rounded up, so the
+      // wait never ends just before it.
+      wait = std::chrono::ceil<std::chrono::milliseconds>(allowedFrom - now);
+    }
     cycles.fetch_add(1, std::memory_order_acq_rel);
-    // An event rather than a plain sleep, so that EndDelivery need not wait for up
-    // to 11997 ms at 5 frames per minute.
-    wakeEvent.Wait(SleepMsPerCycle());
+    // Woken by the first frame waiting, a new pace, a close request or the end.
+    wakeEvent.Wait(static_cast<uint32_t>(wait.count()));
   }
 }
 
-void VideoDelivery::RunPass() {
+bool VideoDelivery::RunPass() {
   FrameRecord oldest{};
   {
     ScopedLock hold(queueLock);
     // Tested again under the lock: a Stop, or a frame of the wrong size, that came
     // since the loop test means no more deliveries (the queued frames stay for
     // Start, or go with the reset).
-    if (!IsRunning() || ResetPending()) return;
+    if (!IsRunning() || ResetPending()) return false;
     const FrameRecord* record = frameQueue.Oldest();
-    if (!record) return;
+    if (!record) return false;
     oldest = *record;
     frameQueue.RemoveOldest();
     // The newer frames are dropped: the host gets the oldest one per pass.
@@ -120,6 +148,7 @@ void VideoDelivery::RunPass() {
   // meanwhile only retires this buffer, which the Recycle below then frees.
   Deliver(oldest);
   framePool.Recycle(oldest.data);
+  return true;
 }
 
 void VideoDelivery::Deliver(const FrameRecord& frame) {

@@ -362,9 +362,10 @@ TEST(VideoDelivery, EndingWakesTheThreadFromItsLongestSleep) {
   path.Store(0, 0);
   ASSERT_TRUE(path.sink.WaitForFrames(1));
   ASSERT_TRUE(path.delivery->SetFramesPerMinute(5));
-  // The next cycle's sleep is 11997 ms.
-  const uint32_t cycles = path.delivery->Cycles();
-  ASSERT_TRUE(WaitFor([&] { return path.delivery->Cycles() > cycles; }));
+  // The thread's wait is now 12 s: wait until it has gone quiet in it.
+  for (uint32_t seen = path.delivery->Cycles();
+       WaitFor([&] { return path.delivery->Cycles() != seen; }, 200);)
+    seen = path.delivery->Cycles();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(path.delivery->EndDelivery(20000));
   const auto waited = std::chrono::steady_clock::now() - start;
@@ -544,10 +545,84 @@ TEST(VideoDelivery, SlowOnDataKeepsItsBufferWhileTheHostClosesAndOpens) {
   ASSERT_TRUE(WaitFor([&] { return delivery->QueuedFrames() == 0; }));
   // The last frame may still be in OnData, retired by the last reopen: it is freed
   // when OnData returns.
-  EXPECT_TRUE(WaitFor([&] {
-    return delivery->Pool().InUseCount() == 0 && delivery->Pool().RetiredCount() == 0;
-  }));
+  EXPECT_TRUE(WaitFor(
+      [&] { return delivery->Pool().InUseCount() == 0 && delivery->Pool().RetiredCount() == 0; }));
   EXPECT_TRUE(delivery->EndDelivery(1000));
+}
+
+// The delivery thread is woken by the frame that arrives, not by a clock, and
+// delivers at most once per interval of the pace.
+TEST(VideoDelivery, AFrameGoesOutOnArrivalAndThePaceBoundsTheDeliveries) {
+  using Clock = std::chrono::steady_clock;
+  struct TimedSink : ::VideoSink {
+    std::mutex mutex;
+    std::vector<std::pair<uint32_t, Clock::time_point>> frames;
+    void OnData(const unsigned char* data, int, unsigned long) override {
+      std::lock_guard<std::mutex> hold(mutex);
+      frames.emplace_back(FrameNumber(data), Clock::now());
+    }
+    size_t Count() {
+      std::lock_guard<std::mutex> hold(mutex);
+      return frames.size();
+    }
+  } sink;
+  OpenPath path;
+  path.delivery->SetSink(&sink);
+  path.delivery->SetRunning(true);
+  auto storedAt = [&](uint32_t number) {
+    path.Store(number, 0);
+    return Clock::now();
+  };
+
+  // At 5 frames per minute: the first frame at once, the next one not for 12 s...
+  ASSERT_TRUE(path.delivery->SetFramesPerMinute(5));
+  const auto first = storedAt(0);
+  ASSERT_TRUE(WaitFor([&] { return sink.Count() == 1; }, 1000));
+  EXPECT_LT(sink.frames[0].second - first, std::chrono::milliseconds(100));
+  path.Store(1, 0);
+  EXPECT_FALSE(WaitFor([&] { return sink.Count() == 2; }, 300));
+  // ... until a faster pace ends the wait.
+  ASSERT_TRUE(path.delivery->SetFramesPerMinute(1800));
+  ASSERT_TRUE(WaitFor([&] { return sink.Count() == 2; }, 1000));
+
+  // Slower than the pace (a frame every 50 ms at 1800, one per 33 ms): every frame
+  // goes out, each soon after its arrival.
+  const size_t before = sink.Count();
+  std::vector<Clock::time_point> arrivals;
+  for (uint32_t n = 10; n < 30; ++n) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    arrivals.push_back(storedAt(n));
+  }
+  ASSERT_TRUE(WaitFor([&] { return sink.Count() == before + 20; }, 2000)) << sink.Count();
+  for (size_t k = 0; k < 20; ++k) {
+    EXPECT_EQ(sink.frames[before + k].first, 10 + k);
+    EXPECT_LT(sink.frames[before + k].second - arrivals[k], std::chrono::milliseconds(30)) << k;
+  }
+
+  // Faster than the pace (a frame every 10 ms at 600, one per 100 ms): one delivery
+  // per 100 ms, each the oldest then waiting, the rest dropped.
+  ASSERT_TRUE(path.delivery->SetFramesPerMinute(600));
+  const size_t fast = sink.Count();
+  const auto start = Clock::now();
+  for (uint32_t n = 100; n < 200; ++n) {
+    path.Store(n, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(WaitFor([&] { return path.delivery->QueuedFrames() == 0; }));
+  const auto took = Clock::now() - start;
+  std::lock_guard<std::mutex> hold(sink.mutex);
+  const size_t delivered = sink.frames.size() - fast;
+  EXPECT_GE(delivered, 5u);
+  // One per 100 ms of storing, the first at once.
+  EXPECT_LE(delivered, static_cast<size_t>(took / std::chrono::milliseconds(100)) + 1);
+  // The k-th delivery after the first comes no sooner than k intervals after it,
+  // give or take the thread's wake-up delay (the schedule moves by whole intervals).
+  for (size_t k = fast + 1; k < sink.frames.size(); ++k) {
+    EXPECT_GE(sink.frames[k].second - sink.frames[fast].second,
+              (k - fast) * std::chrono::milliseconds(100) - std::chrono::milliseconds(2));
+    EXPECT_GT(sink.frames[k].second - sink.frames[k - 1].second, std::chrono::milliseconds(90));
+    EXPECT_GT(sink.frames[k].first, sink.frames[k - 1].first);
+  }
 }
 
 TEST(VideoDelivery, ThreadWithoutDataPathEndsAtOnce) {
