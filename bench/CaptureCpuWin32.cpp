@@ -1,11 +1,13 @@
 // CPU cost of capturing through the library, beside a bare host that builds the same
 // graphs with only the sample grabbers (its callbacks just count bytes). Both capture
-// 320 x 240 RGB24 at 30 frames per second plus 11025 Hz mono 16-bit audio from the
-// first devices; the process's user + kernel time over the capture is reported.
+// RGB24 video at 30 frames per second (320 x 240 unless told) plus 16-bit audio
+// (11025 Hz mono unless told) from the first devices; the process's user + kernel
+// time over the capture and its peak private memory are reported.
 //
-//   tesmo_capture_cpu tesmo|bare [SECONDS]
+//   tesmo_capture_cpu tesmo|bare [SECONDS [WIDTHxHEIGHT [RATE CHANNELS]]]
 #include <windows.h>
 #include <objbase.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -25,6 +27,29 @@ using tesmo::ComPtr;
 
 std::atomic<long long> videoBytes{0}, audioBytes{0};
 std::atomic<long> videoFrames{0};
+
+// What both hosts capture.
+struct Formats {
+  int width = 320, height = 240;
+  int samplesPerSec = 11025, channels = 1;
+  // The library's default block (320 bytes, 14.5 ms at 11025 Hz mono) scaled to the
+  // format's byte rate, in whole sample frames and at most the library's 1024 bytes;
+  // the bare host suggests the same buffers of three blocks.
+  int BlockBytes() const {
+    const int frameBytes = 2 * channels;
+    const long long scaled = 320LL * samplesPerSec * channels / 11025 / frameBytes * frameBytes;
+    if (scaled < frameBytes) return frameBytes;
+    return scaled > 1024 ? 1024 / frameBytes * frameBytes : static_cast<int>(scaled);
+  }
+};
+Formats formats;
+
+SIZE_T PeakPrivateBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.PeakPagefileUsage;  // the peak of the private committed memory
+}
 
 ULONGLONG ProcessCpu100ns() {
   FILETIME created, exited, kernel, user;
@@ -67,7 +92,10 @@ struct LibraryCapture {
     if (!audio || !video) return false;
     audio->SetSink(&audioSink);
     video->SetSink(&videoSink);
-    return audio->Open(0) == kCaptureDone && video->Open(0) == kCaptureDone &&
+    return audio->SetFormat(formats.channels, formats.samplesPerSec, 16, formats.BlockBytes()) ==
+               kCaptureDone &&
+           video->SetFormat(formats.width, formats.height, kVideoRgb24) == kCaptureDone &&
+           audio->Open(0) == kCaptureDone && video->Open(0) == kCaptureDone &&
            audio->Start() == kCaptureDone && video->Start() == kCaptureDone;
   }
   ~LibraryCapture() {
@@ -145,24 +173,31 @@ struct BareGraph {
         config->GetFormat(&type) == S_OK && type && type->pbFormat) {
       if (isVideo && type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
         auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
-        info->bmiHeader.biWidth = 320;
-        info->bmiHeader.biHeight = 240;
+        info->bmiHeader.biWidth = formats.width;
+        info->bmiHeader.biHeight = formats.height;
         info->bmiHeader.biBitCount = 24;
         info->bmiHeader.biCompression = BI_RGB;
         info->AvgTimePerFrame = 333333;
         type->subtype = MEDIASUBTYPE_RGB24;
       } else if (!isVideo && type->cbFormat >= sizeof(WAVEFORMATEX)) {
         auto* wave = reinterpret_cast<WAVEFORMATEX*>(type->pbFormat);
-        *wave = {WAVE_FORMAT_PCM, 1, 11025, 22050, 2, 16, 0};
-        type->lSampleSize = 2;
+        const WORD align = static_cast<WORD>(2 * formats.channels);
+        *wave = {WAVE_FORMAT_PCM,
+                 static_cast<WORD>(formats.channels),
+                 static_cast<DWORD>(formats.samplesPerSec),
+                 static_cast<DWORD>(formats.samplesPerSec) * align,
+                 align,
+                 16,
+                 0};
+        type->lSampleSize = align;
       }
       config->SetFormat(type.Get());
     }
     if (!isVideo) {
-      // The same buffers as the library asks for: eight of three 320-byte blocks.
+      // The same buffers as the library asks for: eight of three delivery blocks.
       ComPtr<IPin> output = tesmo::FindPin(source.Get(), PINDIR_OUTPUT);
       ComPtr<IAMBufferNegotiation> negotiation;
-      ALLOCATOR_PROPERTIES properties = {8, 960, 2, 0};
+      ALLOCATOR_PROPERTIES properties = {8, 3 * formats.BlockBytes(), 2 * formats.channels, 0};
       if (output && output.As(negotiation)) negotiation->SuggestAllocatorProperties(&properties);
     }
     ComPtr<ISampleGrabber> grabber;
@@ -192,6 +227,11 @@ int main(int argc, char** argv) {
     return 64;
   }
   const int seconds = argc > 2 ? std::atoi(argv[2]) : 30;
+  if (argc > 3 && std::sscanf(argv[3], "%dx%d", &formats.width, &formats.height) != 2) return 64;
+  if (argc > 5) {
+    formats.samplesPerSec = std::atoi(argv[4]);
+    formats.channels = std::atoi(argv[5]);
+  }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int status = 0;
   {
@@ -215,10 +255,12 @@ int main(int argc, char** argv) {
       PumpFor(DWORD(seconds) * 1000);
       const double cpuMs = (ProcessCpu100ns() - cpuAtStart) / 10000.0;
       const double wallMs = GetTickCount() - tickAtStart;
-      std::printf("%s: %.0f ms CPU in %.1f s = %.1f%% of one core; %ld frames, %lld audio bytes\n",
-                  bare ? "bare grabber host" : "library host", cpuMs, wallMs / 1000,
-                  100.0 * cpuMs / wallMs, long(videoFrames - framesAtStart),
-                  audioBytes - audioAtStart);
+      std::printf(
+          "%s: %.0f ms CPU in %.1f s = %.1f%% of one core; %ld frames, %lld audio bytes; "
+          "peak private %.1f MB\n",
+          bare ? "bare grabber host" : "library host", cpuMs, wallMs / 1000, 100.0 * cpuMs / wallMs,
+          long(videoFrames - framesAtStart), audioBytes - audioAtStart,
+          PeakPrivateBytes() / 1048576.0);
     }
   }
   CoUninitialize();

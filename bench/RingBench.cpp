@@ -1,5 +1,6 @@
-// ByteRingBuffer throughput: a two-thread stream of 320-byte blocks beside JACK's
-// lock-free ring, and single-thread 3072-byte Write+Read beside plain memcpy.
+// ByteRingBuffer throughput: a two-thread stream of 320-, 1024- and 3072-byte blocks
+// beside JACK's lock-free ring, and single-thread 3072-byte Write+Read beside plain
+// memcpy.
 #include <benchmark/benchmark.h>
 #include <jack/ringbuffer.h>
 
@@ -78,28 +79,29 @@ struct JackRing {
   }
 };
 
-constexpr int32_t kBlock = 320;
-constexpr int64_t kStreamBlocks =
-    8192;  // 2.6 MB per iteration, so the hand-over per iteration is noise
+// 2.6 MB per iteration at 320-byte blocks, so the hand-over per iteration is noise.
+constexpr int64_t kStreamBytes = 8192 * 320;
 
-// One iteration writes the whole stream on this thread and waits until the
-// consumer thread has read it all back.
+// One iteration writes the whole stream on this thread, in blocks of range(0) bytes,
+// and waits until the consumer thread has read it all back.
 template <class Ring>
 void StreamBlocks(benchmark::State& state) {
+  const auto blockBytes = static_cast<int32_t>(state.range(0));
+  const int64_t streamBlocks = kStreamBytes / blockBytes;
   Ring ring;
   const auto source = Pattern();
   std::atomic<uint64_t> consumed{0};
   std::atomic<bool> stop{false};
 
   std::thread consumer([&] {
-    alignas(64) unsigned char block[kBlock];
+    alignas(64) unsigned char block[3072];  // the largest block streamed
     uint64_t total = 0;
     Backoff idle;
     for (;;) {
-      if (ring.HasData(kBlock)) {
-        ring.Read(block, kBlock);
+      if (ring.HasData(blockBytes)) {
+        ring.Read(block, blockBytes);
         benchmark::DoNotOptimize(block);
-        total += kBlock;
+        total += blockBytes;
         consumed.store(total, std::memory_order_release);
       } else if (stop.load(std::memory_order_acquire)) {
         break;
@@ -112,30 +114,36 @@ void StreamBlocks(benchmark::State& state) {
   uint64_t target = 0;
   Backoff full;
   for (auto _ : state) {
-    for (int64_t i = 0; i < kStreamBlocks; ++i) {
-      while (!ring.HasRoom(kBlock)) full.Wait();
-      ring.Write(source->data(), kBlock);
+    for (int64_t i = 0; i < streamBlocks; ++i) {
+      while (!ring.HasRoom(blockBytes)) full.Wait();
+      ring.Write(source->data(), blockBytes);
     }
-    target += kStreamBlocks * kBlock;
+    target += streamBlocks * blockBytes;
     while (consumed.load(std::memory_order_acquire) < target) full.Wait();
   }
   stop.store(true, std::memory_order_release);
   consumer.join();
-  state.SetBytesProcessed(state.iterations() * kStreamBlocks * kBlock);
+  state.SetBytesProcessed(state.iterations() * streamBlocks * blockBytes);
 }
 
-void BM_RingStream320(benchmark::State& state) { StreamBlocks<TesmoRing>(state); }
-void BM_JackStream320(benchmark::State& state) { StreamBlocks<JackRing>(state); }
+void BM_RingStream(benchmark::State& state) { StreamBlocks<TesmoRing>(state); }
+void BM_JackStream(benchmark::State& state) { StreamBlocks<JackRing>(state); }
 // Two spinning threads on a small machine are easily disturbed by other work, so the
 // best repetition (highest rate: "max" of the counters) is reported beside the median.
 double Largest(const std::vector<double>& values) {
   return *std::max_element(values.begin(), values.end());
 }
-BENCHMARK(BM_RingStream320)
+BENCHMARK(BM_RingStream)
+    ->Arg(320)
+    ->Arg(1024)
+    ->Arg(3072)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
     ->ComputeStatistics("max", Largest);
-BENCHMARK(BM_JackStream320)
+BENCHMARK(BM_JackStream)
+    ->Arg(320)
+    ->Arg(1024)
+    ->Arg(3072)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
     ->ComputeStatistics("max", Largest);

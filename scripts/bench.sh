@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the native benchmarks (Release, in build/bench), runs them and prints the
-# ratios against their goals. Installs nothing: needs cmake, ninja, python3,
-# libbenchmark-dev and libjack-jackd2-dev. Extra arguments go to the benchmark
-# program, e.g. --benchmark_filter=Stream.
+# Builds the native benchmarks (Release, in build/bench), runs them and prints one
+# table of ratios against their goals; then, with the Windows build there, the
+# delivery latencies under Wine and the CPU and memory of whole captures, library
+# beside a bare grabber host (scripts/measure-cpu.sh). Installs nothing: needs cmake,
+# ninja, python3, libbenchmark-dev and libjack-jackd2-dev. Extra arguments go to the
+# benchmark program, e.g. --benchmark_filter=Stream.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${TESMO_BENCH_BUILD:-$ROOT/build/bench}
@@ -21,28 +23,32 @@ import json, sys
 
 runs = json.load(open(sys.argv[1]))["benchmarks"]
 
-def rate(prefix, statistic):
+def rate(name, statistic):
     for run in runs:
-        if run["run_name"].startswith(prefix) and run.get("aggregate_name") == statistic:
+        if run["run_name"].split("/real_time")[0] == name and run.get("aggregate_name") == statistic:
             return run["bytes_per_second"]
     return None
 
-# statistic "median", or "max" for the best repetition (the stream runs only).
-def ratio(name, num, den, goal, statistic="median"):
-    a, b = rate(num, statistic), rate(den, statistic)
-    if a is None or b is None:
-        print(f"{name:40s} not measured")
-        return
-    verdict = "meets" if a / b >= goal else "BELOW"
-    print(f"{name:40s} {a / b:6.2f}x  (goal >= {goal}x: {verdict})  "
-          f"[{a / 1e9:.2f} / {b / 1e9:.2f} GB/s]")
+def row(name, value, goal, met):
+    print(f"  {name:44s} {value:>26s}   {goal:14s} {'meets' if met else 'BELOW'}")
 
 print()
-print("Ratios (medians of the repetitions unless marked best):")
-ratio("ring/JACK, 320-byte stream", "BM_RingStream320", "BM_JackStream320", 1.0)
-ratio("ring/JACK, 320-byte stream, best", "BM_RingStream320", "BM_JackStream320", 1.0, "max")
-ratio("ring/memcpy in+out, 3072 bytes", "BM_RingWriteRead3072", "BM_MemcpyInOut3072", 0.5)
-ratio("ring/memcpy once, 3072 bytes", "BM_RingWriteRead3072", "BM_Memcpy3072", 0.5)
+print("Tesmo benchmarks, each row measured side by side in this run:")
+print(f"  {'':44s} {'measured':>26s}   {'goal':14s}")
+# statistic "median", or "max" for the best repetition (the streams only).
+for block in (320, 1024, 3072):
+    for statistic, label in (("median", ""), ("max", ", best")):
+        a = rate(f"BM_RingStream/{block}", statistic)
+        b = rate(f"BM_JackStream/{block}", statistic)
+        if a and b:
+            row(f"ring / JACK, {block}-byte stream{label}", f"{a / b:.2f}x ({a / 1e9:.2f}/{b / 1e9:.2f} GB/s)",
+                ">= 1.0x" if block == 320 else "(reference)", a / b >= 1.0 or block != 320)
+a, b = rate("BM_RingWriteRead3072", "median"), rate("BM_Memcpy3072", "median")
+if a and b:
+    row("ring / one memcpy, 3072 bytes", f"{a / b:.2f}x ({a / 1e9:.1f}/{b / 1e9:.1f} GB/s)", ">= 0.5x", a / b >= 0.5)
+a, b = rate("BM_RingWriteRead3072", "median"), rate("BM_MemcpyInOut3072", "median")
+if a and b:
+    row("ring / memcpy in+out, 3072 bytes", f"{a / b:.2f}x", "(reference)", True)
 
 def seconds(prefix):
     for run in runs:
@@ -50,36 +56,33 @@ def seconds(prefix):
             return run["real_time"]
     return None
 
-# A time ratio: the frame store against a copy of the same bytes, each timed once per
-# delivery cycle (the hot loop of copies is shown for reference).
 store, copy = seconds("BM_VideoStoreSample"), seconds("BM_FrameMemcpyAfterWait")
 if store and copy:
-    verdict = "meets" if store / copy <= 1.1 else "ABOVE"
-    print(f"{'video StoreSample/memcpy, 640x480 RGB24':40s} {store / copy:6.2f}x  (goal <= 1.1x time: {verdict})  "
-          f"[{store / 1000:.1f} / {copy / 1000:.1f} us]")
+    row("video StoreSample / memcpy, 640x480 RGB24", f"{store / copy:.2f}x time", "<= 1.1x", store / copy <= 1.1)
 
-print()
-print("Delivery latency, StoreSample to OnData:")
 for run in runs:
     if run["run_name"].startswith("BM_DeliveryLatency") and run.get("run_type") == "iteration":
-        if run.get("error_occurred"):
-            print(f"  {run['run_name']} failed: {run.get('error_message', '')}")
-            continue
         gap = run["run_name"].split("/")[1]
-        p99 = run["p99_us"]
-        verdict = "meets" if p99 <= 100 else "BELOW"
-        print(f"  gap {gap:>5s} us: p50 {run['p50_us']:7.1f} us  p99 {p99:7.1f} us  "
-              f"max {run['max_us']:8.1f} us  (goal p99 <= 100 us: {verdict})")
+        if run.get("error_occurred"):
+            print(f"  StoreSample -> OnData, native, gap {gap} us: failed: {run.get('error_message', '')}")
+            continue
+        row(f"StoreSample -> OnData, native, gap {gap} us",
+            f"p50 {run['p50_us']:.1f} us, p99 {run['p99_us']:.1f} us", "p99 <= 100 us", run["p99_us"] <= 100)
 PY
 
-# The same latency with the Win32 kernel services, under Wine, when the Windows
-# build is there (scripts/build-windows.sh).
+# The same latencies with the Win32 kernel services, under Wine, when the Windows
+# build is there (scripts/build-windows.sh): audio blocks and video frames.
 latency=$ROOT/build/windows/bin/tesmo_delivery_latency.exe
 if [ -f "$latency" ]; then
-  echo
-  echo "Delivery latency under Wine (Win32 events and threads):"
   . "$ROOT/scripts/wine-env.sh"
   tesmo_wine_up
-  tesmo_wine "$latency" 3000
+  tesmo_wine "$latency" 3000 600 | grep -v '^video frame' | sed 's/^/  under Wine: /'
   tesmo_wine_down
+fi
+
+# The CPU and memory of whole captures, library beside the bare grabber host, at every
+# size; TESMO_CPU_SECONDS per run (default 30), TESMO_BENCH_CPU=0 leaves it out.
+if [ "${TESMO_BENCH_CPU:-1}" != 0 ] && [ -f "$latency" ]; then
+  echo
+  "$ROOT/scripts/measure-cpu.sh" "${TESMO_CPU_SECONDS:-30}"
 fi

@@ -1,28 +1,51 @@
 #!/usr/bin/env bash
-# CPU use of a capture through the library (320x240 RGB24 at 30 fps plus audio)
-# beside a bare host that builds the same graphs with only the sample grabbers,
-# under Wine against the test devices. Never part of the tests.
-#   scripts/measure-cpu.sh [SECONDS]     (default 30 each)
+# CPU use of a capture through the library beside a bare host that builds the same
+# graphs with only the sample grabbers, under Wine against the test devices, at each
+# video size (RGB24, 30 fps) with each audio format (16-bit). Never part of the tests.
+#   scripts/measure-cpu.sh [SECONDS]     (default 30 each run)
+# Prints one row a size and format; TESMO_CPU_SIZES and TESMO_CPU_AUDIO replace the lists.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 seconds=${1:-30}
+sizes=${TESMO_CPU_SIZES:-"320x240 640x480 1280x720 1920x1080"}
+audio_formats=${TESMO_CPU_AUDIO:-"11025/1 48000/2"}
 if [ -z "${DISPLAY:-}" ] && [ -z "${TESMO_IN_XVFB:-}" ]; then
-  TESMO_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  TESMO_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1920x1200x24" "$0" "$@"
 fi
 ./scripts/build-windows.sh >/dev/null
 . scripts/wine-env.sh
 tesmo_wine_up
-./scripts/register-test-devices.sh --defaults build/windows/bin/TesmoTestDevices.dll >/dev/null
 ticks=$(getconf CLK_TCK)
 server_cpu() {  # wineserver's user + system time, in clock ticks
   local pid; pid=$(pgrep -n -x wineserver || true)
   [ -n "$pid" ] && awk '{print $14 + $15}' "/proc/$pid/stat" || echo 0
 }
-for mode in bare tesmo; do
+# One run: "percent frames audio-bytes peak-MB wineserver-ms".
+run() {  # mode size rate channels
+  local before after line
   before=$(server_cpu)
-  tesmo_wine build/windows/bin/tesmo_capture_cpu.exe "$mode" "$seconds" | grep -v '^video frame'
+  line=$(tesmo_wine build/windows/bin/tesmo_capture_cpu.exe "$1" "$seconds" "$2" "$3" "$4" |
+    grep -v '^video frame' | tail -1)
   after=$(server_cpu)
-  echo "    wineserver meanwhile: $(( (after - before) * 1000 / ticks )) ms CPU"
+  echo "$line" | sed -E 's/.*= ([0-9.]+)% of one core; ([0-9]+) frames, ([0-9]+) audio bytes; peak private ([0-9.]+) MB/\1 \2 \3 \4/' |
+    tr '\n' ' '
+  echo "$(( (after - before) * 1000 / ticks ))"
+}
+echo "CPU of a ${seconds} s capture, library / bare grabber host (percent of one core; goal <= 1.05x):"
+printf '  %-10s %-9s %9s %9s %7s %8s %8s %12s\n' size audio library bare ratio frames "peak MB" "lib-bare MB"
+for size in $sizes; do
+  # The camera's picture size follows what the hosts ask, up to 8192 x 8192.
+  ./scripts/register-test-devices.sh --defaults build/windows/bin/TesmoTestDevices.dll >/dev/null
+  for format in $audio_formats; do
+    rate=${format%/*}; channels=${format#*/}
+    read -r lib_cpu lib_frames _ lib_mb _ <<<"$(run tesmo "$size" "$rate" "$channels")"
+    read -r bare_cpu _ _ bare_mb _ <<<"$(run bare "$size" "$rate" "$channels")"
+    awk -v s="$size" -v a="$rate Hz/$channels" -v l="$lib_cpu" -v b="$bare_cpu" -v f="$lib_frames" \
+      -v lm="$lib_mb" -v bm="$bare_mb" 'BEGIN {
+        r = b > 0 ? l / b : 0
+        printf "  %-10s %-9s %8.1f%% %8.1f%% %6.2fx %8d %8.1f %12.1f  %s\n", s, a, l, b, r, f, lm, lm - bm,
+               (r <= 1.05 ? "meets" : "ABOVE") }'
+  done
 done
 tesmo_wine_down
