@@ -177,8 +177,9 @@ public:
   /*  6 */ virtual CaptureResult Close() = 0;
   // Shows the open device's property pages, modal. 0 once closed, 255 when closed or it has none.
   /*  7 */ virtual CaptureResult ShowPropertyPages() = 0;
-  // Sets the delivery pace, in any state: 5 to 1800 frames per minute (default 1800).
-  // 0, or 255 outside that range. Each cycle delivers the oldest waiting frame and drops the rest.
+  // Sets the delivery pace, in any state: 5 to 1800 frames per minute (default 1800), at once.
+  // 0, or 255 outside that range. A frame goes out as it arrives, but at most one per
+  // 60000 / framesPerMinute ms: the oldest waiting then goes, the newer ones are dropped.
   /*  8 */ virtual CaptureResult SetFrameRate(int framesPerMinute) = 0;
   // Writes the delivery pace in frames per minute; 0.
   /*  9 */ virtual CaptureResult GetFrameRate(int* framesPerMinute) = 0;

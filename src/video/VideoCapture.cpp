@@ -45,7 +45,7 @@ void VideoCapture::CreateLogFile() {
 CaptureResult VideoCapture::Destroy() {
   // From inside OnData the pass still walks this object's store.
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
-  // Wakes the thread from its sleep; if it is still inside OnData it keeps its own
+  // Wakes the thread from its wait; if it is still inside OnData it keeps its own
   // reference to the data path and frees it when it ends.
   delivery->EndOwner([this] { Reset(); }, 1000);
   delete this;

@@ -39,7 +39,7 @@ bool VideoDelivery::SetFrameFormat(int32_t newWidth, int32_t newHeight, int32_t 
 bool VideoDelivery::SetFramesPerMinute(int32_t value) {
   if (value < kMinFramesPerMinute || value > kMaxFramesPerMinute) return false;
   framesPerMinute.store(value, std::memory_order_release);
-  // A thread asleep for up to 12 s at the old pace takes the new one at once.
+  // A thread waiting up to 12 s at the old pace takes the new one at once.
   wakeEvent.Set();
   return true;
 }

@@ -81,8 +81,8 @@ public:
   int32_t BitCount() const { return bitCount.load(std::memory_order_acquire); }
   int32_t FrameLength() const { return frameLength.load(std::memory_order_acquire); }
 
-  // 5 ... 1800; false, changing nothing, outside. Ends the current sleep, so the
-  // new pace takes effect at once.
+  // 5 ... 1800; false, changing nothing, outside. Ends the delivery thread's current
+  // wait, so the new pace takes effect at once.
   bool SetFramesPerMinute(int32_t value);
   int32_t FramesPerMinute() const { return framesPerMinute.load(std::memory_order_acquire); }
 
