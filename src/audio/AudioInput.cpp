@@ -1,6 +1,7 @@
 // Recording input selection (an input pin of the opened device, enabled through its
 // IAMAudioInputMixer) and the recording level (the volume of the microphone or line
-// source of the system mixer's wave-in destination).
+// source of a mixer's wave-in destination, or of that destination itself).
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -70,7 +71,7 @@ struct VolumeLine {
   bool valuesRead = false;
 };
 
-enum class Lookup { Found, NoControl, Failed };
+enum class Lookup { Found, NoControl, NoDestination, Failed };
 
 // The wave-in destination's first source of the wanted kind, else its last source,
 // else the destination itself. False when there is no wave-in destination.
@@ -100,7 +101,7 @@ bool FindRecordingLine(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceK
 }
 
 Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, VolumeLine& found) {
-  if (!FindRecordingLine(api, mixer, sourceKind, found.line)) return Lookup::Failed;
+  if (!FindRecordingLine(api, mixer, sourceKind, found.line)) return Lookup::NoDestination;
 
   found.control = MIXERCONTROLA{};
   found.control.cbStruct = sizeof found.control;
@@ -138,21 +139,54 @@ uint32_t ControlRange(const MIXERCONTROLA& control) {
   return control.Bounds.dwMinimum + control.Bounds.dwMaximum;  // a 32-bit sum, as the mixer's
 }
 
-// Opens mixer 0 and finds the recording source's volume control, then hands both to
-// `action`. Failures to open or find end with 255, a source without a volume control
-// with 0, untouched.
+// The mixer that belongs to a wave-in device, if winmm names one.
+std::optional<UINT> MixerOfWaveIn(MixerApi& api, UINT waveInId) {
+  UINT mixerId = 0;
+  if (api.GetId(reinterpret_cast<HMIXEROBJ>(static_cast<UINT_PTR>(waveInId)), &mixerId,
+                MIXER_OBJECTF_WAVEIN) != MMSYSERR_NOERROR)
+    return std::nullopt;
+  return mixerId;
+}
+
+// Opens one mixer and finds the recording source's volume control, then hands both
+// to `action`. Empty when the mixer cannot be opened or has no wave-in destination,
+// so that the next one is tried; a source without a volume control ends with 0,
+// untouched, other failures with 255.
 template <class Action>
-CaptureResult WithRecordingVolume(MixerApi& api, uint32_t sourceKind, Action action) {
+std::optional<CaptureResult> WithVolumeOn(MixerApi& api, UINT mixerId, uint32_t sourceKind,
+                                          Action& action) {
+  OpenedMixer mixer(api, mixerId);
+  if (!mixer.IsValid()) return std::nullopt;
+  VolumeLine found;
+  switch (FindVolume(api, mixer, sourceKind, found)) {
+    case Lookup::NoDestination: return std::nullopt;
+    case Lookup::Failed: return kCaptureFailed;
+    case Lookup::NoControl: return kCaptureDone;
+    case Lookup::Found: break;
+  }
+  return action(mixer, found);
+}
+
+// The first mixer with a wave-in destination, in this order: the capture device's own
+// (today's stacks have one mixer per endpoint, and mixer 0 is a playback one), mixer 0,
+// the mixer of wave-in device 0. 255 when none has one.
+template <class Action>
+CaptureResult WithRecordingVolume(MixerApi& api, const LevelTarget& target, Action action) {
   try {
-    OpenedMixer mixer(api, 0);
-    if (!mixer.IsValid()) return kCaptureFailed;
-    VolumeLine found;
-    switch (FindVolume(api, mixer, sourceKind, found)) {
-      case Lookup::Failed: return kCaptureFailed;
-      case Lookup::NoControl: return kCaptureDone;
-      case Lookup::Found: break;
-    }
-    return action(mixer, found);
+    std::vector<UINT> tried;
+    std::optional<CaptureResult> result;
+    auto attempt = [&](std::optional<UINT> mixerId) {
+      if (result || !mixerId || std::find(tried.begin(), tried.end(), *mixerId) != tried.end())
+        return;
+      tried.push_back(*mixerId);
+      result = WithVolumeOn(api, *mixerId, target.sourceKind, action);
+    };
+    if (target.waveInId) attempt(MixerOfWaveIn(api, *target.waveInId));
+    attempt(0u);
+    // Looked up only when needed, so a mixer 0 with a recording destination is all
+    // that is asked of the system.
+    if (!result) attempt(MixerOfWaveIn(api, 0));
+    return result.value_or(kCaptureFailed);
   } catch (const std::bad_alloc&) {
     return kCaptureFailed;  // a line claiming more channels than memory holds
   }
@@ -160,8 +194,9 @@ CaptureResult WithRecordingVolume(MixerApi& api, uint32_t sourceKind, Action act
 
 }  // namespace
 
-CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_t sourceKind) {
-  return WithRecordingVolume(api, sourceKind, [&](OpenedMixer&, VolumeLine& found) {
+CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level,
+                             const LevelTarget& target) {
+  return WithRecordingVolume(api, target, [&](OpenedMixer&, VolumeLine& found) {
     if (!found.valuesRead) return kCaptureDone;  // never report a level that was not read
     float read = 0;
     if (!LevelFromChannels(found.values.front(), found.values.back(), ControlRange(found.control),
@@ -172,8 +207,8 @@ CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_
   });
 }
 
-CaptureResult WriteMixerLevel(MixerApi& api, float level, uint32_t sourceKind) {
-  return WithRecordingVolume(api, sourceKind, [&](OpenedMixer& mixer, VolumeLine& found) {
+CaptureResult WriteMixerLevel(MixerApi& api, float level, const LevelTarget& target) {
+  return WithRecordingVolume(api, target, [&](OpenedMixer& mixer, VolumeLine& found) {
     // The channels between the first and the last are written back as read; without
     // the read they would be overwritten with made-up values.
     if (!found.valuesRead) return kCaptureDone;
@@ -194,19 +229,25 @@ CaptureResult WriteMixerLevel(MixerApi& api, float level, uint32_t sourceKind) {
   });
 }
 
+LevelTarget AudioCapture::CurrentLevelTarget() {
+  // The delivery thread may close the object meanwhile (device lost), and SelectInput
+  // may change the kind: both under the operation lock. The mixer calls, which may
+  // wait for the sound system, run outside it.
+  ScopedLock operation(delivery->OperationLock());
+  return {RecordSourceKind(inputName), opened ? waveInId : std::nullopt};
+}
+
 CaptureResult AudioCapture::GetRecordLevel(int* percent) {
   if (!percent) return kCaptureFailed;
-  WinmmMixer mixer;
   std::optional<float> level;
-  const CaptureResult result = ReadMixerLevel(mixer, level, RecordSourceKind(inputName));
+  const CaptureResult result = ReadMixerLevel(*mixers, level, CurrentLevelTarget());
   // Only a level the mixer actually reported reaches the host's integer.
   if (level) *percent = PercentFromLevel(*level);
   return result;
 }
 
 CaptureResult AudioCapture::SetRecordLevel(int percent) {
-  WinmmMixer mixer;
-  return WriteMixerLevel(mixer, static_cast<float>(percent), RecordSourceKind(inputName));
+  return WriteMixerLevel(*mixers, static_cast<float>(percent), CurrentLevelTarget());
 }
 
 }  // namespace tesmo
