@@ -73,18 +73,20 @@ struct VolumeLine {
 
 enum class Lookup { Found, NoControl, NoDestination, Failed };
 
-// The wave-in destination's first source of the wanted kind, else its last source,
-// else the destination itself. False when there is no wave-in destination.
 // Every query names the opened handle as a handle (MIXER_OBJECTF_HMIXER), so winmm
 // never mistakes it for a device number.
-bool FindRecordingLine(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind,
-                       MIXERLINEA& line) {
+bool FindWaveInDestination(MixerApi& api, const OpenedMixer& mixer, MIXERLINEA& line) {
   line = MIXERLINEA{};
   line.cbStruct = sizeof line;
   line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
-  if (api.GetLineInfoA(mixer.Object(), &line,
-                       MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) != MMSYSERR_NOERROR)
-    return false;
+  return api.GetLineInfoA(mixer.Object(), &line,
+                          MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) ==
+         MMSYSERR_NOERROR;
+}
+
+// From the wave-in destination in `line` to its first source of the wanted kind, else
+// its last source; it stays when it has no sources.
+void PickSource(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, MIXERLINEA& line) {
   const DWORD sources = line.cConnections;
   for (DWORD index = 0; index < sources; ++index) {
     // Each source is queried into a copy, so a failed query never leaves a half-filled
@@ -97,12 +99,9 @@ bool FindRecordingLine(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceK
     line = source;
     if (line.dwComponentType == sourceKind) break;
   }
-  return true;
 }
 
-Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, VolumeLine& found) {
-  if (!FindRecordingLine(api, mixer, sourceKind, found.line)) return Lookup::NoDestination;
-
+bool FindVolumeControl(MixerApi& api, const OpenedMixer& mixer, VolumeLine& found) {
   found.control = MIXERCONTROLA{};
   found.control.cbStruct = sizeof found.control;
   MIXERLINECONTROLSA query{};
@@ -112,10 +111,24 @@ Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, 
   query.cControls = 1;
   query.cbmxctrl = sizeof found.control;
   query.pamxctrl = &found.control;
-  if (api.GetLineControlsA(mixer.Object(), &query,
-                           MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) !=
-      MMSYSERR_NOERROR)
-    return Lookup::NoControl;
+  return api.GetLineControlsA(mixer.Object(), &query,
+                              MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) ==
+         MMSYSERR_NOERROR;
+}
+
+// The volume to use on an opened mixer, and its current values. On mixer 0, the
+// system's shared mixer of old, the wave-in destination's source of the wanted kind,
+// else its last source, else the destination. Any other mixer belongs to one wave-in
+// device, so its destination's own volume is that device's level and comes first; the
+// sources are asked only when it has none (Wine 10 gives such a mixer a microphone
+// source whose volume reads 0 and ignores what is set).
+Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, bool sharedMixer, uint32_t sourceKind,
+                  VolumeLine& found) {
+  if (!FindWaveInDestination(api, mixer, found.line)) return Lookup::NoDestination;
+  if (sharedMixer || !FindVolumeControl(api, mixer, found)) {
+    PickSource(api, mixer, sourceKind, found.line);
+    if (!FindVolumeControl(api, mixer, found)) return Lookup::NoControl;
+  }
 
   // A uniform control holds one value for all channels.
   const DWORD channels =
@@ -158,7 +171,7 @@ std::optional<CaptureResult> WithVolumeOn(MixerApi& api, UINT mixerId, uint32_t 
   OpenedMixer mixer(api, mixerId);
   if (!mixer.IsValid()) return std::nullopt;
   VolumeLine found;
-  switch (FindVolume(api, mixer, sourceKind, found)) {
+  switch (FindVolume(api, mixer, mixerId == 0, sourceKind, found)) {
     case Lookup::NoDestination: return std::nullopt;
     case Lookup::Failed: return kCaptureFailed;
     case Lookup::NoControl: return kCaptureDone;

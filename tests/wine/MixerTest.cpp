@@ -31,6 +31,9 @@ struct TestLine {
   bool uniform = false;  // MIXERCONTROL_CONTROLF_UNIFORM
   DWORD minimum = 0, maximum = 65535;
   std::vector<DWORD> values{0, 0};
+  // Its volume reads 0 and ignores what is set, as the microphone source of Wine 10's
+  // capture mixers does.
+  bool deaf = false;
   DWORD lineId = 0;  // filled in by the mixer
   int writes = 0;
 };
@@ -70,8 +73,11 @@ public:
   }
   // Today's layout: one mixer per endpoint, the playback ones first (numbers 0 and 1,
   // a speaker destination each), then one per wave-in device, in wave-in order, whose
-  // wave-in destination has a volume of its own and no sources.
-  static TestMixer Modern(std::vector<std::vector<DWORD>> captureValues) {
+  // wave-in destination has a volume of its own. Its sources: none, or as Wine 10 has
+  // them, one microphone whose volume reads 0 and ignores what is set.
+  enum class CaptureSources { None, DeafMicrophone };
+  static TestMixer Modern(std::vector<std::vector<DWORD>> captureValues,
+                          CaptureSources sources = CaptureSources::None) {
     TestMixer mixer;
     mixer.mixers.resize(2);
     for (Device& playback : mixer.mixers)
@@ -79,7 +85,12 @@ public:
           {Line(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, {65535, 65535}), {}});
     for (auto& values : captureValues) {
       mixer.waveInMixers.push_back(static_cast<UINT>(mixer.mixers.size()));
-      mixer.mixers.push_back({{{Line(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, std::move(values)), {}}}});
+      TestDestination waveIn{Line(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, std::move(values)), {}};
+      if (sources == CaptureSources::DeafMicrophone) {
+        waveIn.sources.push_back(Line(kSourceMicrophone, {0, 0}));
+        waveIn.sources.back().deaf = true;
+      }
+      mixer.mixers.push_back({{waveIn}});
     }
     return mixer;
   }
@@ -192,7 +203,7 @@ public:
     TestLine* line = CheckDetails(*mixer, *details);
     if (!line || failing.count("Get")) return MIXERR_INVALCONTROL;
     auto* values = static_cast<DWORD*>(details->paDetails);
-    for (DWORD c = 0; c < details->cChannels; ++c) values[c] = line->values[c];
+    for (DWORD c = 0; c < details->cChannels; ++c) values[c] = line->deaf ? 0 : line->values[c];
     return MMSYSERR_NOERROR;
   }
 
@@ -204,7 +215,8 @@ public:
     TestLine* line = CheckDetails(*mixer, *details);
     if (!line || failing.count("Set")) return MIXERR_INVALCONTROL;
     const auto* values = static_cast<const DWORD*>(details->paDetails);
-    for (DWORD c = 0; c < details->cChannels; ++c) line->values[c] = values[c];
+    if (!line->deaf)
+      for (DWORD c = 0; c < details->cChannels; ++c) line->values[c] = values[c];
     ++line->writes;
     return MMSYSERR_NOERROR;
   }
@@ -436,41 +448,57 @@ TEST(MixerLevel, FailuresStopCleanlyAndNeverReportAnUnreadLevel) {
 }
 
 // Today's layout: the level goes to the open device's own mixer, named by its wave-in
-// number; the playback mixers and the other capture mixers keep their values.
+// number, onto its destination's own volume whatever the input kind; the playback mixers
+// and the other capture mixers keep their values.
 TEST(MixerLevel, TheOpenDevicesOwnMixerOnTodaysLayout) {
-  // Wave-in devices 0, 1, 2 have mixers 2, 3, 4: a wave-in number is not a mixer number.
-  TestMixer mixer = TestMixer::Modern({{65535, 65535}, {65535, 65535}, {65535, 65535}});
-  const LevelTarget device{kSourceLine, 1};
-  EXPECT_EQ(WriteMixerLevel(mixer, 80.0f, device), kCaptureDone);
-  EXPECT_EQ(mixer.CaptureVolume(3).values, (std::vector<DWORD>{52427, 52427}));
-  EXPECT_EQ(ReadPercent(mixer, device), 79);
-  // The volume is on the destination: the microphone finds it there too.
-  EXPECT_EQ(WriteMixerLevel(mixer, 50.0f, {kSourceMicrophone, 1}), kCaptureDone);
-  EXPECT_EQ(ReadPercent(mixer, {kSourceMicrophone, 1}), 49);
-  EXPECT_EQ(mixer.CaptureVolume(3).values, (std::vector<DWORD>{32767, 32767}));
-  EXPECT_EQ(mixer.CaptureVolume(3).writes, 2);
-  // Only the device's mixer was opened, and nothing else was written.
-  EXPECT_EQ(mixer.openOrder, (std::vector<UINT>{3, 3, 3, 3}));
-  EXPECT_EQ(mixer.waveInQueries, (std::vector<UINT>{1, 1, 1, 1}));
-  for (UINT other : {0u, 1u, 2u, 4u}) {
-    EXPECT_EQ(mixer.Writes(other), 0) << "mixer " << other;
-    EXPECT_EQ(mixer.mixers[other].opens, 0) << "mixer " << other;
+  for (auto sources :
+       {TestMixer::CaptureSources::None, TestMixer::CaptureSources::DeafMicrophone}) {
+    SCOPED_TRACE(sources == TestMixer::CaptureSources::None ? "no sources" : "a deaf microphone");
+    // Wave-in devices 0, 1, 2 have mixers 2, 3, 4: a wave-in number is no mixer number.
+    TestMixer mixer = TestMixer::Modern({{65535, 65535}, {65535, 65535}, {65535, 65535}}, sources);
+    const LevelTarget device{kSourceLine, 1};
+    EXPECT_EQ(WriteMixerLevel(mixer, 80.0f, device), kCaptureDone);
+    EXPECT_EQ(mixer.CaptureVolume(3).values, (std::vector<DWORD>{52427, 52427}));
+    EXPECT_EQ(ReadPercent(mixer, device), 79);
+    EXPECT_EQ(WriteMixerLevel(mixer, 50.0f, {kSourceMicrophone, 1}), kCaptureDone);
+    EXPECT_EQ(ReadPercent(mixer, {kSourceMicrophone, 1}), 49);
+    EXPECT_EQ(mixer.CaptureVolume(3).values, (std::vector<DWORD>{32767, 32767}));
+    EXPECT_EQ(mixer.CaptureVolume(3).writes, 2);
+    EXPECT_EQ(mixer.Writes(3), 2);  // never the microphone source
+    // Only the device's mixer was opened, and nothing else was written.
+    EXPECT_EQ(mixer.openOrder, (std::vector<UINT>{3, 3, 3, 3}));
+    EXPECT_EQ(mixer.waveInQueries, (std::vector<UINT>{1, 1, 1, 1}));
+    for (UINT other : {0u, 1u, 2u, 4u}) {
+      EXPECT_EQ(mixer.Writes(other), 0) << "mixer " << other;
+      EXPECT_EQ(mixer.mixers[other].opens, 0) << "mixer " << other;
+    }
+    EXPECT_EQ(mixer.CaptureVolume(2).values, (std::vector<DWORD>{65535, 65535}));
+    EXPECT_EQ(mixer.Destinations(0)[0].line.values, (std::vector<DWORD>{65535, 65535}));
+    EXPECT_CLEAN(mixer);
   }
-  EXPECT_EQ(mixer.CaptureVolume(2).values, (std::vector<DWORD>{65535, 65535}));
-  EXPECT_EQ(mixer.Destinations(0)[0].line.values, (std::vector<DWORD>{65535, 65535}));
 
-  // A device mixer without a volume control answers for itself: no level, no other mixer.
-  mixer.CaptureVolume(3).volume = false;
-  EXPECT_EQ(ReadPercent(mixer, device), -12345);
-  EXPECT_EQ(mixer.openOrder.back(), 3u);
-  EXPECT_EQ(mixer.mixers[0].opens, 0);
-  EXPECT_CLEAN(mixer);
+  // A destination without a volume of its own: its sources as on mixer 0. The device's
+  // mixer answers for itself then; no other mixer is tried.
+  TestMixer sourced = TestMixer::Modern({{0, 0}, {0, 0}});
+  sourced.CaptureVolume(3).volume = false;
+  sourced.Destinations(3)[0].sources = {TestMixer::Line(0x1005, {0, 0}),
+                                        TestMixer::Line(kSourceMicrophone, {13107, 13107})};
+  EXPECT_EQ(ReadPercent(sourced, {kSourceMicrophone, 1}), 20);
+  EXPECT_EQ(WriteMixerLevel(sourced, 80.0f, {kSourceLine, 1}), kCaptureDone);  // the last
+  EXPECT_EQ(sourced.Destinations(3)[0].sources[1].values, (std::vector<DWORD>{52427, 52427}));
+  sourced.Destinations(3)[0].sources.clear();
+  EXPECT_EQ(ReadPercent(sourced, {kSourceLine, 1}), -12345);  // no volume anywhere: 0, unread
+  EXPECT_EQ(sourced.openOrder, (std::vector<UINT>{3, 3, 3}));
+  EXPECT_EQ(sourced.Writes(2), 0);
+  EXPECT_CLEAN(sourced);
 }
 
 // Without the device's own mixer: mixer 0, then the mixer of wave-in device 0. Each
 // mixer is tried once; a mixer 0 with a recording destination is all that is asked for.
 TEST(MixerLevel, WithoutTheDevicesMixerMixerZeroThenWaveInZerosMixer) {
-  const auto modern = [] { return TestMixer::Modern({{0, 0}, {0, 0}}); };  // mixers 2, 3
+  const auto modern = [] {  // wave-in 0 and 1: mixers 2 and 3
+    return TestMixer::Modern({{0, 0}, {0, 0}}, TestMixer::CaptureSources::DeafMicrophone);
+  };
   struct Case {
     const char* what;
     LevelTarget target;
@@ -523,7 +551,8 @@ TEST(MixerLevel, TheCaptureObjectUsesTheOpenDevicesWaveInNumber) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   tesmo::test::UseTestDevices(
       {L"kind=audio;name=Monitor;waveinid=1;unplugafter=6", L"kind=audio;name=No number"});
-  TestMixer mixer = TestMixer::Modern({{0, 0}, {0, 0}});  // wave-in 0, 1: mixers 2, 3
+  TestMixer mixer = TestMixer::Modern({{0, 0}, {0, 0}},  // wave-in 0, 1: mixers 2, 3
+                                      TestMixer::CaptureSources::DeafMicrophone);
   AudioCapture* capture = AudioCapture::Create();
   ASSERT_NE(capture, nullptr);
   capture->UseMixers(mixer);

@@ -8,6 +8,23 @@
 
 namespace {
 
+// The component types of the destination's source lines, as "; sources 0x1003 ...".
+std::string SourceTypes(HMIXEROBJ object, const MIXERLINEA& destination) {
+  std::string text = "; sources";
+  if (destination.cConnections == 0) text += " none";
+  for (DWORD index = 0; index < destination.cConnections; ++index) {
+    MIXERLINEA source = destination;
+    source.dwSource = index;
+    char type[16] = " ?";
+    if (mixerGetLineInfoA(object, &source, MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_SOURCE) ==
+        MMSYSERR_NOERROR)
+      std::snprintf(type, sizeof type, " 0x%lx",
+                    static_cast<unsigned long>(source.dwComponentType));
+    text += type;
+  }
+  return text;
+}
+
 // "value V of MIN..MAX" for the wave-in destination's volume of an opened mixer, or what
 // was missing.
 std::string WaveInVolume(HMIXER mixer) {
@@ -49,7 +66,7 @@ std::string WaveInVolume(HMIXER mixer) {
                 static_cast<unsigned long>(control.Bounds.dwMinimum),
                 static_cast<unsigned long>(control.Bounds.dwMaximum),
                 static_cast<unsigned long>(details.cChannels));
-  return text;
+  return text + SourceTypes(object, line);
 }
 
 }  // namespace
