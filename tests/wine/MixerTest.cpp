@@ -1,4 +1,4 @@
-// The recording level against a test mixer standing behind the six mixer calls,
+// The recording level against a test mixer standing behind the seven mixer calls,
 // the real winmm mixer of this machine, and the source kind that input selection
 // leaves for the level operations.
 #include <windows.h>
