@@ -37,9 +37,10 @@ struct LevelTarget {
   std::optional<UINT> waveInId;
 };
 
-// The volume of the wave-in source of the target's kind, in percent, on the first of
-// these mixers that has a wave-in destination: the device's own, mixer 0, the mixer
-// of wave-in device 0. kCaptureDone with `level` set; kCaptureDone with it left empty
+// The recording volume, in percent, on the first of these mixers that has a wave-in
+// destination: the device's own, mixer 0, the mixer of wave-in device 0. On mixer 0 the
+// destination's source of the target's kind; on the others the destination's own
+// volume (see FindVolume). kCaptureDone with `level` set; kCaptureDone with it left empty
 // when the line has no volume control or its value cannot be read; kCaptureFailed,
 // left empty, when no such mixer can be opened or the control's range is 0. Every
 // mixer opened is closed again.
