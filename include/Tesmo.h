@@ -90,9 +90,11 @@ public:
   /*  4 */ virtual CaptureResult Stop() = 0;
   // Stops and releases the device, from any state; 0, or 255 from inside OnData.
   /*  5 */ virtual CaptureResult Close() = 0;
-  // Reads the system mixer's recording volume in percent: the microphone after
-  // SelectInput("mic"), else the line input. 0, or 255 when mixer 0 fails; *percent is
-  // written only when a level was read.
+  // Reads the recording volume in percent from the first mixer with a recording
+  // destination of: the open device's own (its "WaveInID"), mixer 0, wave-in device 0's.
+  // On mixer 0 the microphone after SelectInput("mic"), else the line input; on a
+  // device's own mixer the destination's volume. 0, or 255 when no such mixer works;
+  // *percent is written only when a level was read.
   /*  6 */ virtual CaptureResult GetRecordLevel(int* percent) = 0;
   // Sets that volume in percent. 0, or 255 as for GetRecordLevel; works open or closed.
   /*  7 */ virtual CaptureResult SetRecordLevel(int percent) = 0;

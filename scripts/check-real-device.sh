@@ -7,7 +7,9 @@
 # then the bare host alone with the device's default buffers and with other suggestions,
 # and the library with blocks of 10 ms. Passes when the WAV holds the tone and the
 # library delivered, from its first data on, at least 95 % of the bytes per second that
-# the bare host received at the same time.
+# the bare host received at the same time, and when the recording level set to 50 % on that
+# device reads back as 50 +/- 1 and landed on the device's own mixer (the one winmm names for
+# its wave-in device), leaving the other wave-in devices' mixers as they were.
 #   scripts/check-real-device.sh [SECONDS]      (default 10 per capture)
 # Exit 0 passed, 1 failed, 77 skipped: Debian 13's packages could not be fetched.
 set -euo pipefail
@@ -167,6 +169,16 @@ measure() {
   local other
   for other in "${others[@]}"; do bare "$other" >"$work/out/bare-$other.txt" 2>&1 || true; done
   library 220  # its buffers then hold three of the device's 10 ms packets
+  # The level, with the input kind left alone (line) and after SelectInput("mic"): Wine 10's
+  # device mixers have a microphone source whose volume reads 0 and ignores what is set.
+  local kind input
+  for kind in line mic; do
+    input=()
+    [ "$kind" = mic ] && input=(--input mic)
+    in_root wine64 /tesmo/bin/tesmo-capture.exe --no-video --device "$index" --record-level 50 \
+      "${input[@]}" --seconds 1 --out 'Z:\tesmo\out\level.wav' >"$work/out/level-$kind.txt" \
+      2>&1 || true
+  done
   kill "$player" 2>/dev/null || true
   wait "$player" 2>/dev/null || true
   report
@@ -221,12 +233,41 @@ report() {
   echo "The library alone with 220-byte blocks (buffers of 660 bytes, 29.9 ms): ${small:-0} bytes" \
     "= $(percent "${small:-0}" "$real") % of real time; from its first block on" \
     "$(library_pace "$out/library-220.txt" 220) %; $small_tone"
+  report_level line || status=1
+  report_level mic || status=1
   if [ "$status" -eq 0 ]; then
     echo "PASSED: Wine 10's audio capture filter, through the library"
   else
     echo "FAILED: Wine 10's audio capture filter, through the library (outputs in ${out#"$root"/})"
   fi
   return "$status"
+}
+
+# The recording level on the device: SetRecordLevel(50) gives 0, GetRecordLevel 0 with
+# 50 +/- 1; the device's wave-in mixer holds half its range afterwards, and every other
+# wave-in device's mixer reads as before.
+report_level() {  # KIND: line (nothing selected) or mic
+  local out=$work/out/level-$1.txt line set_result got level mine changed
+  line=$(sed -n 's/^Record level: //p' "$out" | tr -d '\r')
+  echo "Recording level on \"$device_name\", input kind $1: ${line:-not reported}"
+  sed -n 's/^Mixers \(before\|after\): /  \1: /p' "$out" | tr -d '\r'
+  set_result=$(printf '%s' "$line" | sed -n 's/^SetRecordLevel(50) = \([0-9]*\);.*/\1/p')
+  got=$(printf '%s' "$line" | sed -n 's/.*; GetRecordLevel = \([0-9]*\),.*/\1/p')
+  level=$(printf '%s' "$line" | sed -n 's/.*, level \(-\?[0-9]*\)$/\1/p')
+  if [ "$set_result" != 0 ] || [ "$got" != 0 ] || [ -z "$level" ] || [ "$level" -lt 49 ] ||
+    [ "$level" -gt 51 ]; then
+    echo "  level: FAILED (wanted 0, 0 and 50 +/- 1)"
+    return 1
+  fi
+  # The device's own line after the set, and the other devices' lines before and after.
+  mine=$(grep "^Mixers after:   wave-in [0-9]* \"$device_name\": " "$out" | tr -d '\r')
+  changed=$(grep '^Mixers \(before\|after\):   wave-in' "$out" | grep -v "\"$device_name\": " |
+    tr -d '\r' | sed 's/^Mixers \(before\|after\): //' | sort | uniq -u)
+  if ! printf '%s' "$mine" | grep -q 'value 32767 of 0\.\.65535' || [ -n "$changed" ]; then
+    echo "  level: FAILED (not on the device's own mixer, or another mixer changed)"
+    return 1
+  fi
+  echo "  level: as wanted, on the device's own mixer"
 }
 
 if [ "${1:-}" = "--inside" ]; then

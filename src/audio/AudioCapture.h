@@ -27,15 +27,28 @@
 
 namespace tesmo {
 
-// The volume of the wave-in source of the given kind (kSourceMicrophone or
-// kSourceLine) on mixer 0, in percent. kCaptureDone with `level` set; kCaptureDone
-// with it left empty when the line has no volume control or its value cannot be read;
-// kCaptureFailed, left empty, when mixer 0 cannot be opened, has no wave-in
-// destination, or the control's range is 0. The mixer is closed on every path.
-CaptureResult ReadMixerLevel(MixerApi& mixer, std::optional<float>& level, uint32_t sourceKind);
+// What the level operations address: the source kind (kSourceMicrophone or
+// kSourceLine) and, while a device is open and its moniker names one, the device's
+// wave-in number, whose mixer is tried first.
+struct LevelTarget {
+  LevelTarget(uint32_t sourceKind, std::optional<UINT> waveInId = std::nullopt)
+      : sourceKind(sourceKind), waveInId(waveInId) {}
+  uint32_t sourceKind;
+  std::optional<UINT> waveInId;
+};
+
+// The recording volume, in percent, on the first of these mixers that has a wave-in
+// destination: the device's own, mixer 0, the mixer of wave-in device 0. On mixer 0 the
+// destination's source of the target's kind; on the others the destination's own
+// volume (see FindVolume). kCaptureDone with `level` set; kCaptureDone with it left empty
+// when the line has no volume control or its value cannot be read; kCaptureFailed,
+// left empty, when no such mixer can be opened or the control's range is 0. Every
+// mixer opened is closed again.
+CaptureResult ReadMixerLevel(MixerApi& mixer, std::optional<float>& level,
+                             const LevelTarget& target);
 // Sets that volume: kCaptureDone, or kCaptureFailed as for the read. A line without
 // a volume control, or whose current values cannot be read, is left alone.
-CaptureResult WriteMixerLevel(MixerApi& mixer, float level, uint32_t sourceKind);
+CaptureResult WriteMixerLevel(MixerApi& mixer, float level, const LevelTarget& target);
 
 class AudioCapture final : public ::AudioSourceCapture, private ResetHandler {
 public:
@@ -70,6 +83,9 @@ public:
 
   // The selected input kind, "mic", "line" or empty; the level operations follow it.
   const std::string& InputName() const { return inputName; }
+  // The mixers the level operations use from now on (winmm until then); the object
+  // does not own them. Set before any level operation runs.
+  void UseMixers(MixerApi& api) { mixers = &api; }
 
 private:
   AudioCapture();
@@ -86,6 +102,8 @@ private:
   bool SuggestBuffers(IPin* capturePin);
   // Enables the first input pin of sourceFilter named `candidate` (any ASCII case).
   bool EnableInputPin(const std::string& candidate);
+  // The level operations' source kind and the open device's wave-in number.
+  LevelTarget CurrentLevelTarget();
 
   std::string inputName;
   ComPtr<IGraphBuilder> graph;
@@ -96,6 +114,10 @@ private:
   GrabberCallback<AudioCapture> grabberCallback;
   DeviceLossWatcher deviceLoss;
   std::atomic<bool> opened{false};  // also cleared by the delivery thread
+  // The open device's "WaveInID"; cleared by Reset, also on the delivery thread.
+  std::optional<UINT> waveInId;
+  WinmmMixer winmm;
+  MixerApi* mixers = &winmm;
   int32_t channels = 1;
   int32_t samplesPerSec = 11025;
   int32_t bitsPerSample = 16;

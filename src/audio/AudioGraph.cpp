@@ -5,6 +5,9 @@
 // Every framework call whose result is tested must return exactly S_OK. A failed
 // step of Open leaves what it made in the fields with `opened` false; the next
 // Reset releases it.
+#include <optional>
+#include <utility>
+
 #include "audio/AudioCapture.h"
 #include "common/CaptureRoute.h"
 #include "common/DeviceEnumeration.h"
@@ -15,27 +18,50 @@ namespace tesmo {
 
 namespace {
 
+// A device bound from its moniker, and the wave-in device it records from when its
+// property bag says so.
+struct AudioDevice {
+  ComPtr<IBaseFilter> filter;
+  std::optional<UINT> waveInId;
+};
+
+// The "WaveInID" the system's audio capture devices carry in their property bags.
+std::optional<UINT> ReadWaveInId(IPropertyBag* bag) {
+  VARIANT value;
+  VariantInit(&value);
+  std::optional<UINT> id;
+  if (bag->Read(L"WaveInID", &value, nullptr) == S_OK &&
+      VariantChangeType(&value, &value, 0, VT_I4) == S_OK && V_I4(&value) >= 0)
+    id = static_cast<UINT>(V_I4(&value));
+  VariantClear(&value);
+  return id;
+}
+
 // The device at the given position of the audio input category; 0 or below is the
 // first. Bound afresh on every call.
-ComPtr<IBaseFilter> FindAudioDevice(int index) {
-  ComPtr<IBaseFilter> filter;
+AudioDevice FindAudioDevice(int index) {
+  AudioDevice device;
   ComPtr<IEnumMoniker> monikers;
-  if (!EnumerateCategory(CLSID_AudioInputDeviceCategory, monikers)) return filter;
+  if (!EnumerateCategory(CLSID_AudioInputDeviceCategory, monikers)) return device;
   ComPtr<IMoniker> moniker;
   for (;;) {
-    if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) return filter;
+    if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) return device;
     if (index <= 0) break;
     --index;
   }
-  // The bag is not read, but a device without one is not a usable device.
+  // A device without a property bag is not a usable device.
   ComPtr<IPropertyBag> bag;
   if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) !=
-      S_OK)
-    return filter;
-  if (moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)) !=
-      S_OK)
-    filter.Reset();
-  return filter;
+          S_OK ||
+      !bag)
+    return device;
+  if (moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                            reinterpret_cast<void**>(&device.filter)) != S_OK) {
+    device.filter.Reset();
+    return device;
+  }
+  device.waveInId = ReadWaveInId(bag.Get());
+  return device;
 }
 
 }  // namespace
@@ -54,6 +80,7 @@ void AudioCapture::Reset() {
   grabberFilter.Reset();
   nullRenderer.Reset();
   opened = false;
+  waveInId.reset();
   delivery->ResetStore();
 }
 
@@ -69,10 +96,12 @@ CaptureResult AudioCapture::Open(int deviceIndex) {
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
   ScopedLock operation(delivery->OperationLock());
   Reset();
-  sourceFilter = FindAudioDevice(deviceIndex);
+  AudioDevice device = FindAudioDevice(deviceIndex);
+  sourceFilter = std::move(device.filter);
   if (!sourceFilter) return kCaptureFailed;
   if (!BuildGraph() || !ApplyFormat() || !ConnectGraph()) return kCaptureFailed;
   opened = true;
+  waveInId = device.waveInId;
   WatchForDeviceLoss(deviceLoss, graph, *delivery);
   return kCaptureDone;
 }
@@ -181,7 +210,7 @@ CaptureResult AudioCapture::ListInputs(int deviceIndex, char* names, int* count)
   if (!names || !count) return kCaptureFailed;
   try {
     *count = 0;
-    ComPtr<IBaseFilter> device = FindAudioDevice(deviceIndex);
+    ComPtr<IBaseFilter> device = FindAudioDevice(deviceIndex).filter;
     if (!device) return kCaptureNo;
     ComPtr<IEnumPins> pins;
     if (device->EnumPins(&pins) != S_OK || !pins) return kCaptureNo;

@@ -1,6 +1,7 @@
 // Recording input selection (an input pin of the opened device, enabled through its
 // IAMAudioInputMixer) and the recording level (the volume of the microphone or line
-// source of the system mixer's wave-in destination).
+// source of a mixer's wave-in destination, or of that destination itself).
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -70,20 +71,22 @@ struct VolumeLine {
   bool valuesRead = false;
 };
 
-enum class Lookup { Found, NoControl, Failed };
+enum class Lookup { Found, NoControl, NoDestination, Failed };
 
-// The wave-in destination's first source of the wanted kind, else its last source,
-// else the destination itself. False when there is no wave-in destination.
 // Every query names the opened handle as a handle (MIXER_OBJECTF_HMIXER), so winmm
 // never mistakes it for a device number.
-bool FindRecordingLine(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind,
-                       MIXERLINEA& line) {
+bool FindWaveInDestination(MixerApi& api, const OpenedMixer& mixer, MIXERLINEA& line) {
   line = MIXERLINEA{};
   line.cbStruct = sizeof line;
   line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
-  if (api.GetLineInfoA(mixer.Object(), &line,
-                       MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) != MMSYSERR_NOERROR)
-    return false;
+  return api.GetLineInfoA(mixer.Object(), &line,
+                          MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) ==
+         MMSYSERR_NOERROR;
+}
+
+// From the wave-in destination in `line` to its first source of the wanted kind, else
+// its last source; it stays when it has no sources.
+void PickSource(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, MIXERLINEA& line) {
   const DWORD sources = line.cConnections;
   for (DWORD index = 0; index < sources; ++index) {
     // Each source is queried into a copy, so a failed query never leaves a half-filled
@@ -96,12 +99,9 @@ bool FindRecordingLine(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceK
     line = source;
     if (line.dwComponentType == sourceKind) break;
   }
-  return true;
 }
 
-Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, VolumeLine& found) {
-  if (!FindRecordingLine(api, mixer, sourceKind, found.line)) return Lookup::Failed;
-
+bool FindVolumeControl(MixerApi& api, const OpenedMixer& mixer, VolumeLine& found) {
   found.control = MIXERCONTROLA{};
   found.control.cbStruct = sizeof found.control;
   MIXERLINECONTROLSA query{};
@@ -111,10 +111,24 @@ Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, uint32_t sourceKind, 
   query.cControls = 1;
   query.cbmxctrl = sizeof found.control;
   query.pamxctrl = &found.control;
-  if (api.GetLineControlsA(mixer.Object(), &query,
-                           MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) !=
-      MMSYSERR_NOERROR)
-    return Lookup::NoControl;
+  return api.GetLineControlsA(mixer.Object(), &query,
+                              MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) ==
+         MMSYSERR_NOERROR;
+}
+
+// The volume to use on an opened mixer, and its current values. On mixer 0, the
+// system's shared mixer of old, the wave-in destination's source of the wanted kind,
+// else its last source, else the destination. Any other mixer belongs to one wave-in
+// device, so its destination's own volume is that device's level and comes first; the
+// sources are asked only when it has none (Wine 10 gives such a mixer a microphone
+// source whose volume reads 0 and ignores what is set).
+Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, bool sharedMixer, uint32_t sourceKind,
+                  VolumeLine& found) {
+  if (!FindWaveInDestination(api, mixer, found.line)) return Lookup::NoDestination;
+  if (sharedMixer || !FindVolumeControl(api, mixer, found)) {
+    PickSource(api, mixer, sourceKind, found.line);
+    if (!FindVolumeControl(api, mixer, found)) return Lookup::NoControl;
+  }
 
   // A uniform control holds one value for all channels.
   const DWORD channels =
@@ -138,21 +152,54 @@ uint32_t ControlRange(const MIXERCONTROLA& control) {
   return control.Bounds.dwMinimum + control.Bounds.dwMaximum;  // a 32-bit sum, as the mixer's
 }
 
-// Opens mixer 0 and finds the recording source's volume control, then hands both to
-// `action`. Failures to open or find end with 255, a source without a volume control
-// with 0, untouched.
+// The mixer that belongs to a wave-in device, if winmm names one.
+std::optional<UINT> MixerOfWaveIn(MixerApi& api, UINT waveInId) {
+  UINT mixerId = 0;
+  if (api.GetId(reinterpret_cast<HMIXEROBJ>(static_cast<UINT_PTR>(waveInId)), &mixerId,
+                MIXER_OBJECTF_WAVEIN) != MMSYSERR_NOERROR)
+    return std::nullopt;
+  return mixerId;
+}
+
+// Opens one mixer and finds the recording source's volume control, then hands both
+// to `action`. Empty when the mixer cannot be opened or has no wave-in destination,
+// so that the next one is tried; a source without a volume control ends with 0,
+// untouched, other failures with 255.
 template <class Action>
-CaptureResult WithRecordingVolume(MixerApi& api, uint32_t sourceKind, Action action) {
+std::optional<CaptureResult> WithVolumeOn(MixerApi& api, UINT mixerId, uint32_t sourceKind,
+                                          Action& action) {
+  OpenedMixer mixer(api, mixerId);
+  if (!mixer.IsValid()) return std::nullopt;
+  VolumeLine found;
+  switch (FindVolume(api, mixer, mixerId == 0, sourceKind, found)) {
+    case Lookup::NoDestination: return std::nullopt;
+    case Lookup::Failed: return kCaptureFailed;
+    case Lookup::NoControl: return kCaptureDone;
+    case Lookup::Found: break;
+  }
+  return action(mixer, found);
+}
+
+// The first mixer with a wave-in destination, in this order: the capture device's own
+// (today's stacks have one mixer per endpoint, and mixer 0 is a playback one), mixer 0,
+// the mixer of wave-in device 0. 255 when none has one.
+template <class Action>
+CaptureResult WithRecordingVolume(MixerApi& api, const LevelTarget& target, Action action) {
   try {
-    OpenedMixer mixer(api, 0);
-    if (!mixer.IsValid()) return kCaptureFailed;
-    VolumeLine found;
-    switch (FindVolume(api, mixer, sourceKind, found)) {
-      case Lookup::Failed: return kCaptureFailed;
-      case Lookup::NoControl: return kCaptureDone;
-      case Lookup::Found: break;
-    }
-    return action(mixer, found);
+    std::vector<UINT> tried;
+    std::optional<CaptureResult> result;
+    auto attempt = [&](std::optional<UINT> mixerId) {
+      if (result || !mixerId || std::find(tried.begin(), tried.end(), *mixerId) != tried.end())
+        return;
+      tried.push_back(*mixerId);
+      result = WithVolumeOn(api, *mixerId, target.sourceKind, action);
+    };
+    if (target.waveInId) attempt(MixerOfWaveIn(api, *target.waveInId));
+    attempt(0u);
+    // Looked up only when needed, so a mixer 0 with a recording destination is all
+    // that is asked of the system.
+    if (!result) attempt(MixerOfWaveIn(api, 0));
+    return result.value_or(kCaptureFailed);
   } catch (const std::bad_alloc&) {
     return kCaptureFailed;  // a line claiming more channels than memory holds
   }
@@ -160,8 +207,9 @@ CaptureResult WithRecordingVolume(MixerApi& api, uint32_t sourceKind, Action act
 
 }  // namespace
 
-CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_t sourceKind) {
-  return WithRecordingVolume(api, sourceKind, [&](OpenedMixer&, VolumeLine& found) {
+CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level,
+                             const LevelTarget& target) {
+  return WithRecordingVolume(api, target, [&](OpenedMixer&, VolumeLine& found) {
     if (!found.valuesRead) return kCaptureDone;  // never report a level that was not read
     float read = 0;
     if (!LevelFromChannels(found.values.front(), found.values.back(), ControlRange(found.control),
@@ -172,8 +220,8 @@ CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level, uint32_
   });
 }
 
-CaptureResult WriteMixerLevel(MixerApi& api, float level, uint32_t sourceKind) {
-  return WithRecordingVolume(api, sourceKind, [&](OpenedMixer& mixer, VolumeLine& found) {
+CaptureResult WriteMixerLevel(MixerApi& api, float level, const LevelTarget& target) {
+  return WithRecordingVolume(api, target, [&](OpenedMixer& mixer, VolumeLine& found) {
     // The channels between the first and the last are written back as read; without
     // the read they would be overwritten with made-up values.
     if (!found.valuesRead) return kCaptureDone;
@@ -194,19 +242,25 @@ CaptureResult WriteMixerLevel(MixerApi& api, float level, uint32_t sourceKind) {
   });
 }
 
+LevelTarget AudioCapture::CurrentLevelTarget() {
+  // The delivery thread may close the object meanwhile (device lost), and SelectInput
+  // may change the kind: both under the operation lock. The mixer calls, which may
+  // wait for the sound system, run outside it.
+  ScopedLock operation(delivery->OperationLock());
+  return {RecordSourceKind(inputName), opened ? waveInId : std::nullopt};
+}
+
 CaptureResult AudioCapture::GetRecordLevel(int* percent) {
   if (!percent) return kCaptureFailed;
-  WinmmMixer mixer;
   std::optional<float> level;
-  const CaptureResult result = ReadMixerLevel(mixer, level, RecordSourceKind(inputName));
+  const CaptureResult result = ReadMixerLevel(*mixers, level, CurrentLevelTarget());
   // Only a level the mixer actually reported reaches the host's integer.
   if (level) *percent = PercentFromLevel(*level);
   return result;
 }
 
 CaptureResult AudioCapture::SetRecordLevel(int percent) {
-  WinmmMixer mixer;
-  return WriteMixerLevel(mixer, static_cast<float>(percent), RecordSourceKind(inputName));
+  return WriteMixerLevel(*mixers, static_cast<float>(percent), CurrentLevelTarget());
 }
 
 }  // namespace tesmo

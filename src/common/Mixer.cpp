@@ -26,6 +26,10 @@ MMRESULT WinmmMixer::SetControlDetails(HMIXEROBJ mixer, MIXERCONTROLDETAILS* det
 
 MMRESULT WinmmMixer::Close(HMIXER mixer) { return mixerClose(mixer); }
 
+MMRESULT WinmmMixer::GetId(HMIXEROBJ object, UINT* mixerId, DWORD flags) {
+  return mixerGetID(object, mixerId, flags);
+}
+
 OpenedMixer::OpenedMixer(MixerApi& api, UINT mixerId) : api(api) {
   // No callback, no instance data: the level operations only query and set.
   opened = api.Open(&handle, mixerId, 0, 0, 0) == MMSYSERR_NOERROR;

@@ -1,4 +1,4 @@
-// Access to the system's audio mixer: the six winmm calls the level operations use,
+// Access to the system's audio mixers: the seven winmm calls the level operations use,
 // behind one small interface so that tests can stand a mixer of their own behind
 // them. Nothing but plumbing lives here.
 #pragma once
@@ -20,6 +20,9 @@ public:
   virtual MMRESULT SetControlDetails(HMIXEROBJ mixer, MIXERCONTROLDETAILS* details,
                                      DWORD flags) = 0;
   virtual MMRESULT Close(HMIXER mixer) = 0;
+  // The number of the mixer that belongs to a device (e.g. a wave-in device number with
+  // MIXER_OBJECTF_WAVEIN).
+  virtual MMRESULT GetId(HMIXEROBJ object, UINT* mixerId, DWORD flags) = 0;
 };
 
 // The system mixer through winmm.
@@ -32,6 +35,7 @@ public:
   MMRESULT GetControlDetailsA(HMIXEROBJ mixer, MIXERCONTROLDETAILS* details, DWORD flags) override;
   MMRESULT SetControlDetails(HMIXEROBJ mixer, MIXERCONTROLDETAILS* details, DWORD flags) override;
   MMRESULT Close(HMIXER mixer) override;
+  MMRESULT GetId(HMIXEROBJ object, UINT* mixerId, DWORD flags) override;
 };
 
 // One opened mixer device, closed when the holder goes out of scope. Invalid when

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "WaveInMixers.h"
+
 AudioRecording::AudioRecording() : capture(CreateASC()) {}
 
 AudioRecording::~AudioRecording() {
@@ -60,6 +62,7 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
   if (!options.input.empty() && capture->SelectInput(options.input.c_str()) != kCaptureDone)
     std::fprintf(stderr, "tesmo-capture: input \"%s\" not found; recording the default input\n",
                  options.input.c_str());
+  if (options.recordLevel >= 0) SetAndReadRecordLevel(options.recordLevel);
   if (!wav.Open(options.wavPath, options.channels, options.rate, options.bits)) {
     std::fprintf(stderr, "tesmo-capture: cannot write %s\n", options.wavPath.c_str());
     return 1;
@@ -73,6 +76,16 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
   std::printf("Audio: device %d, %d ch, %d Hz, %d bits, into %s\n", options.audioDevice,
               options.channels, options.rate, options.bits, options.wavPath.c_str());
   return 0;
+}
+
+void AudioRecording::SetAndReadRecordLevel(int percent) {
+  PrintWaveInMixers("Mixers before");
+  const int set = capture->SetRecordLevel(percent);
+  int read = -1;  // stays -1 unless the library reports a level
+  const int got = capture->GetRecordLevel(&read);
+  std::printf("Record level: SetRecordLevel(%d) = %d; GetRecordLevel = %d, level %d\n", percent,
+              set, got, read);
+  PrintWaveInMixers("Mixers after");
 }
 
 void AudioRecording::Poll() {

@@ -28,6 +28,9 @@ public:
   int Finish();
 
 private:
+  // Sets the level, reads it back and prints both, with the mixers around them.
+  void SetAndReadRecordLevel(int percent);
+
   // Collects blocks on the library's delivery thread; the main thread writes them.
   class CollectingSink : public AudioSink {
   public:

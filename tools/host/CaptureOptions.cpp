@@ -34,11 +34,13 @@ void PrintCaptureUsage() {
   std::printf(
       "usage: tesmo-capture [--list] [--seconds S]\n"
       "         audio: [--no-audio] [--device N] [--out FILE.wav] [--channels C] [--rate HZ]\n"
-      "                [--bits B] [--block BYTES] [--input mic|line]\n"
+      "                [--bits B] [--block BYTES] [--input mic|line] [--record-level PERCENT]\n"
       "         video: [--no-video] [--video-device N] [--frames DIR] [--size WxH]\n"
       "                [--format rgb24|i420|rgb555|rgb32] [--fpm FRAMES_PER_MINUTE] [--preview]\n"
       "Captures S seconds (default 5) from the default audio and video devices: PCM into a\n"
-      "WAV file, every delivered frame as DIR/frame-NNNNNN.bmp (I420 converted to RGB).\n");
+      "WAV file, every delivered frame as DIR/frame-NNNNNN.bmp (I420 converted to RGB).\n"
+      "--record-level sets the recording level once the device is open, reads it back and\n"
+      "prints both results, with the volume of each wave-in device's mixer before and after.\n");
 }
 
 bool ParseCaptureOptions(int argc, char** argv, CaptureOptions& options) {
@@ -84,6 +86,8 @@ bool ParseCaptureOptions(int argc, char** argv, CaptureOptions& options) {
       ok = number(options.block);
     } else if (arg == "--input") {
       ok = text(options.input);
+    } else if (arg == "--record-level") {
+      ok = number(options.recordLevel) && options.recordLevel >= 0 && options.recordLevel <= 100;
     } else if (arg == "--no-video") {
       options.video = false;
     } else if (arg == "--video-device") {

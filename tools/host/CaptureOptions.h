@@ -12,6 +12,7 @@ struct CaptureOptions {
   std::string wavPath = "tesmo-capture.wav";
   int channels = 1, rate = 11025, bits = 16, block = 320;
   std::string input;
+  int recordLevel = -1;  // 0..100: set it after opening, read it back and print both
 
   bool video = true;
   int videoDevice = 0;

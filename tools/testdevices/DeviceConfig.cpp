@@ -189,6 +189,9 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
       bool noName = false;
       ok = ParseFlag(value, noName);
       config.hasName = !noName;
+    } else if (key == L"waveinid") {
+      ok = ParseInt(value, number) && number >= 0;
+      config.waveInId = number;
     } else if (key == L"pins") {
       pinsSeen = true;
       pinsText = value;

@@ -34,6 +34,7 @@ struct DeviceConfig {
   DeviceKind kind = DeviceKind::Audio;
   std::wstring name;
   bool hasName = true;
+  long waveInId = -1;  // "WaveInID" in the moniker's property bag; negative: none
   std::vector<PinSpec> pins;
   bool anyFormat = true;
   std::vector<AudioFormatSpec> audioFormats;

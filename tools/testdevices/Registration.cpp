@@ -29,16 +29,26 @@ std::wstring GuidText(const GUID& id) {
   return text;
 }
 
-bool SetString(HKEY root, const std::wstring& path, const wchar_t* name,
-               const std::wstring& value) {
+bool SetValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
+              const void* data, DWORD bytes) {
   HKEY key = nullptr;
   if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
       ERROR_SUCCESS)
     return false;
-  bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           DWORD((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  bool ok =
+      RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes) == ERROR_SUCCESS;
   RegCloseKey(key);
   return ok;
+}
+
+bool SetString(HKEY root, const std::wstring& path, const wchar_t* name,
+               const std::wstring& value) {
+  return SetValue(root, path, name, REG_SZ, value.c_str(),
+                  DWORD((value.size() + 1) * sizeof(wchar_t)));
+}
+
+bool SetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value) {
+  return SetValue(root, path, name, REG_DWORD, &value, sizeof value);
 }
 
 const CLSID& CategoryOf(DeviceKind kind) {
@@ -133,13 +143,16 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
     hr = mapper->RegisterFilter(DeviceClassId(int(i)), title.c_str(), nullptr,
                                 &CategoryOf(config.kind), nullptr, &filterData);
     if (hr != S_OK) return hr;
-    if (!config.hasName) {
-      // The device enumerator reads the name from this key; without the value the
-      // moniker's property bag has no FriendlyName, while BindToObject still works.
-      const std::wstring instanceKey = L"CLSID\\" + GuidText(CategoryOf(config.kind)) +
-                                       L"\\Instance\\" + GuidText(DeviceClassId(int(i)));
+    // The moniker's property bag reads its values from this key.
+    const std::wstring instanceKey = L"CLSID\\" + GuidText(CategoryOf(config.kind)) +
+                                     L"\\Instance\\" + GuidText(DeviceClassId(int(i)));
+    // Without the value the bag has no FriendlyName, while BindToObject still works.
+    if (!config.hasName)
       RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"FriendlyName");
-    }
+    // As the system's audio capture devices name the wave-in device they record from.
+    if (config.waveInId >= 0 &&
+        !SetDword(HKEY_CLASSES_ROOT, instanceKey, L"WaveInID", static_cast<DWORD>(config.waveInId)))
+      return E_FAIL;
   }
   return RegisterConverter(mapper.Get(), path);
 }
