@@ -69,6 +69,7 @@ CaptureResult AudioCapture::Open(int deviceIndex) {
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
   ScopedLock operation(delivery->OperationLock());
   Reset();
+  if (!CallerInitialisedCom()) return kCaptureFailed;
   sourceFilter = FindAudioDevice(deviceIndex);
   if (!sourceFilter) return kCaptureFailed;
   if (!BuildGraph() || !ApplyFormat() || !ConnectGraph()) return kCaptureFailed;
