@@ -91,7 +91,7 @@ void CycleAThousandTimesIn(DWORD apartment) {
     const tesmo::test::ProcessBaseline baseline;
     tesmo::test::CycleOpenStartStopClose(capture, 1000, tesmo::test::PumpMessages);
     EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << tesmo::test::LiveObjects();
-    baseline.ExpectNoGrowth();
+    baseline.ExpectNoGrowth(1000, Side::Category());
     capture->SetSink(nullptr);
     EXPECT_EQ(capture->Destroy(), kCaptureDone);
   });
