@@ -77,8 +77,8 @@ void Audio() {
   Check("audio SetFormat", audio->SetFormat(1, 11025, 16, 320) == kCaptureDone);
   int channels = 0, rate = 0, bits = 0, block = 0;
   const CaptureResult got = audio->GetFormat(&channels, &rate, &bits, &block);
-  Check("audio GetFormat", got == kCaptureDone && channels == 1 && rate == 11025 && bits == 16 &&
-                               block == 320);
+  Check("audio GetFormat",
+        got == kCaptureDone && channels == 1 && rate == 11025 && bits == 16 && block == 320);
   SequenceSink sink;
   Check("audio SetSink", audio->SetSink(&sink) == kCaptureDone);
   Check("audio Open(0)", audio->Open(0) == kCaptureDone);

@@ -73,21 +73,12 @@ public:
       ++stalls;
     }
   }
-  long long Units() {
+  struct Figures {
+    long long units, breaks, stalls, segments;
+  };
+  Figures Read() {
     std::lock_guard<std::mutex> hold(mutex);
-    return units;
-  }
-  long long Breaks() {
-    std::lock_guard<std::mutex> hold(mutex);
-    return breaks;
-  }
-  long long Stalls() {
-    std::lock_guard<std::mutex> hold(mutex);
-    return stalls;
-  }
-  long long Segments() {
-    std::lock_guard<std::mutex> hold(mutex);
-    return segments;
+    return {units, breaks, stalls, segments};
   }
 
 private:
@@ -193,8 +184,7 @@ public:
         if (count != 1) ++unexpected;
         break;
       }
-      default:
-        Extra(random);
+      default: Extra(random);
     }
   }
   void Reopen() {
@@ -306,37 +296,36 @@ int main(int argc, char** argv) {
   const double minutes = (GetTickCount() - begin) / 60000.0;
   const long long operations = audio.operations + video.operations;
   const long long unexpected = audio.unexpected + video.unexpected;
-  const long long breaks = audio.check.Breaks() + video.check.Breaks();
-  const long long stalls = audio.check.Stalls() + video.check.Stalls();
+  const auto sound = audio.check.Read(), pictures = video.check.Read();
+  const long long breaks = sound.breaks + pictures.breaks;
+  const long long stalls = sound.stalls + pictures.stalls;
   std::printf("minutes %.1f, operations %lld (unexpected results %lld)\n", minutes, operations,
               unexpected);
   std::printf("audio: %lld blocks in %lld run segments, sequence breaks %lld, stalls %lld\n",
-              audio.check.Units(), audio.check.Segments(), audio.check.Breaks(),
-              audio.check.Stalls());
+              sound.units, sound.segments, sound.breaks, sound.stalls);
   std::printf("video: %lld frames in %lld run segments, sequence breaks %lld, stalls %lld\n",
-              video.check.Units(), video.check.Segments(), video.check.Breaks(),
-              video.check.Stalls());
-  std::printf("peak handles %lu -> %lu, threads %d -> %d, private KiB %zu -> %zu (first and last "
-              "quarter)\n",
-              startPeak.handles, endPeak.handles, startPeak.threads, endPeak.threads,
-              startPeak.privateBytes / 1024, endPeak.privateBytes / 1024);
+              pictures.units, pictures.segments, pictures.breaks, pictures.stalls);
+  std::printf(
+      "peak handles %lu -> %lu, threads %d -> %d, private KiB %zu -> %zu (first and last "
+      "quarter)\n",
+      startPeak.handles, endPeak.handles, startPeak.threads, endPeak.threads,
+      startPeak.privateBytes / 1024, endPeak.privateBytes / 1024);
   std::printf("test devices after Destroy: %d live objects, %ld references\n", live, references);
 
   // Flat: a few of Wine's own worker threads and handles may come and go, beyond the
   // handles the platform keeps of every graph and listing; memory within 8 MiB of the
   // start (the allocator keeps freed frame buffers).
-  const double platform =
-      audio.opens * (audioKept.perGraph + audioKept.perEnumeration) +
-      audio.lists * audioKept.perEnumeration +
-      video.opens * (videoKept.perGraph + videoKept.perEnumeration) +
-      video.lists * videoKept.perEnumeration;
+  const double platform = audio.opens * (audioKept.perGraph + audioKept.perEnumeration) +
+                          audio.lists * audioKept.perEnumeration +
+                          video.opens * (videoKept.perGraph + videoKept.perEnumeration) +
+                          video.lists * videoKept.perEnumeration;
   std::printf("handles the platform keeps of %lld opens and %lld listings: %.0f\n",
               audio.opens + video.opens, audio.lists + video.lists, platform);
   const bool flat = endPeak.threads <= startPeak.threads + 2 &&
                     endPeak.handles <= startPeak.handles + 16 + platform &&
                     endPeak.privateBytes <= startPeak.privateBytes + 8 * 1024 * 1024;
   const bool ok = unexpected == 0 && breaks == 0 && stalls == 0 && flat && live == 0 &&
-                  references == 0 && audio.check.Units() > 0 && video.check.Units() > 0;
+                  references == 0 && sound.units > 0 && pictures.units > 0;
   std::printf("%s\n", ok ? "soak ok" : "SOAK FAILED");
   return ok ? 0 : 1;
 }

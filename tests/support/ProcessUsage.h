@@ -89,8 +89,8 @@ inline PlatformHandles MeasurePlatformHandles(REFCLSID category) {
   before = HandleCount();
   for (int i = 0; i < rounds; ++i) {
     ICreateDevEnum* devices = nullptr;
-    if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                         IID_ICreateDevEnum, reinterpret_cast<void**>(&devices)) != S_OK)
+    if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                         reinterpret_cast<void**>(&devices)) != S_OK)
       continue;
     IEnumMoniker* monikers = nullptr;
     if (devices->CreateClassEnumerator(category, &monikers, 0) == S_OK) {

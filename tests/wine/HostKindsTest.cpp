@@ -55,7 +55,8 @@ struct Recording<VideoSide> {
   static std::string Fault(Sink& sink) {
     const auto frames = sink.Frames();
     for (size_t i = 0; i < frames.size(); ++i) {
-      if (frames[i].length != 320 * 240 * 3) return "a frame of " + std::to_string(frames[i].length);
+      if (frames[i].length != 320 * 240 * 3)
+        return "a frame of " + std::to_string(frames[i].length);
       if (i && frames[i].number <= frames[i - 1].number)
         return "frame " + std::to_string(frames[i].number) + " after " +
                std::to_string(frames[i - 1].number);
@@ -159,8 +160,8 @@ TYPED_TEST(HostThreads, ASecondObjectOnTheSameDeviceLeavesTheFirstUnbroken) {
 // An audio and a video object from one host thread, then two microphones at once: each
 // object delivers its own device's data, unbroken.
 TEST(SeveralObjects, AudioAndVideoTogetherAndTwoMicrophonesTogether) {
-  tesmo::test::UseTestDevices({AudioSide::Device(), VideoSide::Device(),
-                               AudioSide::Device(L" 2;format=1/22050/16")});
+  tesmo::test::UseTestDevices(
+      {AudioSide::Device(), VideoSide::Device(), AudioSide::Device(L" 2;format=1/22050/16")});
   tesmo::test::RunInApartment(COINIT_APARTMENTTHREADED, [] {
     AudioSourceCapture* audio = CreateASC();
     AudioSourceCapture* otherAudio = CreateASC();
@@ -175,8 +176,8 @@ TEST(SeveralObjects, AudioAndVideoTogetherAndTwoMicrophonesTogether) {
     ASSERT_EQ(video->Open(0), kCaptureDone);
     ASSERT_EQ(audio->Start(), kCaptureDone);
     ASSERT_EQ(video->Start(), kCaptureDone);
-    EXPECT_TRUE(PumpUntil([&] { return sound.BlockCount() >= 60 && pictures.FrameCount() >= 10; },
-                          10000))
+    EXPECT_TRUE(
+        PumpUntil([&] { return sound.BlockCount() >= 60 && pictures.FrameCount() >= 10; }, 10000))
         << sound.BlockCount() << " blocks, " << pictures.FrameCount() << " frames";
     EXPECT_EQ(video->Stop(), kCaptureDone);
     EXPECT_EQ(video->Destroy(), kCaptureDone);
