@@ -102,23 +102,18 @@ private:
   bool stallSeen = false;
 };
 
-class SoundSink : public AudioSink {
+// A sink of either kind that hands what it gets to a stream's check.
+template <class Base, void (StreamCheck::*take)(const unsigned char*, int)>
+class CheckingSink : public Base {
 public:
-  explicit SoundSink(StreamCheck& check) : check(check) {}
+  explicit CheckingSink(StreamCheck& check) : check(check) {}
   void OnData(const unsigned char* data, int length, unsigned long) override {
-    check.Block(data, length);
+    (check.*take)(data, length);
   }
   StreamCheck& check;
 };
-
-class PictureSink : public VideoSink {
-public:
-  explicit PictureSink(StreamCheck& check) : check(check) {}
-  void OnData(const unsigned char* data, int length, unsigned long) override {
-    check.Frame(data, length);
-  }
-  StreamCheck& check;
-};
+using SoundSink = CheckingSink<AudioSink, &StreamCheck::Block>;
+using PictureSink = CheckingSink<VideoSink, &StreamCheck::Frame>;
 
 struct Usage {
   DWORD handles = 0;
