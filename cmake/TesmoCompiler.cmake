@@ -1,6 +1,10 @@
 # Warnings and run-time linkage shared by every target.
 if(MSVC)
   add_compile_options(/W4 /permissive- /utf-8)
+  # /EHa: the catch (...) of the list operations and ShowPropertyPages also catches
+  # structured exceptions (an access violation in a driver's filter); /EHsc would not.
+  string(REGEX REPLACE "/EH[a-z]+" "" CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS}")
+  string(APPEND CMAKE_CXX_FLAGS " /EHa")
   # Static run-time: the DLL needs nothing beyond system DLLs.
   set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 else()

@@ -105,7 +105,7 @@ public:
   /*  9 */ virtual CaptureResult SetMixLevel(int level) = 0;
   // Closes what was open, then opens entry deviceIndex of ListDevices with the format set.
   // 0, or 255 when there is no such device or no graph could be built (the object stays
-  // closed), and from inside OnData.
+  // closed), on a thread that never initialised COM, and from inside OnData.
   /* 10 */ virtual CaptureResult Open(int deviceIndex) = 0;
   // Enables the open device's input pin "mic", "line" or of that name. 0, or 255 when none matched
   // or it refused, for a null, empty or over-259-byte name, or when closed.
@@ -167,8 +167,8 @@ public:
   // 1 running, 2 open and stopped, 255 closed.
   /*  2 */ virtual CaptureResult IsRunning() = 0;
   // Closes what was open, then opens entry deviceIndex of ListDevices with the format set and
-  // the preview window. 0, or 255 when the device or its graph cannot be set up, and from
-  // inside OnData.
+  // the preview window. 0, or 255 when the device or its graph cannot be set up, on a thread
+  // that never initialised COM, and from inside OnData.
   /*  3 */ virtual CaptureResult Open(int deviceIndex) = 0;
   // Runs the capture: frames flow at the set pace. 0, or 255 when closed or the graph would
   // not run.

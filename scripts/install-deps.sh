@@ -10,6 +10,7 @@ packages=(
   sox                                        # checking captured WAV files
   debootstrap pulseaudio pulseaudio-utils    # the check against Wine 10's capture filter
   zip unzip                                  # the release archive (scripts/release.sh)
+  clang lld libwine-dev                      # the host built with the Microsoft C++ ABI
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 # Builds both builds and runs every test:
 #   native core under AddressSanitizer + UBSan, native core under ThreadSanitizer,
 #   the Windows build (DLL, test devices, demo host, installed package) under Wine,
+#   a 60-second soak of both objects under random host operations (scripts/soak.sh),
 #   the Windows x86 build's DLL and demo host, inspected, and the library against Wine
 #   10's own audio capture filter in a Debian 13 root (skipped where Debian 13's packages
 #   cannot be fetched).
@@ -34,6 +35,9 @@ if ./scripts/build-windows.sh; then
 else
   failed+=(windows-build)
 fi
+
+echo "=== Soak: audio and video under random host operations, 60 s (scripts/soak.sh) ==="
+./scripts/soak.sh 1 || failed+=(soak)
 
 echo "=== Windows x86 build, inspected (build/windows-x86) ==="
 # 32-bit programs cannot run here: the library, the demo host and the test devices are built,

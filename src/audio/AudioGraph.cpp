@@ -96,6 +96,7 @@ CaptureResult AudioCapture::Open(int deviceIndex) {
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
   ScopedLock operation(delivery->OperationLock());
   Reset();
+  if (!CallerInitialisedCom()) return kCaptureFailed;
   AudioDevice device = FindAudioDevice(deviceIndex);
   sourceFilter = std::move(device.filter);
   if (!sourceFilter) return kCaptureFailed;

@@ -15,6 +15,16 @@ bool CreateInProcess(REFCLSID clsid, ComPtr<T>& out) {
                           reinterpret_cast<void**>(&out)) == S_OK;
 }
 
+// True when the calling thread entered a COM apartment itself. A thread that never did
+// is put in the implicit MTA as soon as any thread of the process (a delivery thread of
+// ours, say) is in the MTA, so CoCreateInstance there would work or fail by timing.
+inline bool CallerInitialisedCom() {
+  APTTYPE type;
+  APTTYPEQUALIFIER qualifier;
+  return CoGetApartmentType(&type, &qualifier) == S_OK &&
+         qualifier != APTTYPEQUALIFIER_IMPLICIT_MTA;
+}
+
 enum class GraphCommand { Run, Stop };
 
 // False when the graph offers no IMediaControl. The command's own result is not

@@ -120,6 +120,7 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
   ScopedLock operation(delivery->OperationLock());
   Reset();
+  if (!CallerInitialisedCom()) return kCaptureFailed;
   if (!SelectDevice(deviceIndex < 0 ? 0 : deviceIndex) || !BuildGraph()) return kCaptureFailed;
   ConfigureFormat();
   if (!ConnectGrabber()) return kCaptureFailed;

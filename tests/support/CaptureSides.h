@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <dshow.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@ struct AudioSide {
   using Object = AudioSourceCapture;
   using Sink = AudioSink;
   static Object* Create() { return CreateASC(); }
+  static REFCLSID Category() { return CLSID_AudioInputDeviceCategory; }
   // A test microphone, with more description keys appended.
   static std::wstring Device(const wchar_t* extra = L"") {
     return std::wstring(L"kind=audio;name=Tesmo Test Microphone") + extra;
@@ -29,6 +31,7 @@ struct VideoSide {
   using Object = VideoSourceCapture;
   using Sink = VideoSink;
   static Object* Create() { return CreateVSC(); }
+  static REFCLSID Category() { return CLSID_VideoInputDeviceCategory; }
   static std::wstring Device(const wchar_t* extra = L"") {
     return std::wstring(L"kind=video;name=Tesmo Test Camera") + extra;
   }

@@ -3,39 +3,30 @@
 #pragma once
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include "Tesmo.h"
+#include "support/ProcessUsage.h"
 
 namespace tesmo::test {
 
-inline DWORD HandleCount() {
-  DWORD count = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &count);
-  return count;
-}
-
-inline int ThreadCount() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  int count = 0;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  CloseHandle(snapshot);
-  return count;
-}
-
 // The threads and handles of the process when made; ExpectNoGrowth fails the test when
-// they have grown since (Wine's own worker threads may come and go: a small allowance).
+// they have grown since (Wine's own worker threads may come and go: a small allowance),
+// beyond what the platform keeps of the `opens` graphs built since on devices of
+// `category` (see PlatformHandles).
 class ProcessBaseline {
 public:
-  void ExpectNoGrowth() const {
+  void ExpectNoGrowth(int opens = 0, REFCLSID category = CLSID_AudioInputDeviceCategory) const {
+    const DWORD now = HandleCount();  // before the measurement's own graphs
     EXPECT_LE(ThreadCount(), threads + 2);
-    EXPECT_LE(HandleCount(), handles + 8);
+    double platform = 0;
+    if (opens > 0) {
+      const PlatformHandles kept = MeasurePlatformHandles(category);
+      platform = opens * (kept.perGraph + kept.perEnumeration);
+    }
+    EXPECT_LE(now, handles + 8 + platform)
+        << "of which the platform keeps " << platform << " for " << opens << " graphs";
   }
 
 private:

@@ -89,7 +89,7 @@ protected:
       ASSERT_EQ(other->Destroy(), kCaptureDone);
     }
     EXPECT_DEVICES_RELEASED();
-    baseline.ExpectNoGrowth();
+    baseline.ExpectNoGrowth(1000 + 100);
   }
 
   AudioSourceCapture* capture = nullptr;

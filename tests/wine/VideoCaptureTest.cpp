@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "TestDeviceControl.h"
+#include "support/FrameSink.h"
 #include "support/Messages.h"
-#include "support/ProcessCounts.h"
 #include "support/TestDevices.h"
 #include "Tesmo.h"
 
@@ -24,37 +24,7 @@ namespace {
 
 using tesmo::test::LiveObjects;
 
-// Keeps the frame number, length and ticks of every frame it is handed.
-class FrameSink : public VideoSink {
-public:
-  struct Frame {
-    uint32_t number;
-    int length;
-    unsigned long arrivalTick;
-    DWORD deliveryTick;
-  };
-  void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
-    uint32_t number = 0;
-    if (length >= 4) std::memcpy(&number, data, 4);
-    std::lock_guard<std::mutex> hold(mutex);
-    frames.push_back({number, length, tickMs, GetTickCount()});
-    arrived.notify_all();
-  }
-  bool WaitFor(size_t count, int timeoutMs = 5000) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return arrived.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                            [&] { return frames.size() >= count; });
-  }
-  std::vector<Frame> Frames() {
-    std::lock_guard<std::mutex> hold(mutex);
-    return frames;
-  }
-
-private:
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::vector<Frame> frames;
-};
+using tesmo::test::FrameSink;
 
 // The renderer's window lives on the thread that opened the graph; a host thread
 // with windows pumps its messages.
@@ -332,21 +302,15 @@ TEST_F(VideoCapture, FailingStepsOfOpenLeaveNothingHeld) {
   }
 }
 
-TEST_F(VideoCapture, ManyCyclesLeaveNothingHeld) {
-  // A device whose format cannot be read keeps its own and still opens.
+// (A thousand cycles, from a host thread in an STA and in the MTA: HostKindsTest.cpp.)
+TEST_F(VideoCapture, ADeviceWhoseFormatCannotBeReadKeepsItsOwnAndOpens) {
   UseDevices({L"kind=video;name=Cam;fail=IAMStreamConfig::GetFormat"});
-  EXPECT_EQ(capture->Open(0), kCaptureDone);
-  UseDevices({L"kind=video;name=Cam"});
   FrameSink sink;
   capture->SetSink(&sink);
-  ASSERT_EQ(capture->Open(0), kCaptureDone);  // settles the one-off allocations
-  ASSERT_EQ(capture->Close(), kCaptureDone);
-  const tesmo::test::ProcessBaseline baseline;
-  // After each cycle, the renderer windows' last messages.
-  tesmo::test::CycleOpenStartStopClose(capture, 1000, PumpMessages);
-  EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << LiveObjects();
-  EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
-  baseline.ExpectNoGrowth();
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  EXPECT_TRUE(sink.WaitFor(3));
+  EXPECT_EQ(Record().setFormatAccepted, 0);
 }
 
 namespace {

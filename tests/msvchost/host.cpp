@@ -1,0 +1,138 @@
+// A host built with the Microsoft C++ ABI (clang-cl's code model, Wine's Windows
+// headers): it drives the mingw-built Tesmo.dll only through the operation tables of
+// include/Tesmo.h. There is no C run-time start-up and no C++ standard library here:
+// mainCRTStartup is the entry point and the program ends with ExitProcess.
+#include <windows.h>
+#include <objbase.h>
+#include <stdio.h>
+
+#include "Tesmo.h"
+
+namespace {
+
+// Checks the test microphone's stream (byte i since Run is i mod 251) across blocks.
+class SequenceSink : public AudioSink {
+public:
+  void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
+    for (int i = 0; i < length; ++i, ++offset)
+      if (data[i] != offset % 251) breaks = breaks + 1;
+    if (length != 320) breaks = breaks + 1;
+    InterlockedIncrement(&blocks);
+  }
+  volatile LONG blocks = 0;
+  volatile LONG breaks = 0;
+
+private:
+  unsigned long long offset = 0;
+};
+
+// Checks that the test camera's frame numbers (bytes 0..3) rise and the length is RGB24.
+class FrameSink : public VideoSink {
+public:
+  void OnData(const unsigned char* data, int length, unsigned long tickMs) override {
+    const LONG number = static_cast<LONG>(data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24);
+    if (length != 320 * 240 * 3 || number <= last) breaks = breaks + 1;
+    last = number;
+    InterlockedIncrement(&frames);
+  }
+  volatile LONG frames = 0;
+  volatile LONG breaks = 0;
+
+private:
+  LONG last = -1;
+};
+
+// Waits up to `ms` for `count`, pumping this thread's messages (the renderer's window
+// belongs to the thread that opened the graph).
+bool WaitFor(volatile LONG& value, LONG count, DWORD ms) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10)) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (value >= count) return true;
+  }
+  return false;
+}
+
+int failures = 0;
+
+// One check per line; each result is computed before printing (the arguments of a call
+// are evaluated right to left here).
+void Check(const char* what, bool ok) {
+  printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+  if (!ok) ++failures;
+}
+
+char names[64 * kNameEntryBytes];
+
+void Audio() {
+  AudioSourceCapture* audio = CreateASC();
+  Check("CreateASC", audio != nullptr);
+  if (!audio) return;
+  int count = 0;
+  const CaptureResult listed = audio->ListDevices(names, &count);
+  Check("audio ListDevices lists the test microphone",
+        listed == kCaptureYes && count > 0 && lstrcmpA(names, "Tesmo Test Microphone") == 0);
+  Check("audio ListDevices with a null pointer is 255",
+        audio->ListDevices(nullptr, &count) == kCaptureFailed);
+  Check("audio SetFormat", audio->SetFormat(1, 11025, 16, 320) == kCaptureDone);
+  int channels = 0, rate = 0, bits = 0, block = 0;
+  const CaptureResult got = audio->GetFormat(&channels, &rate, &bits, &block);
+  Check("audio GetFormat",
+        got == kCaptureDone && channels == 1 && rate == 11025 && bits == 16 && block == 320);
+  SequenceSink sink;
+  Check("audio SetSink", audio->SetSink(&sink) == kCaptureDone);
+  Check("audio Open(0)", audio->Open(0) == kCaptureDone);
+  Check("audio IsOpened", audio->IsOpened() == kCaptureYes);
+  Check("audio Start", audio->Start() == kCaptureDone);
+  Check("audio IsRunning", audio->IsRunning() == kCaptureYes);
+  Check("audio delivers 30 blocks", WaitFor(sink.blocks, 30, 10000));
+  Check("audio Stop", audio->Stop() == kCaptureDone);
+  Check("audio SetSink(null)", audio->SetSink(nullptr) == kCaptureDone);
+  Check("audio bytes follow i mod 251 in 320-byte blocks", sink.breaks == 0);
+  printf("     audio blocks: %ld\n", static_cast<long>(sink.blocks));
+  Check("audio Open(99) is 255", audio->Open(99) == kCaptureFailed);
+  Check("audio Destroy", audio->Destroy() == kCaptureDone);
+}
+
+void Video() {
+  VideoSourceCapture* video = CreateVSC();
+  Check("CreateVSC", video != nullptr);
+  if (!video) return;
+  int count = 0;
+  const CaptureResult listed = video->ListDevices(names, &count);
+  Check("video ListDevices lists the test camera",
+        listed == kCaptureYes && count > 0 && lstrcmpA(names, "Tesmo Test Camera") == 0);
+  Check("video Reserved is 254", video->Reserved(1, 2) == kCaptureReserved);
+  Check("video SetFrameRate(1200)", video->SetFrameRate(1200) == kCaptureDone);
+  int pace = 0;
+  const CaptureResult paced = video->GetFrameRate(&pace);
+  Check("video GetFrameRate", paced == kCaptureDone && pace == 1200);
+  Check("video SetFormat", video->SetFormat(320, 240, kVideoRgb24) == kCaptureDone);
+  FrameSink sink;
+  Check("video SetSink", video->SetSink(&sink) == kCaptureDone);
+  Check("video Open(0)", video->Open(0) == kCaptureDone);
+  char name[kNameEntryBytes] = {};
+  const CaptureResult named = video->GetDeviceName(name);
+  Check("video GetDeviceName", named == kCaptureDone && lstrcmpA(name, "Tesmo Test Camera") == 0);
+  Check("video Start", video->Start() == kCaptureDone);
+  Check("video delivers 5 frames", WaitFor(sink.frames, 5, 10000));
+  Check("video Stop", video->Stop() == kCaptureDone);
+  Check("video SetSink(null)", video->SetSink(nullptr) == kCaptureDone);
+  Check("video frame numbers rise, RGB24 320 x 240", sink.breaks == 0);
+  printf("     video frames: %ld\n", static_cast<long>(sink.frames));
+  Check("video Close", video->Close() == kCaptureDone);
+  Check("video IsRunning closed is 255", video->IsRunning() == kCaptureFailed);
+  Check("video Destroy", video->Destroy() == kCaptureDone);
+}
+
+}  // namespace
+
+extern "C" void mainCRTStartup() {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) ExitProcess(2);
+  Audio();
+  Video();
+  CoUninitialize();
+  printf("%s\n", failures == 0 ? "ok: MSVC-ABI host" : "FAILED: MSVC-ABI host");
+  fflush(stdout);
+  ExitProcess(failures == 0 ? 0 : 1);
+}
