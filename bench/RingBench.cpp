@@ -55,12 +55,12 @@ std::unique_ptr<Buffer> Pattern() {
 // rings run with a fixed store of about the same size (225 KiB and 256 KiB).
 struct TesmoRing {
   tesmo::ByteRingBuffer ring;
-  bool HasRoom(int32_t n) const {
-    return ring.Count() < tesmo::ByteRingBuffer::kInitialCapacity - n;
+  // Each end's quick test, as the streaming and the delivery thread make it.
+  bool HasRoom(int32_t n) {
+    return ring.WriterHasAtMost(tesmo::ByteRingBuffer::kInitialCapacity - n - 1);
   }
   void Write(const unsigned char* p, int32_t n) { ring.Write(p, static_cast<uint32_t>(n)); }
-  // The quick Count() test first, as the delivery thread does.
-  bool HasData(int32_t n) const { return ring.Count() >= n; }
+  bool HasData(int32_t n) { return ring.ReaderHasMoreThan(n - 1); }
   void Read(unsigned char* p, int32_t n) { ring.Read(p, n); }
 };
 

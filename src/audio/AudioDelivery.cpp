@@ -19,7 +19,7 @@ void AudioDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   if (!Sink() || !IsRunning()) return;
   // A negative length or a missing buffer cannot be stored safely.
   if (length < 0 || (length > 0 && !data)) return;
-  if (ringBuffer.Count() > kAdmittedBlocks * BlockBytes()) return;
+  if (!ringBuffer.WriterHasAtMost(kAdmittedBlocks * BlockBytes())) return;
   try {
     ringBuffer.Write(data, static_cast<uint32_t>(length));
   } catch (const std::bad_alloc&) {
@@ -48,7 +48,7 @@ void AudioDelivery::DeliverUntilEnded() {
     while (Alive()) {
       // Read once per block, so the length handed out is the length read.
       const int32_t size = BlockBytes();
-      if (!Sink() || !IsRunning() || ringBuffer.Count() <= size) break;
+      if (!Sink() || !IsRunning() || !ringBuffer.ReaderHasMoreThan(size)) break;
       if (ringBuffer.Read(block, size) != 0) continue;  // cleared meanwhile
       CallSink([&](AudioSink& target) { target.OnData(block, size, TickCount()); });
     }

@@ -69,8 +69,13 @@ int32_t ByteRingBuffer::Write(const void* data, uint32_t length) {
   Layout* current = layout.load(std::memory_order_relaxed);  // only this thread stores it
   const uint64_t written = writeTotal.load(std::memory_order_relaxed);
   // Space behind the reader's own position only: bytes a Clear discarded may still
-  // be in the middle of a Read.
-  const auto used = static_cast<int64_t>(written - readTotal.load(std::memory_order_acquire));
+  // be in the middle of a Read. The reader's position is looked at again only when
+  // the one last seen leaves too little room: its line stays where it is meanwhile.
+  auto used = static_cast<int64_t>(written - seenReadTotal);
+  if (current->capacity - used <= static_cast<int64_t>(length)) {
+    seenReadTotal = readTotal.load(std::memory_order_acquire);
+    used = static_cast<int64_t>(written - seenReadTotal);
+  }
   // Never fill the ring completely; grow by doubling until the bytes fit, in one step.
   int64_t needed = current->capacity;
   while (needed - used <= static_cast<int64_t>(length)) needed *= 2;
@@ -102,6 +107,7 @@ void ByteRingBuffer::Grow(int64_t newCapacity) {
   CopyOut(old->storage, old->capacity, old->Offset(base), grown->storage, unread);
   storage.release();
   retired.push_back(old);
+  seenReadTotal = base;
   layout.store(grown.release(), std::memory_order_release);
   writeOffset = unread;
 }
@@ -123,11 +129,16 @@ void ByteRingBuffer::FreeRetiredLayouts() {
 
 int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
   if (length < 0) return -1;
-  // writeTotal first: the layout loaded after it holds every byte it counts.
-  const uint64_t written = writeTotal.load(std::memory_order_acquire);
-  const Layout* current = layout.load(std::memory_order_acquire);
   uint64_t from = readTotal.load(std::memory_order_relaxed);  // only this thread stores it
   const uint64_t cleared = clearMark.load(std::memory_order_acquire);
+  // writeTotal first (here, or when it was last loaded): the layout loaded after it
+  // holds every byte it counts. Looked at again only when the bytes last seen do
+  // not suffice, so the writer's line stays where it is meanwhile.
+  const uint64_t start = cleared > from ? cleared : from;
+  if (seenWriteTotal < start || seenWriteTotal - start < static_cast<uint64_t>(length))
+    seenWriteTotal = writeTotal.load(std::memory_order_acquire);
+  const uint64_t written = seenWriteTotal;
+  const Layout* current = layout.load(std::memory_order_acquire);
   const bool skipped = cleared > from;
   if (skipped) from = cleared;
   if (skipped || current->epoch != readerLayoutEpoch) {
@@ -142,7 +153,8 @@ int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
   }
   // Hands the space back to the writer, and with it what a Clear discarded.
   if (enough || skipped) readTotal.store(from, std::memory_order_release);
-  readerEpoch.store(current->epoch, std::memory_order_release);
+  if (readerEpoch.load(std::memory_order_relaxed) != current->epoch)
+    readerEpoch.store(current->epoch, std::memory_order_release);
   return enough ? 0 : -1;
 }
 
@@ -166,6 +178,25 @@ int32_t ByteRingBuffer::Count() const {
   const uint64_t from = UnreadFrom();
   const uint64_t written = writeTotal.load(std::memory_order_acquire);
   return written > from ? static_cast<int32_t>(written - from) : 0;
+}
+
+bool ByteRingBuffer::ReaderHasMoreThan(int32_t bytes) {
+  const uint64_t from = UnreadFrom();
+  if (seenWriteTotal > from && seenWriteTotal - from > static_cast<uint64_t>(bytes)) return true;
+  seenWriteTotal = writeTotal.load(std::memory_order_acquire);
+  return seenWriteTotal > from && seenWriteTotal - from > static_cast<uint64_t>(bytes);
+}
+
+bool ByteRingBuffer::WriterHasAtMost(int32_t bytes) {
+  const uint64_t written = writeTotal.load(std::memory_order_relaxed);
+  const uint64_t cleared = clearMark.load(std::memory_order_acquire);
+  auto unread = [&] {
+    const uint64_t from = seenReadTotal > cleared ? seenReadTotal : cleared;
+    return written > from ? written - from : 0;
+  };
+  if (unread() <= static_cast<uint64_t>(bytes)) return true;
+  seenReadTotal = readTotal.load(std::memory_order_acquire);
+  return unread() <= static_cast<uint64_t>(bytes);
 }
 
 int32_t ByteRingBuffer::Capacity() const {

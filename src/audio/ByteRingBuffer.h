@@ -49,6 +49,13 @@ public:
 
   // Any thread: the unread bytes, a snapshot.
   int32_t Count() const;
+  // The same for the two ends' quick tests, from what each last saw of the other
+  // end, looked at again only when that would say no: the reader's "are there more
+  // than `bytes`?" and the writer's "are there at most `bytes`?". Each is exact when
+  // it answers no to the reader or yes to the writer only after a fresh look, so no
+  // data is held back and nothing is dropped for a stale position.
+  bool ReaderHasMoreThan(int32_t bytes);
+  bool WriterHasAtMost(int32_t bytes);
 
   // Observers for tests and diagnostics, meaningful while neither end moves: the
   // storage size and the offsets in it of the next byte to read and to write.
@@ -85,11 +92,13 @@ private:
   const int32_t maxCapacity;
   std::vector<Layout*> retired;  // writer only
   int64_t writeOffset = 0;       // writer only
+  uint64_t seenReadTotal = 0;    // writer only: readTotal as last loaded
   // Written by the reader.
   alignas(kLine) std::atomic<uint64_t> readTotal{0};
   std::atomic<uint64_t> readerEpoch{0};  // the newest layout the reader has used
   int64_t readOffset = 0;                // reader only: readTotal's offset in ...
   uint64_t readerLayoutEpoch = 0;        // ... the layout of this epoch
+  uint64_t seenWriteTotal = 0;           // reader only: writeTotal as last loaded
   // Written by Clear.
   alignas(kLine) std::atomic<uint64_t> clearMark{0};
 };
