@@ -616,11 +616,13 @@ TEST(VideoDelivery, AFrameGoesOutOnArrivalAndThePaceBoundsTheDeliveries) {
   // One per 100 ms of storing, the first at once.
   EXPECT_LE(delivered, static_cast<size_t>(took / std::chrono::milliseconds(100)) + 1);
   // The k-th delivery after the first comes no sooner than k intervals after it,
-  // give or take the thread's wake-up delay (the schedule moves by whole intervals).
+  // give or take the thread's wake-up delay on the first one (the schedule moves by
+  // whole intervals, so that delay does not add up), and never with the frames' own
+  // 10 ms between two deliveries. The bounds leave room for a loaded machine.
   for (size_t k = fast + 1; k < sink.frames.size(); ++k) {
     EXPECT_GE(sink.frames[k].second - sink.frames[fast].second,
-              (k - fast) * std::chrono::milliseconds(100) - std::chrono::milliseconds(2));
-    EXPECT_GT(sink.frames[k].second - sink.frames[k - 1].second, std::chrono::milliseconds(90));
+              (k - fast) * std::chrono::milliseconds(100) - std::chrono::milliseconds(30));
+    EXPECT_GT(sink.frames[k].second - sink.frames[k - 1].second, std::chrono::milliseconds(50));
     EXPECT_GT(sink.frames[k].first, sink.frames[k - 1].first);
   }
 }
