@@ -103,7 +103,7 @@ CaptureResult AudioCapture::Open(int deviceIndex) {
   if (!BuildGraph() || !ApplyFormat() || !ConnectGraph()) return kCaptureFailed;
   opened = true;
   waveInId = device.waveInId;
-  WatchForDeviceLoss(deviceLoss, graph, *delivery);
+  WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore());
   return kCaptureDone;
 }
 

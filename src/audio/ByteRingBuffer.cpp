@@ -141,10 +141,9 @@ int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
   const Layout* current = layout.load(std::memory_order_acquire);
   const bool skipped = cleared > from;
   if (skipped) from = cleared;
-  if (skipped || current->epoch != readerLayoutEpoch) {
-    readOffset = current->Offset(from);
-    readerLayoutEpoch = current->epoch;
-  }
+  // Only this thread stores readerEpoch: a new layout needs the offset anew.
+  const bool newLayout = current->epoch != readerEpoch.load(std::memory_order_relaxed);
+  if (skipped || newLayout) readOffset = current->Offset(from);
   const bool enough = written >= from && written - from >= static_cast<uint64_t>(length);
   if (enough) {
     readOffset = CopyOut(current->storage, current->capacity, readOffset,
@@ -153,8 +152,7 @@ int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
   }
   // Hands the space back to the writer, and with it what a Clear discarded.
   if (enough || skipped) readTotal.store(from, std::memory_order_release);
-  if (readerEpoch.load(std::memory_order_relaxed) != current->epoch)
-    readerEpoch.store(current->epoch, std::memory_order_release);
+  if (newLayout) readerEpoch.store(current->epoch, std::memory_order_release);
   return enough ? 0 : -1;
 }
 

@@ -95,10 +95,10 @@ private:
   uint64_t seenReadTotal = 0;    // writer only: readTotal as last loaded
   // Written by the reader.
   alignas(kLine) std::atomic<uint64_t> readTotal{0};
-  std::atomic<uint64_t> readerEpoch{0};  // the newest layout the reader has used
-  int64_t readOffset = 0;                // reader only: readTotal's offset in ...
-  uint64_t readerLayoutEpoch = 0;        // ... the layout of this epoch
-  uint64_t seenWriteTotal = 0;           // reader only: writeTotal as last loaded
+  // The layout the reader last used, and readTotal's offset in it (reader only).
+  std::atomic<uint64_t> readerEpoch{0};
+  int64_t readOffset = 0;
+  uint64_t seenWriteTotal = 0;  // reader only: writeTotal as last loaded
   // Written by Clear.
   alignas(kLine) std::atomic<uint64_t> clearMark{0};
 };

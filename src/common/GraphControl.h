@@ -51,13 +51,12 @@ CaptureResult StartCapture(const ComPtr<IGraphBuilder>& graph, Delivery& deliver
   return kCaptureFailed;
 }
 
-// The end of a successful Open: a new generation of the data path, whose close the
-// watcher asks for when the graph reports the device lost. The request names this
+// The end of a successful Open: the watcher asks for the close of this generation of
+// the data path when the graph reports the device lost. The request names the
 // generation, so it never closes a device opened later.
 template <class Delivery>
 void WatchForDeviceLoss(DeviceLossWatcher& watcher, const ComPtr<IGraphBuilder>& graph,
-                        Delivery& delivery) {
-  const uint32_t generation = delivery.OpenStore();
+                        Delivery& delivery, uint32_t generation) {
   Delivery* target = &delivery;
   // A graph without an event queue still captures; its loss goes unnoticed.
   watcher.Start(graph, [target, generation] { target->RequestClose(generation); });

@@ -125,7 +125,7 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
   ConfigureFormat();
   if (!ConnectGrabber()) return kCaptureFailed;
   opened = true;
-  WatchForDeviceLoss(deviceLoss, graph, *delivery);
+  WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore());
   SetPreviewWindow(previewOwner);  // a window chosen before Open takes effect now
   return kCaptureDone;
 }
