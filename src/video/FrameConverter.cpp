@@ -17,18 +17,18 @@ using Byte = unsigned char;
 // BT.601 limited range, the one place its arithmetic lives; the plain and the SSE2
 // rows compute exactly these integers, so both give the same bytes.
 // YUV -> RGB in 16-bit lanes with 6 fractional bits:
-//   luma = ((Y * 257 * kYScale) >> 16) + kYBias   = 1.164 * 64 * (Y - 16) + 32 (rounding)
+//   luma = ((Y * kYScale) >> 1) + kYBias   = 1.164 * 64 * (Y - 16) + 32 (rounding)
 //   B = (luma + kUToB * (U - 128)) >> 6
 //   G = (luma - kUToG * (U - 128) - kVToG * (V - 128)) >> 6
 //   R = (luma + kVToR * (V - 128)) >> 6, each clamped to 0..255.
 // Only B and R can pass 32767 (the SSE2 rows saturate there); both then clamp to 255
 // either way, so the plain rows need no 16-bit saturation of their own.
-constexpr int kYScale = 18998;  // 1.164 * 64 * 65536 / 257
-constexpr int kYBias = -1160;   // -16 * 1.164 * 64 + 32
-constexpr int kUToB = 129;      // 2.018 * 64
-constexpr int kUToG = 25;       // 0.391 * 64
-constexpr int kVToG = 52;       // 0.813 * 64
-constexpr int kVToR = 102;      // 1.596 * 64
+constexpr int kYScale = 149;   // 1.164 * 64 * 2; Y * 149 still fits 16 unsigned bits
+constexpr int kYBias = -1160;  // -16 * 1.164 * 64 + 32
+constexpr int kUToB = 129;     // 2.018 * 64
+constexpr int kUToG = 25;      // 0.391 * 64
+constexpr int kVToG = 52;      // 0.813 * 64
+constexpr int kVToR = 102;     // 1.596 * 64
 
 // RGB -> YUV with 8 fractional bits; the offsets hold 16 or 128 and the rounding.
 constexpr int kRToY = 66, kGToY = 129, kBToY = 25, kYOffset = 0x1080;
@@ -44,7 +44,7 @@ inline Byte Clamp8(int value) {
 }
 
 inline Bgr YuvToBgr(int y, int u, int v) {
-  const int luma = ((y * 257 * kYScale) >> 16) + kYBias;
+  const int luma = ((y * kYScale) >> 1) + kYBias;
   const int du = u - 128, dv = v - 128;
   return {Clamp8((luma + kUToB * du) >> 6), Clamp8((luma - kUToG * du - kVToG * dv) >> 6),
           Clamp8((luma + kVToR * dv) >> 6)};
@@ -213,47 +213,74 @@ inline void Load16(const YuvRow& row, int x, __m128i& y, __m128i& u, __m128i& v)
   v = _mm_srli_epi16(chroma, 8);
 }
 
-// YuvToBgr on 16 pixels: 16 B, G and R bytes.
+// A coefficient the compiler must keep as a multiplier: GCC otherwise turns each
+// constant pmullw into shifts and adds, which cost more of the vector ports.
+inline __m128i Coefficient(int value) {
+  __m128i c = _mm_set1_epi16(static_cast<short>(value));
+#  if defined(__GNUC__)
+  __asm__("" : "+x"(c));
+#  endif
+  return c;
+}
+
+// The chroma offsets (and the luma bias) folded into one constant per term; the
+// 16-bit products may wrap, the sums they give are exact.
+constexpr int kBlueOffset = kYBias - 128 * kUToB;
+constexpr int kRedOffset = kYBias - 128 * kVToR;
+constexpr int kGreenOffset = -kYBias - 128 * (kUToG + kVToG);
+
+// YuvToBgr on 16 pixels. Each 16-bit lane of y holds a pixel pair (even pixel low,
+// odd high) whose shared chroma is the same lane of u and v, so the even and the
+// odd pixels are worked on apart and nothing is shuffled until the pixels are
+// stored. Out: B, G and R bytes, the 8 even pixels' first, then the 8 odd ones'.
 inline void YuvToBgr16(__m128i y, __m128i u, __m128i v, __m128i& b, __m128i& g, __m128i& r) {
-  const __m128i half = _mm_set1_epi16(128);
-  u = _mm_sub_epi16(u, half);
-  v = _mm_sub_epi16(v, half);
-  const __m128i blue = _mm_mullo_epi16(u, _mm_set1_epi16(kUToB));
-  const __m128i red = _mm_mullo_epi16(v, _mm_set1_epi16(kVToR));
-  const __m128i green = _mm_add_epi16(_mm_mullo_epi16(u, _mm_set1_epi16(kUToG)),
-                                      _mm_mullo_epi16(v, _mm_set1_epi16(kVToG)));
-  const __m128i scale = _mm_set1_epi16(kYScale), bias = _mm_set1_epi16(kYBias);
-  const __m128i lumaLo = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(y, y), scale), bias);
-  const __m128i lumaHi = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpackhi_epi8(y, y), scale), bias);
-  // Each chroma term serves two neighbouring pixels.
-  b = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(lumaLo, _mm_unpacklo_epi16(blue, blue)), 6),
-                       _mm_srai_epi16(_mm_adds_epi16(lumaHi, _mm_unpackhi_epi16(blue, blue)), 6));
-  g = _mm_packus_epi16(_mm_srai_epi16(_mm_subs_epi16(lumaLo, _mm_unpacklo_epi16(green, green)), 6),
-                       _mm_srai_epi16(_mm_subs_epi16(lumaHi, _mm_unpackhi_epi16(green, green)), 6));
-  r = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(lumaLo, _mm_unpacklo_epi16(red, red)), 6),
-                       _mm_srai_epi16(_mm_adds_epi16(lumaHi, _mm_unpackhi_epi16(red, red)), 6));
+  const __m128i blue = _mm_add_epi16(_mm_mullo_epi16(u, Coefficient(kUToB)),
+                                     _mm_set1_epi16(static_cast<short>(kBlueOffset)));
+  const __m128i red = _mm_add_epi16(_mm_mullo_epi16(v, Coefficient(kVToR)),
+                                    _mm_set1_epi16(static_cast<short>(kRedOffset)));
+  const __m128i green = _mm_add_epi16(
+      _mm_add_epi16(_mm_mullo_epi16(u, Coefficient(kUToG)), _mm_mullo_epi16(v, Coefficient(kVToG))),
+      _mm_set1_epi16(static_cast<short>(kGreenOffset)));
+  // (Y << 8) * (kYScale << 7) >> 16 is (Y * kYScale) >> 1 exactly.
+  const __m128i scale = _mm_set1_epi16(static_cast<short>(kYScale << 7));
+  const __m128i lumaEven = _mm_mulhi_epu16(_mm_slli_epi16(y, 8), scale);
+  const __m128i lumaOdd = _mm_mulhi_epu16(_mm_and_si128(y, _mm_set1_epi16(-256)), scale);
+  b = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(lumaEven, blue), 6),
+                       _mm_srai_epi16(_mm_adds_epi16(lumaOdd, blue), 6));
+  g = _mm_packus_epi16(_mm_srai_epi16(_mm_subs_epi16(lumaEven, green), 6),
+                       _mm_srai_epi16(_mm_subs_epi16(lumaOdd, green), 6));
+  r = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(lumaEven, red), 6),
+                       _mm_srai_epi16(_mm_adds_epi16(lumaOdd, red), 6));
 }
 
-// 16 pixels as four registers of 4 B,G,R,A pixels each.
+// YuvToBgr16's bytes as four registers of 4 B,G,R,A pixels each, in pixel order.
 inline void InterleaveBgra(__m128i b, __m128i g, __m128i r, __m128i a, __m128i out[4]) {
-  const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
-  const __m128i raLo = _mm_unpacklo_epi8(r, a), raHi = _mm_unpackhi_epi8(r, a);
-  out[0] = _mm_unpacklo_epi16(bgLo, raLo);
-  out[1] = _mm_unpackhi_epi16(bgLo, raLo);
-  out[2] = _mm_unpacklo_epi16(bgHi, raHi);
-  out[3] = _mm_unpackhi_epi16(bgHi, raHi);
+  const __m128i bgEven = _mm_unpacklo_epi8(b, g), bgOdd = _mm_unpackhi_epi8(b, g);
+  const __m128i raEven = _mm_unpacklo_epi8(r, a), raOdd = _mm_unpackhi_epi8(r, a);
+  const __m128i even0 = _mm_unpacklo_epi16(bgEven, raEven);  // pixels 0, 2, 4, 6
+  const __m128i even1 = _mm_unpackhi_epi16(bgEven, raEven);  // 8, 10, 12, 14
+  const __m128i odd0 = _mm_unpacklo_epi16(bgOdd, raOdd);
+  const __m128i odd1 = _mm_unpackhi_epi16(bgOdd, raOdd);
+  out[0] = _mm_unpacklo_epi32(even0, odd0);
+  out[1] = _mm_unpackhi_epi32(even0, odd0);
+  out[2] = _mm_unpacklo_epi32(even1, odd1);
+  out[3] = _mm_unpackhi_epi32(even1, odd1);
 }
 
-// 4 B,G,R,x pixels -> their 12 B,G,R bytes in bytes 0..11 (SSE2 has no byte shuffle).
+// 4 B,G,R,x pixels -> in each 8-byte half, the half's two pixels' 6 B,G,R bytes
+// (SSE2 has no byte shuffle).
 inline __m128i DropFourth(__m128i p) {
   const __m128i first = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
   const __m128i second = _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000u), 0x0000FFFF,
                                        static_cast<int>(0xFF000000u));
-  // Within each 8-byte half: pixel 0 in bytes 0..2, pixel 1 moved down to bytes 3..5.
-  const __m128i halves =
-      _mm_or_si128(_mm_and_si128(p, first), _mm_and_si128(_mm_srli_epi64(p, 8), second));
-  return _mm_or_si128(_mm_move_epi64(halves), _mm_slli_si128(_mm_srli_si128(halves, 8), 6));
+  return _mm_or_si128(_mm_and_si128(p, first), _mm_and_si128(_mm_srli_epi64(p, 8), second));
 }
+
+// Rows of 3-byte pixels are written 6 bytes at a time by 8-byte stores, each one's
+// last 2 bytes overwritten by the next: the 16 pixels' last store runs 2 bytes into
+// the following pixel, so a row needs one pixel beyond a block (see kSlack).
+template <PixelFormat Target>
+constexpr int kSlack = Target == PixelFormat::Rgb24 ? 1 : 0;
 
 template <PixelFormat Target>
 inline void Store16(Byte* row, int x, __m128i b, __m128i g, __m128i r);
@@ -270,12 +297,12 @@ template <>
 inline void Store16<PixelFormat::Rgb24>(Byte* row, int x, __m128i b, __m128i g, __m128i r) {
   __m128i pixels[4];
   InterleaveBgra(b, g, r, _mm_setzero_si128(), pixels);
-  const __m128i c0 = DropFourth(pixels[0]), c1 = DropFourth(pixels[1]);
-  const __m128i c2 = DropFourth(pixels[2]), c3 = DropFourth(pixels[3]);
-  __m128i* out = reinterpret_cast<__m128i*>(row + 3 * static_cast<ptrdiff_t>(x));
-  _mm_storeu_si128(out, _mm_or_si128(c0, _mm_slli_si128(c1, 12)));
-  _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(c1, 4), _mm_slli_si128(c2, 8)));
-  _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c2, 8), _mm_slli_si128(c3, 4)));
+  Byte* out = row + 3 * static_cast<ptrdiff_t>(x);
+  for (int i = 0; i < 4; ++i) {
+    const __m128i six = DropFourth(pixels[i]);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12 * i), six);
+    _mm_storeh_pi(reinterpret_cast<__m64*>(out + 12 * i + 6), _mm_castsi128_ps(six));
+  }
 }
 
 template <>
@@ -283,21 +310,23 @@ inline void Store16<PixelFormat::Rgb555>(Byte* row, int x, __m128i b, __m128i g,
   const __m128i zero = _mm_setzero_si128();
   const __m128i greenMask = _mm_set1_epi16(0x03E0), redMask = _mm_set1_epi16(0x7C00);
   __m128i* out = reinterpret_cast<__m128i*>(row + 2 * static_cast<ptrdiff_t>(x));
+  __m128i pixels[2];  // the even pixels' values, then the odd ones'
   for (int half = 0; half < 2; ++half) {
     const __m128i b16 = half ? _mm_unpackhi_epi8(b, zero) : _mm_unpacklo_epi8(b, zero);
     const __m128i g16 = half ? _mm_unpackhi_epi8(g, zero) : _mm_unpacklo_epi8(g, zero);
     const __m128i r16 = half ? _mm_unpackhi_epi8(r, zero) : _mm_unpacklo_epi8(r, zero);
-    const __m128i pixel = _mm_or_si128(
-        _mm_srli_epi16(b16, 3), _mm_or_si128(_mm_and_si128(_mm_slli_epi16(g16, 2), greenMask),
+    pixels[half] = _mm_or_si128(_mm_srli_epi16(b16, 3),
+                                _mm_or_si128(_mm_and_si128(_mm_slli_epi16(g16, 2), greenMask),
                                              _mm_and_si128(_mm_slli_epi16(r16, 7), redMask)));
-    _mm_storeu_si128(out + half, pixel);
   }
+  _mm_storeu_si128(out, _mm_unpacklo_epi16(pixels[0], pixels[1]));
+  _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(pixels[0], pixels[1]));
 }
 
 template <YuvLayout Layout, PixelFormat Target>
 void YuvToRgbRow(const YuvRow& row, Byte* target, int width) {
   int x = 0;
-  for (; x + 16 <= width; x += 16) {
+  for (; x + 16 + kSlack<Target> <= width; x += 16) {
     __m128i y, u, v, b, g, r;
     Load16<Layout>(row, x, y, u, v);
     YuvToBgr16(y, u, v, b, g, r);
