@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include "CaptureFilter.h"
 
@@ -66,13 +67,16 @@ public:
 private:
   bool IsCapture() const { return pinConfig.kind == PinSpec::Capture; }
   bool IsAudio() const { return filter.Config().kind == DeviceKind::Audio; }
+  // What the pin connects with and enumerates, the current format first.
+  std::vector<MediaType> OfferedTypesLocked() const;
   HRESULT AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current);
   ALLOCATOR_PROPERTIES WantedAllocatorProperties(const MediaType& format) const;
   HRESULT NegotiateAllocator(IPin* receiver, const MediaType& format);
   void StreamLoop();
   void JoinStreamer();
   HRESULT DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave);
-  HRESULT DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info, const GUID& subtype);
+  HRESULT DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& picture,
+                       REFERENCE_TIME interval, const GUID& subtype);
   // Hands a filled sample downstream and records the capture pin's deliveries.
   void Send(IMediaSample* sample, long size, bool wrongSize);
 
