@@ -10,13 +10,6 @@ namespace {
 
 const GUID kI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
-void FreeType(AM_MEDIA_TYPE* type) {
-  if (!type) return;
-  CoTaskMemFree(type->pbFormat);
-  if (type->pUnk) type->pUnk->Release();
-  CoTaskMemFree(type);
-}
-
 // Edits the camera's current type the way the library does and passes it to SetFormat.
 HRESULT SetVideoFormat(IAMStreamConfig* config, const GUID& subtype, int width, int height,
                        int bits) {
@@ -34,15 +27,6 @@ HRESULT SetVideoFormat(IAMStreamConfig* config, const GUID& subtype, int width, 
   hr = config->SetFormat(type);
   FreeType(type);
   return hr;
-}
-
-ComPtr<IAMStreamConfig> VideoStreamConfig(IBaseFilter* source) {
-  ComPtr<IPin> capture;
-  ComPtr<IEnumPins> pins;
-  ComPtr<IAMStreamConfig> config;
-  if (source && source->EnumPins(&pins) == S_OK && pins->Next(1, &capture, nullptr) == S_OK)
-    capture.As(config, IID_IAMStreamConfig);
-  return config;
 }
 
 class VideoDeviceTest : public DeviceTest {};

@@ -27,9 +27,9 @@ MediaType InitialFormat(const DeviceConfig& config) {
     const LONGLONG interval =
         std::min(std::max<LONGLONG>(10000000LL / config.framesPerSecond, shortest), longest);
     // A camera that lists only VideoInfo2 types starts with one.
-    return MakeVideoType(v.subtype, v.width, v.height, interval,
-                         config.capsLayout == CapsLayout::VideoInfo2 ? FORMAT_VideoInfo2
-                                                                     : FORMAT_VideoInfo);
+    return MakeVideoType(
+        v.subtype, v.width, v.height, interval,
+        config.capsLayout == CapsLayout::VideoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo);
   }
   if (config.opaqueAudioFormat) return MakeOpaqueAudioType();
   const auto& a = config.audioFormat;

@@ -90,8 +90,7 @@ bool ParseVideoFormat(const std::wstring& text, VideoFormatSpec& format, bool si
       height == 0 || width > 8192 || std::labs(height) > 8192)
     return false;
   // YUV pictures are top-down by definition and share chroma between pixel pairs.
-  if (!IsRgb(known->format) &&
-      (height < 0 || width % 2 || (IsPlanar(known->format) && height % 2)))
+  if (!IsRgb(known->format) && (height < 0 || width % 2 || (IsPlanar(known->format) && height % 2)))
     return false;
   format.width = int(width);
   format.height = int(height);
@@ -197,8 +196,7 @@ bool DeviceConfig::FindVideoMode(const GUID& subtype, int width, int height,
   if (!known || width <= 0 || height == 0) return false;
   // Bound the frame so a bad request cannot make the camera allocate gigabytes.
   if (width > 8192 || height > 8192 || height < -8192) return false;
-  if (!IsRgb(known->format) &&
-      (height < 0 || width % 2 || (IsPlanar(known->format) && height % 2)))
+  if (!IsRgb(known->format) && (height < 0 || width % 2 || (IsPlanar(known->format) && height % 2)))
     return false;
   if (anyFormat) {
     mode = {subtype, 0, 0, 0, 0};

@@ -22,8 +22,8 @@ struct AudioFormatSpec {
 
 struct VideoFormatSpec {
   GUID subtype = GUID_NULL;
-  int width = 0, height = 0;  // 0: any size; a negative height: a top-down RGB picture
-  int minFps = 0, maxFps = 0; // 0: the device's range
+  int width = 0, height = 0;   // 0: any size; a negative height: a top-down RGB picture
+  int minFps = 0, maxFps = 0;  // 0: the device's range
 };
 
 // How a camera lists its modes: each once with a FORMAT_VideoInfo or a FORMAT_VideoInfo2

@@ -38,15 +38,15 @@ typedef struct TestDeviceRecord {
   int putEnableCalls;
   LONG tvFormat; /* last put_TVFormat value */
   int putTvFormatCalls;
-  int runCount;                /* IMediaFilter::Run calls */
-  LONGLONG samplesDelivered;   /* capture samples that downstream Receive took (S_OK) */
-  LONGLONG bytesDelivered;     /* their actual data lengths, summed */
-  int wrongSizeSamples;        /* deliberately short samples delivered */
-  int receiveFailures;         /* Receive results other than S_OK */
-  int stopFlushes;             /* stops that had to flush a sample held downstream */
-  int streamEndEvents;         /* events sent for unplugafter / streamerror / streamstopped */
-  LONG lastStreamEndEvent;     /* the last one's code: EC_DEVICE_LOST, EC_ERRORABORT, ... */
-  HRESULT lastStreamEndNotify; /* what the graph's IMediaEventSink::Notify answered for it
+  int runCount;                    /* IMediaFilter::Run calls */
+  LONGLONG samplesDelivered;       /* capture samples that downstream Receive took (S_OK) */
+  LONGLONG bytesDelivered;         /* their actual data lengths, summed */
+  int wrongSizeSamples;            /* deliberately short samples delivered */
+  int receiveFailures;             /* Receive results other than S_OK */
+  int stopFlushes;                 /* stops that had to flush a sample held downstream */
+  int streamEndEvents;             /* events sent for unplugafter / streamerror / streamstopped */
+  LONG lastStreamEndEvent;         /* the last one's code: EC_DEVICE_LOST, EC_ERRORABORT, ... */
+  HRESULT lastStreamEndNotify;     /* what the graph's IMediaEventSink::Notify answered for it
                                   (E_NOINTERFACE: the filter was in no graph with a sink) */
   VIDEOINFOHEADER2 lastVideoInfo2; /* video: the last accepted FORMAT_VideoInfo2 block, as
                                       passed (zero after a FORMAT_VideoInfo one; lastVideoInfo

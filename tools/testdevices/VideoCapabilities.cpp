@@ -62,9 +62,8 @@ void VideoCapabilities::Get(int index, const MediaType& current, MediaType& type
   caps.CropAlignX = caps.CropAlignY = 1;
   caps.MinFrameInterval = shortest;
   caps.MaxFrameInterval = longest;
-  const LONGLONG frameBits = LONGLONG(FrameBytes(known ? known->format : PixelFormat::Rgb24,
-                                                 size.cx, size.cy)) *
-                             8;
+  const LONGLONG frameBits =
+      LONGLONG(FrameBytes(known ? known->format : PixelFormat::Rgb24, size.cx, size.cy)) * 8;
   caps.MinBitsPerSecond = LONG(std::min<LONGLONG>(frameBits * 10000000LL / longest, LONG_MAX));
   caps.MaxBitsPerSecond = LONG(std::min<LONGLONG>(frameBits * 10000000LL / shortest, LONG_MAX));
 }
@@ -88,8 +87,7 @@ HRESULT VideoCapabilities::Accept(const AM_MEDIA_TYPE& asked, MediaType& made) c
     return VFW_E_INVALIDMEDIATYPE;
   // RGB565 may name its masks (BI_BITFIELDS, the standard ones) or leave them implied.
   const bool rgb565 = known->format == PixelFormat::Rgb565;
-  if (picture->biCompression != known->compression &&
-      !(rgb565 && picture->biCompression == BI_RGB))
+  if (picture->biCompression != known->compression && !(rgb565 && picture->biCompression == BI_RGB))
     return VFW_E_INVALIDMEDIATYPE;
   // A strict driver: a frame interval outside the mode's range is refused, not rounded.
   LONGLONG shortest, longest;
