@@ -197,12 +197,14 @@ TEST_F(VideoDeviceTest, StreamsIntoTheDefaultRendererBehindTheGrabber) {
 // Camera -> grabber (the camera's type) -> grabber (RGB32) -> null renderer: the graph builder
 // has to put the test devices' colour converter between the two grabbers, and what reaches
 // the second grabber is the camera's picture, right way up, in a bottom-up RGB32 DIB.
-TEST_F(VideoDeviceTest, ConverterTurnsI420AndRgb555IntoTheCamerasPictureInRgb32) {
+TEST_F(VideoDeviceTest, ConverterTurnsEveryCameraFormatIntoTheCamerasPictureInRgb32) {
   const int width = 320, height = 240;
-  for (const auto& format :
-       {std::make_pair(L"I420", kI420), std::make_pair(L"RGB555", MEDIASUBTYPE_RGB555)}) {
-    SCOPED_TRACE(testing::Message() << "camera format " << format.first);
-    UseDevices({std::wstring(L"kind=video;name=Cam;format=") + format.first + L":320x240"});
+  for (const wchar_t* camera :
+       {L"format=I420:320x240", L"format=RGB555:320x240", L"format=RGB565:320x240",
+        L"format=YUY2:320x240", L"format=UYVY:320x240", L"format=YV12:320x240",
+        L"formats=NV12:320x240;caps=vi2"}) {
+    SCOPED_TRACE(testing::Message() << "camera " << camera);
+    UseDevices({std::wstring(L"kind=video;name=Cam;") + camera});
     GrabbedSamples converted;
     {
       CaptureGraph g;

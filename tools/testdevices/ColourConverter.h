@@ -1,5 +1,5 @@
-// A colour space converter transform filter: video in I420, YUY2, RGB555 or RGB565, out RGB32
-// or RGB24 at the same size. Registered with a normal merit, so intelligent connect puts it
+// A colour space converter transform filter: video in I420, YV12, NV12, YUY2, UYVY, RGB555 or
+// RGB565 (VideoInfo or VideoInfo2), out RGB32 or RGB24 at the same size. Registered with a normal merit, so intelligent connect puts it
 // between a pin that offers such frames and Wine's video renderer, which takes RGB24/RGB32
 // only (on Windows the system's own converters play this part).
 // Threads: the graph's (state changes, connections, queries) and the upstream streaming
