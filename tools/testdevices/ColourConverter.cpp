@@ -365,10 +365,7 @@ HRESULT WINAPI ConverterInputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
 // No preferred types: the upstream pin proposes, and ReceiveConnection decides.
 HRESULT WINAPI ConverterInputPin::EnumMediaTypes(IEnumMediaTypes** types) {
   if (!types) return E_POINTER;
-  auto* enumerator = new MediaTypeEnumerator("of " + label, {});
-  enumerator->AddRef();
-  *types = enumerator;
-  return S_OK;
+  return MediaTypeEnumerator::HandOut("of " + label, {}, types);
 }
 
 HRESULT WINAPI ConverterInputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
@@ -647,32 +644,11 @@ HRESULT WINAPI ConverterOutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
     std::lock_guard<std::recursive_mutex> guard(filter.lock);
     if (filter.input.peer) list = OfferedTypes(filter.input.connectionType);
   }
-  auto* enumerator = new MediaTypeEnumerator("of " + label, std::move(list));
-  enumerator->AddRef();
-  *types = enumerator;
-  return S_OK;
+  return MediaTypeEnumerator::HandOut("of " + label, std::move(list), types);
 }
 
-HRESULT WINAPI ConverterOutputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-
-HRESULT WINAPI ConverterOutputPin::EndOfStream() {
-  filter.NoteUnexpected("IPin::EndOfStream on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI ConverterOutputPin::BeginFlush() {
-  filter.NoteUnexpected("IPin::BeginFlush on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI ConverterOutputPin::EndFlush() {
-  filter.NoteUnexpected("IPin::EndFlush on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI ConverterOutputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-  filter.NoteUnexpected("IPin::NewSegment on an output pin");
-  return E_UNEXPECTED;
+void ConverterOutputPin::NoteUnexpectedCall(const std::string& call) {
+  filter.NoteUnexpected(call.c_str());
 }
 
 }  // namespace testdevices

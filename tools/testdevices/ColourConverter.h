@@ -16,6 +16,7 @@
 #include "ComPtr.h"
 #include "LiveObjects.h"
 #include "MediaType.h"
+#include "PinInfo.h"
 #include "PixelConversion.h"
 
 namespace testdevices {
@@ -70,7 +71,7 @@ private:
   bool endOfStream = false;
 };
 
-class ConverterOutputPin : public IPin, public LiveObject {
+class ConverterOutputPin : public StreamCallsRefused<ConverterOutputPin>, public LiveObject {
 public:
   explicit ConverterOutputPin(ColourConverter& filter);
 
@@ -87,15 +88,13 @@ public:
   HRESULT WINAPI QueryId(LPWSTR* id) override;
   HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
   HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
-  HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
-  HRESULT WINAPI EndOfStream() override;
-  HRESULT WINAPI BeginFlush() override;
-  HRESULT WINAPI EndFlush() override;
-  HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
 private:
   friend class ColourConverter;
   friend class ConverterInputPin;
+  friend class StreamCallsRefused<ConverterOutputPin>;
+  static constexpr const char* kRole = " on an output pin";
+  void NoteUnexpectedCall(const std::string& call);
   HRESULT TryConnectLocked(IPin* receiver, const MediaType& type);
   HRESULT NegotiateAllocatorLocked(IPin* receiver, const MediaType& type);
 

@@ -228,10 +228,7 @@ HRESULT WINAPI OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
     // Listed once each: the current format is also among a camera's listed ones.
     if (list.size() > 1) list.erase(list.begin());
   }
-  auto* enumerator = new MediaTypeEnumerator("of " + label, std::move(list));
-  enumerator->AddRef();
-  *types = enumerator;
-  return S_OK;
+  return MediaTypeEnumerator::HandOut("of " + label, std::move(list), types);
 }
 
 std::vector<MediaType> OutputPin::OfferedTypesLocked() const {
@@ -244,27 +241,7 @@ std::vector<MediaType> OutputPin::OfferedTypesLocked() const {
   return types;
 }
 
-HRESULT WINAPI OutputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-
-HRESULT WINAPI OutputPin::EndOfStream() {
-  filter.NoteUnexpected("IPin::EndOfStream on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI OutputPin::BeginFlush() {
-  filter.NoteUnexpected("IPin::BeginFlush on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI OutputPin::EndFlush() {
-  filter.NoteUnexpected("IPin::EndFlush on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI OutputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-  filter.NoteUnexpected("IPin::NewSegment on an output pin");
-  return E_UNEXPECTED;
-}
+void OutputPin::NoteUnexpectedCall(const std::string& call) { filter.NoteUnexpected(call.c_str()); }
 
 HRESULT WINAPI OutputPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
   filter.NoteUnexpected("IKsPropertySet::Set");
@@ -293,6 +270,10 @@ HRESULT WINAPI OutputPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) 
 HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current) {
   const DeviceConfig& config = filter.Config();
   MediaType proposed(type);
+  // The record keeps the accepted type without its block, and the block as passed.
+  AM_MEDIA_TYPE header = type;
+  header.pbFormat = nullptr;
+  header.pUnk = nullptr;
   if (IsAudio()) {
     const WAVEFORMATEX* wave = proposed.Wave();
     if (type.majortype != MEDIATYPE_Audio || !wave || wave->wFormatTag != WAVE_FORMAT_PCM)
@@ -304,9 +285,6 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
       return VFW_E_INVALIDMEDIATYPE;
     WAVEFORMATEX passed = {};
     std::memcpy(&passed, type.pbFormat, std::min<size_t>(type.cbFormat, sizeof passed));
-    AM_MEDIA_TYPE header = type;
-    header.pbFormat = nullptr;
-    header.pUnk = nullptr;
     DeviceRecords::Instance().Update(filter.Device(), [&](TestDeviceRecord& r) {
       r.lastWaveFormat = passed;
       r.lastFormatType = header;
@@ -316,7 +294,6 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
   }
   HRESULT hr = filter.Capabilities().Accept(type, current);
   if (hr != S_OK) return hr;
-  // The record keeps the format block as passed.
   VIDEOINFOHEADER passed = {};
   VIDEOINFOHEADER2 passed2 = {};
   if (const VIDEOINFOHEADER2* info2 = proposed.Video2()) {
@@ -330,9 +307,6 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
   } else {
     passed = *proposed.Video();
   }
-  AM_MEDIA_TYPE header = type;
-  header.pbFormat = nullptr;
-  header.pUnk = nullptr;
   DeviceRecords::Instance().Update(filter.Device(), [&](TestDeviceRecord& r) {
     r.lastVideoInfo = passed;
     r.lastVideoInfo2 = passed2;

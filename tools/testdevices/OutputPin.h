@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "CaptureFilter.h"
+#include "PinInfo.h"
 
 namespace testdevices {
 
-class OutputPin : public IPin,
+class OutputPin : public StreamCallsRefused<OutputPin>,
                   public IKsPropertySet,
                   public IAMStreamConfig,
                   public IAMBufferNegotiation,
@@ -38,11 +39,6 @@ public:
   HRESULT WINAPI QueryId(LPWSTR* id) override;
   HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
   HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
-  HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
-  HRESULT WINAPI EndOfStream() override;
-  HRESULT WINAPI BeginFlush() override;
-  HRESULT WINAPI EndFlush() override;
-  HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
   // IKsPropertySet
   HRESULT WINAPI Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceSize, LPVOID data,
                      DWORD size) override;
@@ -65,6 +61,9 @@ public:
   void Deactivate();      // -> stopped: decommit
 
 private:
+  friend class StreamCallsRefused<OutputPin>;
+  static constexpr const char* kRole = " on an output pin";
+  void NoteUnexpectedCall(const std::string& call);
   bool IsCapture() const { return pinConfig.kind == PinSpec::Capture; }
   bool IsAudio() const { return filter.Config().kind == DeviceKind::Audio; }
   // What the pin connects with and enumerates, the current format first.
