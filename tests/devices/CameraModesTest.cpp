@@ -325,6 +325,77 @@ TEST_F(CameraModesTest, SetFormatTakesOnlyWhatIsListed) {
   EXPECT_EQ(1, record.setFormatRefused);
 }
 
+// Descriptions a real camera could not have are refused when the set is stored.
+TEST_F(CameraModesTest, ImpossibleModesAreRefusedInTheDescription) {
+  for (const wchar_t* bad :
+       {L"kind=video;formats=YUY2:640x480;format=RGB24:640x480", L"kind=video;formats=YUY2:641x480",
+        L"kind=video;formats=NV12:640x481", L"kind=video;formats=YUY2:640x-480",
+        L"kind=video;formats=MJPG:640x480", L"kind=video;formats=I420:640x480@30-5",
+        L"kind=video;caps=vi3", L"kind=video;fpsrange=0-30"}) {
+    SCOPED_TRACE(std::string(bad, bad + wcslen(bad)));
+    const wchar_t* list[] = {bad};
+    EXPECT_EQ(E_INVALIDARG, TestDevices_SetDevices(list, 1));
+  }
+}
+
+// A camera nobody set a format on connects as a USB camera's pin does: its current format if
+// the receiver takes it, else the first listed type the receiver takes; that becomes current.
+TEST_F(CameraModesTest, AnUnsetCameraConnectsWithAListedTypeTheReceiverTakes) {
+  UseDevices(
+      {L"kind=video;name=Usb;formats=YUY2:640x480,RGB24:320x240,RGB32:320x240;"
+       L"format=YUY2:640x480"});
+  GrabbedSamples grabbed;
+  {
+    CaptureGraph g;
+    g.source = BindFilter(CLSID_VideoInputDeviceCategory, 0);
+    ASSERT_TRUE(g.source);
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IGraphBuilder, reinterpret_cast<void**>(&g.graph)));
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IBaseFilter, reinterpret_cast<void**>(&g.grabber)));
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IBaseFilter, reinterpret_cast<void**>(&g.renderer)));
+    ASSERT_EQ(S_OK, g.graph->AddFilter(g.source.Get(), L"Source"));
+    ASSERT_EQ(S_OK, g.graph->AddFilter(g.grabber.Get(), L"Data Capture"));
+    ASSERT_EQ(S_OK, g.graph->AddFilter(g.renderer.Get(), L"Null Renderer"));
+    ComPtr<ISampleGrabber> grab;
+    ASSERT_EQ(S_OK, g.grabber.As(grab, IID_ISampleGrabber));
+    AM_MEDIA_TYPE wanted = {};
+    wanted.majortype = MEDIATYPE_Video;
+    wanted.subtype = MEDIASUBTYPE_RGB24;
+    ASSERT_EQ(S_OK, grab->SetMediaType(&wanted));
+    grab->SetCallback(&grabbed, 1);
+    // Straight from pin to pin: no converter can step in.
+    ComPtr<IPin> capture = FirstPin(g.source.Get(), PINDIR_OUTPUT);
+    ASSERT_EQ(S_OK, g.graph->ConnectDirect(capture.Get(),
+                                           FirstPin(g.grabber.Get(), PINDIR_INPUT).Get(), nullptr));
+    ASSERT_EQ(S_OK, g.graph->Connect(FirstPin(g.grabber.Get(), PINDIR_OUTPUT).Get(),
+                                     FirstPin(g.renderer.Get(), PINDIR_INPUT).Get()));
+    AM_MEDIA_TYPE connected = {};
+    ASSERT_EQ(S_OK, capture->ConnectionMediaType(&connected));
+    EXPECT_EQ(MEDIASUBTYPE_RGB24, connected.subtype);
+    EXPECT_EQ(320, PictureOf(&connected)->biWidth);
+    CoTaskMemFree(connected.pbFormat);
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, capture.As(config, IID_IAMStreamConfig));
+    AM_MEDIA_TYPE* current = nullptr;
+    ASSERT_EQ(S_OK, config->GetFormat(&current));
+    EXPECT_EQ(MEDIASUBTYPE_RGB24, current->subtype);
+    FreeType(current);
+    config.Reset();
+    capture.Reset();
+    ASSERT_EQ(S_OK, g.graph.As(g.control, IID_IMediaControl));
+    ASSERT_TRUE(RunGraph(g));
+    EXPECT_TRUE(grabbed.WaitFor(2, 5000));
+    g.Release();
+  }
+  auto frames = grabbed.Take();
+  ASSERT_GE(frames.size(), 2u);
+  EXPECT_EQ(320u * 240 * 3, frames[0].bytes.size());
+  EXPECT_EQ(0, testpicture::ReadFrameNumber(
+                   {PixelFormat::Rgb24, 320, 240, frames[0].bytes.data(), frames[0].bytes.size()}));
+}
+
 // Each format, set from its capability and captured through a sample grabber: frames have
 // the layout's length, the stamp, and the number cells and bars read back from the bytes.
 TEST_F(CameraModesTest, EachFormatDeliversTheCamerasPicture) {
