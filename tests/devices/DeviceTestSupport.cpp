@@ -165,3 +165,19 @@ std::string DeviceTest::LiveObjects() {
   TestDevices_DescribeLiveObjects(&text[0], int(text.size()));
   return "live objects:\n" + text;
 }
+
+void FreeType(AM_MEDIA_TYPE* type) {
+  if (!type) return;
+  CoTaskMemFree(type->pbFormat);
+  if (type->pUnk) type->pUnk->Release();
+  CoTaskMemFree(type);
+}
+
+ComPtr<IAMStreamConfig> VideoStreamConfig(IBaseFilter* source) {
+  ComPtr<IPin> capture;
+  ComPtr<IEnumPins> pins;
+  ComPtr<IAMStreamConfig> config;
+  if (source && source->EnumPins(&pins) == S_OK && pins->Next(1, &capture, nullptr) == S_OK)
+    capture.As(config, IID_IAMStreamConfig);
+  return config;
+}

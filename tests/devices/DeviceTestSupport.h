@@ -83,6 +83,11 @@ protected:
   HRESULT comResult = E_FAIL;
 };
 
+// Frees a type IAMStreamConfig or IEnumMediaTypes handed out.
+void FreeType(AM_MEDIA_TYPE* type);
+// The first pin's IAMStreamConfig: the capture pin of a camera as described by default.
+ComPtr<IAMStreamConfig> VideoStreamConfig(IBaseFilter* source);
+
 // Fails with the live-object report unless the test devices hold no object and no reference.
 #define EXPECT_NOTHING_ALIVE()                                             \
   do {                                                                     \

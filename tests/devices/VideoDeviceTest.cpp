@@ -1,5 +1,6 @@
 // The synthetic camera: formats at any size, frame numbers, pacing, wrong sizes, TV standard.
 #include "DeviceTestSupport.h"
+#include "support/PictureReader.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,13 +9,6 @@
 namespace {
 
 const GUID kI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-
-void FreeType(AM_MEDIA_TYPE* type) {
-  if (!type) return;
-  CoTaskMemFree(type->pbFormat);
-  if (type->pUnk) type->pUnk->Release();
-  CoTaskMemFree(type);
-}
 
 // Edits the camera's current type the way the library does and passes it to SetFormat.
 HRESULT SetVideoFormat(IAMStreamConfig* config, const GUID& subtype, int width, int height,
@@ -33,15 +27,6 @@ HRESULT SetVideoFormat(IAMStreamConfig* config, const GUID& subtype, int width, 
   hr = config->SetFormat(type);
   FreeType(type);
   return hr;
-}
-
-ComPtr<IAMStreamConfig> VideoStreamConfig(IBaseFilter* source) {
-  ComPtr<IPin> capture;
-  ComPtr<IEnumPins> pins;
-  ComPtr<IAMStreamConfig> config;
-  if (source && source->EnumPins(&pins) == S_OK && pins->Next(1, &capture, nullptr) == S_OK)
-    capture.As(config, IID_IAMStreamConfig);
-  return config;
 }
 
 class VideoDeviceTest : public DeviceTest {};
@@ -209,27 +194,17 @@ TEST_F(VideoDeviceTest, StreamsIntoTheDefaultRendererBehindTheGrabber) {
   }
 }
 
-// The camera's picture at top-down (x, y) of frame n, as README.md states it: eight bars
-// scrolling left 4 pixels a frame, under an 8-row white band moving down 2 rows a frame.
-COLORREF PatternColour(int x, int y, int width, int height, uint32_t n) {
-  static const COLORREF bars[8] = {RGB(255, 255, 255), RGB(255, 255, 0), RGB(0, 255, 255),
-                                   RGB(0, 255, 0),     RGB(255, 0, 255), RGB(255, 0, 0),
-                                   RGB(0, 0, 255),     RGB(0, 0, 0)};
-  const int band = int(n * 2 % unsigned(height));
-  if (y >= band && y < band + 8) return RGB(255, 255, 255);
-  const int barWidth = width / 8;
-  return bars[(x + int(n) * 4) % (barWidth * 8) / barWidth];
-}
-
 // Camera -> grabber (the camera's type) -> grabber (RGB32) -> null renderer: the graph builder
 // has to put the test devices' colour converter between the two grabbers, and what reaches
 // the second grabber is the camera's picture, right way up, in a bottom-up RGB32 DIB.
-TEST_F(VideoDeviceTest, ConverterTurnsI420AndRgb555IntoTheCamerasPictureInRgb32) {
+TEST_F(VideoDeviceTest, ConverterTurnsEveryCameraFormatIntoTheCamerasPictureInRgb32) {
   const int width = 320, height = 240;
-  for (const auto& format :
-       {std::make_pair(L"I420", kI420), std::make_pair(L"RGB555", MEDIASUBTYPE_RGB555)}) {
-    SCOPED_TRACE(testing::Message() << "camera format " << format.first);
-    UseDevices({std::wstring(L"kind=video;name=Cam;format=") + format.first + L":320x240"});
+  for (const wchar_t* camera :
+       {L"format=I420:320x240", L"format=RGB555:320x240", L"format=RGB565:320x240",
+        L"format=YUY2:320x240", L"format=UYVY:320x240", L"format=YV12:320x240",
+        L"formats=NV12:320x240;caps=vi2"}) {
+    SCOPED_TRACE(testing::Message() << "camera " << camera);
+    UseDevices({std::wstring(L"kind=video;name=Cam;") + camera});
     GrabbedSamples converted;
     {
       CaptureGraph g;
@@ -288,15 +263,17 @@ TEST_F(VideoDeviceTest, ConverterTurnsI420AndRgb555IntoTheCamerasPictureInRgb32)
         for (int x = 0; x < width; ++x) {
           if (x < 4 && (y == 0 || y == height - 1))
             continue;  // where the camera put the frame number
-          const COLORREF expected = PatternColour(x, y, width, height, n);
+          const testdevices::Rgb expected = testdevices::PictureColourAt(x, y, width, height, n);
           const BYTE* pixel = row + 4 * x;
-          if (std::abs(pixel[2] - GetRValue(expected)) > 8 ||
-              std::abs(pixel[1] - GetGValue(expected)) > 8 ||
-              std::abs(pixel[0] - GetBValue(expected)) > 8)
+          if (std::abs(pixel[2] - expected.r) > 8 || std::abs(pixel[1] - expected.g) > 8 ||
+              std::abs(pixel[0] - expected.b) > 8)
             ++wrong;
         }
       }
       EXPECT_EQ(0, wrong) << "pixels off the camera's picture";
+      EXPECT_EQ(long(n), testpicture::ReadFrameNumber(
+                             testpicture::HostFrame(testdevices::PixelFormat::Rgb32, width, height,
+                                                    frame.bytes.data(), frame.bytes.size())));
       // Right way up: the band is in the top rows of the picture, the last rows in memory.
       const BYTE* bandRow = frame.bytes.data() + size_t(height - 1 - int(n * 2 + 4)) * width * 4;
       const BYTE* mirrorRow = frame.bytes.data() + size_t(n * 2 + 4) * width * 4;

@@ -1,6 +1,7 @@
 #include "MediaType.h"
 
 #include <cstring>
+#include <cwchar>
 #include <cstdlib>
 #include <utility>
 
@@ -8,6 +9,34 @@ namespace testdevices {
 
 const GUID kSubtypeI420 = {
     0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+namespace {
+
+const VideoSubtype kVideoSubtypes[] = {
+    {MEDIASUBTYPE_RGB24, PixelFormat::Rgb24, 24, BI_RGB, L"RGB24"},
+    {MEDIASUBTYPE_RGB32, PixelFormat::Rgb32, 32, BI_RGB, L"RGB32"},
+    {MEDIASUBTYPE_RGB555, PixelFormat::Rgb555, 16, BI_RGB, L"RGB555"},
+    {MEDIASUBTYPE_RGB565, PixelFormat::Rgb565, 16, BI_BITFIELDS, L"RGB565"},
+    {kSubtypeI420, PixelFormat::I420, 12, kFourccI420, L"I420"},
+    {MEDIASUBTYPE_YV12, PixelFormat::Yv12, 12, MAKEFOURCC('Y', 'V', '1', '2'), L"YV12"},
+    {MEDIASUBTYPE_NV12, PixelFormat::Nv12, 12, MAKEFOURCC('N', 'V', '1', '2'), L"NV12"},
+    {MEDIASUBTYPE_YUY2, PixelFormat::Yuy2, 16, MAKEFOURCC('Y', 'U', 'Y', '2'), L"YUY2"},
+    {MEDIASUBTYPE_UYVY, PixelFormat::Uyvy, 16, MAKEFOURCC('U', 'Y', 'V', 'Y'), L"UYVY"},
+};
+
+}  // namespace
+
+const VideoSubtype* FindVideoSubtype(const GUID& subtype) {
+  for (const auto& known : kVideoSubtypes)
+    if (known.subtype == subtype) return &known;
+  return nullptr;
+}
+
+const VideoSubtype* FindVideoSubtype(const wchar_t* name) {
+  for (const auto& known : kVideoSubtypes)
+    if (std::wcscmp(known.name, name) == 0) return &known;
+  return nullptr;
+}
 
 MediaType::MediaType() { std::memset(&type, 0, sizeof type); }
 
@@ -83,6 +112,25 @@ const VIDEOINFOHEADER* MediaType::Video() const {
   return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
 }
 
+const VIDEOINFOHEADER2* MediaType::Video2() const {
+  if (type.formattype != FORMAT_VideoInfo2 || !type.pbFormat ||
+      type.cbFormat < sizeof(VIDEOINFOHEADER2))
+    return nullptr;
+  return reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat);
+}
+
+const BITMAPINFOHEADER* MediaType::Bitmap() const {
+  if (const VIDEOINFOHEADER* info = Video()) return &info->bmiHeader;
+  if (const VIDEOINFOHEADER2* info = Video2()) return &info->bmiHeader;
+  return nullptr;
+}
+
+REFERENCE_TIME MediaType::FrameInterval() const {
+  if (const VIDEOINFOHEADER* info = Video()) return info->AvgTimePerFrame;
+  if (const VIDEOINFOHEADER2* info = Video2()) return info->AvgTimePerFrame;
+  return 0;
+}
+
 void MediaType::FreeContents(AM_MEDIA_TYPE& t) {
   CoTaskMemFree(t.pbFormat);
   t.pbFormat = nullptr;
@@ -125,41 +173,62 @@ MediaType MakeOpaqueAudioType() {
   return mt;
 }
 
-int BitCountOf(const GUID& subtype) {
-  if (subtype == MEDIASUBTYPE_RGB24) return 24;
-  if (subtype == kSubtypeI420) return 12;
-  if (subtype == MEDIASUBTYPE_RGB555) return 16;
-  if (subtype == MEDIASUBTYPE_RGB32) return 32;
-  return 0;
-}
-
-long ImageSize(int width, int height, int bitCount) {
-  return static_cast<long>(width) * std::abs(height) * bitCount / 8;
-}
-
-MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TIME frameInterval) {
-  VIDEOINFOHEADER info = {};
-  const int bits = BitCountOf(subtype);
-  info.AvgTimePerFrame = frameInterval;
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = static_cast<WORD>(bits);
-  info.bmiHeader.biCompression = subtype == kSubtypeI420 ? kFourccI420 : BI_RGB;
-  info.bmiHeader.biSizeImage = static_cast<DWORD>(ImageSize(width, height, bits));
-  info.dwBitRate =
-      frameInterval > 0
-          ? static_cast<DWORD>(info.bmiHeader.biSizeImage * 8LL * 10000000LL / frameInterval)
-          : 0;
+MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TIME frameInterval,
+                        const GUID& formatType) {
+  const VideoSubtype* known = FindVideoSubtype(subtype);
+  const PixelFormat format = known ? known->format : PixelFormat::Rgb24;
+  BITMAPINFOHEADER bmi = {};
+  bmi.biSize = sizeof(BITMAPINFOHEADER);
+  bmi.biWidth = width;
+  bmi.biHeight = height;
+  bmi.biPlanes = 1;
+  bmi.biBitCount = WORD(known ? known->bits : 0);
+  bmi.biCompression = known ? known->compression : BI_RGB;
+  bmi.biSizeImage = DWORD(FrameBytes(format, width, height));
+  const RECT picture = {0, 0, width, std::abs(height)};
+  const DWORD bitRate =
+      frameInterval > 0 ? DWORD(bmi.biSizeImage * 8LL * 10000000LL / frameInterval) : 0;
+  // BI_BITFIELDS pictures carry their red, green and blue masks after the header.
+  const DWORD masks[3] = {0xf800, 0x07e0, 0x001f};
+  const ULONG maskBytes = bmi.biCompression == BI_BITFIELDS ? sizeof masks : 0;
 
   MediaType mt;
   AM_MEDIA_TYPE& t = mt.Edit();
   t.majortype = MEDIATYPE_Video;
   t.subtype = subtype;
   t.bFixedSizeSamples = TRUE;
-  t.lSampleSize = info.bmiHeader.biSizeImage;
-  mt.SetFormat(FORMAT_VideoInfo, &info, sizeof info);
+  t.lSampleSize = bmi.biSizeImage;
+  BYTE block[sizeof(VIDEOINFOHEADER2) + sizeof masks] = {};
+  ULONG blockSize;
+  if (formatType == FORMAT_VideoInfo2) {
+    VIDEOINFOHEADER2 info = {};
+    info.rcSource = info.rcTarget = picture;
+    info.dwBitRate = bitRate;
+    info.AvgTimePerFrame = frameInterval;
+    // The picture's aspect ratio, reduced: square pixels.
+    DWORD x = DWORD(width), y = DWORD(std::abs(height));
+    for (DWORD a = x, b = y; b;) {
+      const DWORD r = a % b;
+      a = b;
+      b = r;
+      if (!b) x /= a, y /= a;
+    }
+    info.dwPictAspectRatioX = x;
+    info.dwPictAspectRatioY = y;
+    info.bmiHeader = bmi;
+    std::memcpy(block, &info, sizeof info);
+    blockSize = sizeof info;
+  } else {
+    VIDEOINFOHEADER info = {};
+    info.rcSource = info.rcTarget = picture;
+    info.dwBitRate = bitRate;
+    info.AvgTimePerFrame = frameInterval;
+    info.bmiHeader = bmi;
+    std::memcpy(block, &info, sizeof info);
+    blockSize = sizeof info;
+  }
+  std::memcpy(block + blockSize, masks, maskBytes);
+  mt.SetFormat(formatType, block, blockSize + maskBytes);
   return mt;
 }
 
