@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/PictureReader.h"
@@ -423,22 +424,15 @@ TEST_F(CameraModesTest, EachFormatDeliversTheCamerasPicture) {
                    " caps=" + std::string(layout, layout + wcslen(layout)));
       UseDevices({L"kind=video;name=Cam;formats=" + mode + L";caps=" + layout});
       const int width = f.bytes == 968 * 240 ? 322 : 320;
-      GrabbedSamples grabbed;
+      std::vector<GrabbedSamples::Sample> frames;
       {
         ComPtr<IBaseFilter> source = BindFilter(CLSID_VideoInputDeviceCategory, 0);
         ComPtr<IAMStreamConfig> config = VideoStreamConfig(source.Get());
         ASSERT_TRUE(config);
         ASSERT_EQ(S_OK, SetListedFormat(config.Get(), 0));
         config.Reset();
-        CaptureGraph g;
-        ASSERT_TRUE(BuildGraph(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, grabbed, g,
-                               source.Get()));
-        source.Reset();
-        ASSERT_TRUE(RunGraph(g));
-        EXPECT_TRUE(grabbed.WaitFor(3, 5000));
-        g.Release();
+        EXPECT_TRUE(CaptureFrames(std::move(source), 3, frames));
       }
-      auto frames = grabbed.Take();
       ASSERT_GE(frames.size(), 3u);
       for (const auto& frame : frames) {
         const uint32_t n = uint32_t(frame.time * 30 + 0.5);

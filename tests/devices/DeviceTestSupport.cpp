@@ -143,6 +143,27 @@ std::vector<std::wstring> DeviceTest::FriendlyNames(const CLSID& category) {
   return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult DeviceTest::CaptureFrames(ComPtr<IBaseFilter> camera, size_t count,
+                                                     std::vector<GrabbedSamples::Sample>& frames) {
+  GrabbedSamples grabbed;
+  bool arrived = false;
+  {
+    CaptureGraph g;
+    ::testing::AssertionResult built =
+        BuildGraph(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, grabbed, g, camera.Get());
+    if (!built) return built;
+    camera.Reset();
+    ::testing::AssertionResult running = RunGraph(g);
+    if (!running) return running;
+    arrived = grabbed.WaitFor(count, 5000);
+    g.Release();
+  }
+  frames = grabbed.Take();
+  if (!arrived)
+    return ::testing::AssertionFailure() << frames.size() << " of " << count << " frames";
+  return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult DeviceTest::RunGraph(CaptureGraph& g) {
   HRESULT hr = g.control->Run();
   if (hr == S_OK || hr == S_FALSE) return ::testing::AssertionSuccess();

@@ -33,7 +33,7 @@ class VideoDeviceTest : public DeviceTest {};
 
 TEST_F(VideoDeviceTest, FramesCarryTheirNumberAtTheRequestedSizeAndPace) {
   UseDevices({L"kind=video;name=Cam;wrongsizeafter=20"});
-  GrabbedSamples grabbed;
+  std::vector<GrabbedSamples::Sample> frames;
   {
     ComPtr<IBaseFilter> source = BindFilter(CLSID_VideoInputDeviceCategory, 0);
     ComPtr<IAMStreamConfig> config = VideoStreamConfig(source.Get());
@@ -48,16 +48,8 @@ TEST_F(VideoDeviceTest, FramesCarryTheirNumberAtTheRequestedSizeAndPace) {
               reinterpret_cast<VIDEOINFOHEADER*>(current->pbFormat)->bmiHeader.biSizeImage);
     FreeType(current);
     config.Reset();
-
-    CaptureGraph g;
-    ASSERT_TRUE(
-        BuildGraph(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, grabbed, g, source.Get()));
-    source.Reset();
-    ASSERT_TRUE(RunGraph(g));
-    EXPECT_TRUE(grabbed.WaitFor(24, 5000));
-    g.Release();
+    EXPECT_TRUE(CaptureFrames(std::move(source), 24, frames));
   }
-  auto frames = grabbed.Take();
   ASSERT_GE(frames.size(), 24u);
   for (size_t n = 0; n < frames.size(); ++n) {
     const auto& bytes = frames[n].bytes;

@@ -57,6 +57,14 @@ bool ParseAudioFormat(const std::wstring& text, AudioFormatSpec& format) {
   return channels > 0 && rate > 0 && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
 }
 
+// A picture the subtype can have: up to 8192x8192 (so a bad request cannot make the camera
+// allocate gigabytes); YUV is top-down by definition and shares chroma between pixel pairs.
+bool PictureFits(const VideoSubtype& subtype, long width, long height) {
+  if (width <= 0 || height == 0 || width > 8192 || std::labs(height) > 8192) return false;
+  return IsRgb(subtype.format) ||
+         (height > 0 && width % 2 == 0 && (!IsPlanar(subtype.format) || height % 2 == 0));
+}
+
 // "5-30": frames per second, 1..1000.
 bool ParseFpsRange(const std::wstring& text, int& minFps, int& maxFps) {
   auto parts = Split(text, L'-');
@@ -86,11 +94,8 @@ bool ParseVideoFormat(const std::wstring& text, VideoFormatSpec& format, bool si
   if (parts.size() == 1) return !sizeRequired;
   auto size = Split(parts[1], L'x');
   long width, height;
-  if (size.size() != 2 || !ParseInt(size[0], width) || !ParseInt(size[1], height) || width <= 0 ||
-      height == 0 || width > 8192 || std::labs(height) > 8192)
-    return false;
-  // YUV pictures are top-down by definition and share chroma between pixel pairs.
-  if (!IsRgb(known->format) && (height < 0 || width % 2 || (IsPlanar(known->format) && height % 2)))
+  if (size.size() != 2 || !ParseInt(size[0], width) || !ParseInt(size[1], height) ||
+      !PictureFits(*known, width, height))
     return false;
   format.width = int(width);
   format.height = int(height);
@@ -193,11 +198,7 @@ bool DeviceConfig::Accepts(const AudioFormatSpec& f) const {
 bool DeviceConfig::FindVideoMode(const GUID& subtype, int width, int height,
                                  VideoFormatSpec& mode) const {
   const VideoSubtype* known = FindVideoSubtype(subtype);
-  if (!known || width <= 0 || height == 0) return false;
-  // Bound the frame so a bad request cannot make the camera allocate gigabytes.
-  if (width > 8192 || height > 8192 || height < -8192) return false;
-  if (!IsRgb(known->format) && (height < 0 || width % 2 || (IsPlanar(known->format) && height % 2)))
-    return false;
+  if (!known || !PictureFits(*known, width, height)) return false;
   if (anyFormat) {
     mode = {subtype, 0, 0, 0, 0};
     return true;
