@@ -108,8 +108,8 @@ TEST_F(VideoCapture, DeliversWholeFramesInEachPixelFormat) {
 }
 
 TEST_F(VideoCapture, FormatsTheCameraRefusesOrDoesNotName) {
-  UseDevices({L"kind=video;name=Picky;formats=RGB24:640x480,RGB24:352x288",
-              L"kind=video;name=Plain"});
+  UseDevices(
+      {L"kind=video;name=Picky;formats=RGB24:640x480,RGB24:352x288", L"kind=video;name=Plain"});
   // Code 7 names no pixel format: the camera keeps RGB24 at the new size.
   ASSERT_EQ(capture->SetFormat(352, 288, 7), kCaptureDone);
   ASSERT_EQ(capture->Open(1), kCaptureDone);
@@ -320,8 +320,9 @@ TEST_F(VideoCapture, FailingStepsOfOpenLeaveNothingHeld) {
 // (A thousand cycles, from a host thread in an STA and in the MTA: HostKindsTest.cpp.)
 TEST_F(VideoCapture, ADeviceWhoseFormatCannotBeReadKeepsItsOwnAndOpens) {
   // Neither its format nor a list of modes can be read: nothing is asked of it.
-  UseDevices({L"kind=video;name=Cam;fail=IAMStreamConfig::GetFormat,"
-              L"IAMStreamConfig::GetNumberOfCapabilities"});
+  UseDevices(
+      {L"kind=video;name=Cam;fail=IAMStreamConfig::GetFormat,"
+       L"IAMStreamConfig::GetNumberOfCapabilities"});
   FrameSink sink;
   capture->SetSink(&sink);
   ASSERT_EQ(capture->Open(0), kCaptureDone);
@@ -403,52 +404,62 @@ int BarColoursIn(const std::vector<COLORREF>& pixels) {
 
 }  // namespace
 
+// The preview shows the picture whatever mode the camera runs in: through the
+// graph's renderer (RGB, or YUV through a converter), or drawn by the library where
+// no renderer takes the camera's mode (a YUV camera on a machine with no converter).
 TEST_F(VideoCapture, PreviewIsAChildOfTheHostWindowShowingThePicture) {
-  HWND host = MakeHostWindow();
-  ASSERT_NE(host, nullptr);
-  RECT hostClient;
-  GetClientRect(host, &hostClient);
-  POINT origin = {0, 0};
-  ClientToScreen(host, &origin);
-  const RECT previewOnScreen = {origin.x, origin.y, origin.x + 240, origin.y + 180};
-  PumpMessages();
-  const int barsBefore = BarColoursIn(Screenshot(previewOnScreen));
-
-  EXPECT_EQ(capture->SetPreviewWindow(host), kCaptureDone);
-  FrameSink sink;
-  capture->SetSink(&sink);
-  ASSERT_EQ(capture->Open(0), kCaptureDone);
-  ASSERT_EQ(capture->Start(), kCaptureDone);
-  // The renderer paints on this thread's messages: pump until the picture is there.
-  int barsShown = 0;
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000 && barsShown < 7;) {
+  for (const wchar_t* camera :
+       {L"kind=video;name=Tesmo Test Camera",
+        L"kind=video;name=YUY2 webcam;formats=YUY2:320x240,YUY2:640x480",
+        L"kind=video;name=NV12 webcam;formats=NV12:640x480,NV12:320x240;noconverter=1"}) {
+    SCOPED_TRACE(testing::Message() << camera);
+    UseDevices({camera});
+    HWND host = MakeHostWindow();
+    ASSERT_NE(host, nullptr);
+    RECT hostClient;
+    GetClientRect(host, &hostClient);
+    POINT origin = {0, 0};
+    ClientToScreen(host, &origin);
+    const RECT previewOnScreen = {origin.x, origin.y, origin.x + 240, origin.y + 180};
     PumpMessages();
-    Sleep(20);
-    if (sink.Frames().size() >= 3) barsShown = BarColoursIn(Screenshot(previewOnScreen));
-  }
-  HWND preview = GetWindow(host, GW_CHILD);
-  ASSERT_NE(preview, nullptr);
-  RECT placed;
-  GetWindowRect(preview, &placed);
-  MapWindowPoints(HWND_DESKTOP, host, reinterpret_cast<POINT*>(&placed), 2);
-  EXPECT_EQ(placed.left, 0);
-  EXPECT_EQ(placed.top, 0);
-  EXPECT_EQ(placed.right, 240);
-  EXPECT_EQ(placed.bottom, 180);
-  EXPECT_TRUE(GetWindowLongW(preview, GWL_STYLE) & WS_CHILD);
-  EXPECT_TRUE(IsWindowVisible(preview));
-  EXPECT_LE(barsBefore, 1) << "the empty host window already looked like the pattern";
-  EXPECT_GE(barsShown, 7) << "the preview region does not show the test pattern";
+    const int barsBefore = BarColoursIn(Screenshot(previewOnScreen));
 
-  // Outside the preview the host's own background stays.
-  const RECT beside = {origin.x + 250, origin.y + 20, origin.x + 300, origin.y + 60};
-  if (hostClient.right >= 300) {
-    EXPECT_LE(BarColoursIn(Screenshot(beside)), 1);
-  }
+    EXPECT_EQ(capture->SetPreviewWindow(host), kCaptureDone);
+    FrameSink sink;
+    capture->SetSink(&sink);
+    ASSERT_EQ(capture->Open(0), kCaptureDone);
+    ASSERT_EQ(capture->Start(), kCaptureDone);
+    // The renderer paints on this thread's messages: pump until the picture is there.
+    int barsShown = 0;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000 && barsShown < 7;) {
+      PumpMessages();
+      Sleep(20);
+      if (sink.Frames().size() >= 3) barsShown = BarColoursIn(Screenshot(previewOnScreen));
+    }
+    HWND preview = GetWindow(host, GW_CHILD);
+    ASSERT_NE(preview, nullptr);
+    RECT placed;
+    GetWindowRect(preview, &placed);
+    MapWindowPoints(HWND_DESKTOP, host, reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_EQ(placed.left, 0);
+    EXPECT_EQ(placed.top, 0);
+    EXPECT_EQ(placed.right, 240);
+    EXPECT_EQ(placed.bottom, 180);
+    EXPECT_TRUE(GetWindowLongW(preview, GWL_STYLE) & WS_CHILD);
+    EXPECT_TRUE(IsWindowVisible(preview));
+    EXPECT_LE(barsBefore, 1) << "the empty host window already looked like the pattern";
+    EXPECT_GE(barsShown, 7) << "the preview region does not show the test pattern";
 
-  EXPECT_EQ(capture->Stop(), kCaptureDone);
-  EXPECT_EQ(capture->Close(), kCaptureDone);
-  capture->SetSink(nullptr);
-  PumpMessages();
-  DestroyWindow(host);
+    // Outside the preview the host's own background stays.
+    const RECT beside = {origin.x + 250, origin.y + 20, origin.x + 300, origin.y + 60};
+    if (hostClient.right >= 300) {
+      EXPECT_LE(BarColoursIn(Screenshot(beside)), 1);
+    }
+
+    EXPECT_EQ(capture->Stop(), kCaptureDone);
+    EXPECT_EQ(capture->Close(), kCaptureDone);
+    capture->SetSink(nullptr);
+    PumpMessages();
+    DestroyWindow(host);
+  }
 }

@@ -251,6 +251,8 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     } else if (key == L"waveinid") {
       ok = ParseInt(value, number) && number >= 0;
       config.waveInId = number;
+    } else if (key == L"noconverter") {
+      ok = ParseFlag(value, config.withoutConverter);
     } else if (key == L"pins") {
       pinsSeen = true;
       pinsText = value;

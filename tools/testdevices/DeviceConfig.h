@@ -40,6 +40,9 @@ struct DeviceConfig {
   std::wstring name;
   bool hasName = true;
   long waveInId = -1;  // "WaveInID" in the moniker's property bag; negative: none
+  // The set is registered without the colour converter, as on a machine (Wine's)
+  // that has no converter for the camera's format.
+  bool withoutConverter = false;
   std::vector<PinSpec> pins;
   bool anyFormat = true;
   std::vector<AudioFormatSpec> audioFormats;

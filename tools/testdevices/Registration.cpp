@@ -155,6 +155,8 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
         !SetDword(HKEY_CLASSES_ROOT, instanceKey, L"WaveInID", static_cast<DWORD>(config.waveInId)))
       return E_FAIL;
   }
+  for (const DeviceConfig& config : configs)
+    if (config.withoutConverter) return S_OK;
   return RegisterConverter(mapper.Get(), path);
 }
 
