@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -36,6 +37,12 @@ VirtualCamera& Camera() {
       v4l2camera::ReadCameraOptions([](const char* name) -> const char* { return getenv(name); }));
   return camera;
 }
+
+// Descriptors open on the camera in this process: most calls of a program are on other
+// files, and need not take the camera's lock while none is open.
+std::atomic<int> openDescriptors{0};
+
+bool IsCameraDescriptor(int fd) { return openDescriptors.load() > 0 && Camera().IsCamera(fd); }
 
 bool IsDevicePath(const char* path) { return path && std::strcmp(path, kDevicePath) == 0; }
 
@@ -67,6 +74,7 @@ int OpenCamera(int flags) {
     ::close(fd);
     return int(Result(opened));
   }
+  ++openDescriptors;
   return fd;
 }
 
@@ -88,6 +96,7 @@ long ReadCamera(int fd, void* buffer, size_t size) {
 
 int CloseCamera(int fd) {
   Log(Camera().Close(fd));
+  --openDescriptors;
   using CloseFunction = int (*)(int);
   static const auto realClose = Next<CloseFunction>("close");
   return realClose(fd);
@@ -106,6 +115,13 @@ int StatDevice(struct stat* status) {
 int ModeFlags(int flags, va_list args, mode_t& mode) {
   mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
   return flags;
+}
+
+// What a leak of the program's would leave: descriptors still open on the camera.
+__attribute__((destructor)) void ReportOpenDescriptors() {
+  if (openDescriptors.load() > 0)
+    Log("v4l2 camera: the process ends with " + std::to_string(openDescriptors.load()) +
+        " descriptors open on the camera");
 }
 
 }  // namespace
@@ -172,14 +188,14 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
   va_start(args, request);
   void* arg = va_arg(args, void*);
   va_end(args);
-  if (Camera().IsCamera(fd)) return int(Result(Camera().Ioctl(fd, request, arg)));
+  if (IsCameraDescriptor(fd)) return int(Result(Camera().Ioctl(fd, request, arg)));
   using Function = int (*)(int, unsigned long, ...);
   static const auto real = Next<Function>("ioctl");
   return real(fd, request, arg);
 }
 
 __attribute__((visibility("default"))) ssize_t read(int fd, void* buffer, size_t size) {
-  if (Camera().IsCamera(fd)) return ReadCamera(fd, buffer, size);
+  if (IsCameraDescriptor(fd)) return ReadCamera(fd, buffer, size);
   using Function = ssize_t (*)(int, void*, size_t);
   static const auto real = Next<Function>("read");
   return real(fd, buffer, size);
@@ -191,7 +207,7 @@ __attribute__((visibility("default"))) ssize_t __read_chk(int fd, void* buffer, 
 }
 
 __attribute__((visibility("default"))) int close(int fd) {
-  if (Camera().IsCamera(fd)) return CloseCamera(fd);
+  if (IsCameraDescriptor(fd)) return CloseCamera(fd);
   using Function = int (*)(int);
   static const auto real = Next<Function>("close");
   return real(fd);
@@ -211,16 +227,16 @@ __attribute__((visibility("default"))) long syscall(long number, ...) {
       if (IsDevicePath(reinterpret_cast<const char*>(a[1]))) return OpenCamera(int(a[2]));
       break;
     case SYS_ioctl:
-      if (Camera().IsCamera(int(a[0])))
+      if (IsCameraDescriptor(int(a[0])))
         return Result(
             Camera().Ioctl(int(a[0]), (unsigned long)a[1], reinterpret_cast<void*>(a[2])));
       break;
     case SYS_read:
-      if (Camera().IsCamera(int(a[0])))
+      if (IsCameraDescriptor(int(a[0])))
         return ReadCamera(int(a[0]), reinterpret_cast<void*>(a[1]), size_t(a[2]));
       break;
     case SYS_close:
-      if (Camera().IsCamera(int(a[0]))) return CloseCamera(int(a[0]));
+      if (IsCameraDescriptor(int(a[0]))) return CloseCamera(int(a[0]));
       break;
   }
   using Function = long (*)(long, ...);
