@@ -2,8 +2,9 @@
 """check-bmp.py FOLDER [--pattern] [--numbers]: checks the BMP frames the demo host
 wrote: each a well-formed bottom-up BMP of one size and depth. With --pattern, also
 checks that they show the test camera's picture (the eight colour bars); with
---numbers, that the frame numbers the camera stamps into the first pixels increase
-from file to file (RGB captures only: converting I420 for viewing loses them)."""
+--numbers, that the frame numbers the camera draws as black and white cells increase
+from file to file (the cells survive conversion, so any capture format works; they are
+readable from 80x48 up)."""
 import glob
 import os
 import struct
@@ -33,6 +34,42 @@ def pixel(rows, stride, bits, x, y_from_bottom):
         word = rows[at] | rows[at + 1] << 8
         return tuple((((word >> shift) & 31) * 255 + 15) // 31 for shift in (10, 5, 0))
     return rows[at + 2], rows[at + 1], rows[at]
+
+
+# The camera's number cells (tools/testdevices/PictureLayout.h): 4 rows of 8 cells one cell in
+# from the top-left corner, bit i in cell i row by row; bits 0..23 the frame number, 24..31
+# the inverted XOR of its three bytes.
+CELL_COLUMNS, CELL_ROWS = 8, 4
+
+
+def cell_size(width, height):
+    for size in (16, 8):
+        if width >= (CELL_COLUMNS + 2) * size and height >= (CELL_ROWS + 2) * size:
+            return size
+    return 0
+
+
+def read_frame_number(rows, stride, bits, width, height):
+    """The number the cells show, or None when they are missing or not clean black/white."""
+    size = cell_size(width, height)
+    if not size:
+        return None
+    margin = size // 4
+    value = 0
+    for i in range(CELL_COLUMNS * CELL_ROWS):
+        left, top = (i % CELL_COLUMNS + 1) * size, (i // CELL_COLUMNS + 1) * size
+        lumas = set()
+        for y in range(top + margin, top + size - margin):
+            for x in range(left + margin, left + size - margin):
+                r, g, b = pixel(rows, stride, bits, x, height - 1 - y)
+                lumas.add((66 * r + 129 * g + 25 * b + 128) // 256 + 16)
+        if any(60 < luma < 180 for luma in lumas) or (min(lumas) <= 60) == (max(lumas) >= 180):
+            return None
+        if min(lumas) >= 180:
+            value |= 1 << i
+    number = value & 0xffffff
+    check = ~(number ^ (number >> 8) ^ (number >> 16)) & 0xff
+    return number if value >> 24 == check else None
 
 
 def near(colour, reference, tolerance=40):
@@ -71,7 +108,12 @@ def main():
             if len(best) < 7:
                 print(f"{path}: shows {len(best)} of the test pattern's 8 bar colours")
                 return 1
-        numbers.append(struct.unpack("<I", rows[:4])[0])
+        if "--numbers" in sys.argv:
+            number = read_frame_number(rows, stride, bits, width, height)
+            if number is None:
+                print(f"{path}: no readable frame number cells")
+                return 1
+            numbers.append(number)
     print(f"{len(files)} frames, {shape[0]}x{shape[1]}, {shape[2]} bits per pixel: well-formed")
     if "--pattern" in sys.argv:
         print("test pattern present in every frame")

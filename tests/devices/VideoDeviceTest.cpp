@@ -1,5 +1,6 @@
 // The synthetic camera: formats at any size, frame numbers, pacing, wrong sizes, TV standard.
 #include "DeviceTestSupport.h"
+#include "support/PictureReader.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -209,18 +210,6 @@ TEST_F(VideoDeviceTest, StreamsIntoTheDefaultRendererBehindTheGrabber) {
   }
 }
 
-// The camera's picture at top-down (x, y) of frame n, as README.md states it: eight bars
-// scrolling left 4 pixels a frame, under an 8-row white band moving down 2 rows a frame.
-COLORREF PatternColour(int x, int y, int width, int height, uint32_t n) {
-  static const COLORREF bars[8] = {RGB(255, 255, 255), RGB(255, 255, 0), RGB(0, 255, 255),
-                                   RGB(0, 255, 0),     RGB(255, 0, 255), RGB(255, 0, 0),
-                                   RGB(0, 0, 255),     RGB(0, 0, 0)};
-  const int band = int(n * 2 % unsigned(height));
-  if (y >= band && y < band + 8) return RGB(255, 255, 255);
-  const int barWidth = width / 8;
-  return bars[(x + int(n) * 4) % (barWidth * 8) / barWidth];
-}
-
 // Camera -> grabber (the camera's type) -> grabber (RGB32) -> null renderer: the graph builder
 // has to put the test devices' colour converter between the two grabbers, and what reaches
 // the second grabber is the camera's picture, right way up, in a bottom-up RGB32 DIB.
@@ -288,15 +277,17 @@ TEST_F(VideoDeviceTest, ConverterTurnsI420AndRgb555IntoTheCamerasPictureInRgb32)
         for (int x = 0; x < width; ++x) {
           if (x < 4 && (y == 0 || y == height - 1))
             continue;  // where the camera put the frame number
-          const COLORREF expected = PatternColour(x, y, width, height, n);
+          const testdevices::Rgb expected = testdevices::PictureColourAt(x, y, width, height, n);
           const BYTE* pixel = row + 4 * x;
-          if (std::abs(pixel[2] - GetRValue(expected)) > 8 ||
-              std::abs(pixel[1] - GetGValue(expected)) > 8 ||
-              std::abs(pixel[0] - GetBValue(expected)) > 8)
+          if (std::abs(pixel[2] - expected.r) > 8 || std::abs(pixel[1] - expected.g) > 8 ||
+              std::abs(pixel[0] - expected.b) > 8)
             ++wrong;
         }
       }
       EXPECT_EQ(0, wrong) << "pixels off the camera's picture";
+      EXPECT_EQ(long(n), testpicture::ReadFrameNumber(
+                             testpicture::HostFrame(testdevices::PixelFormat::Rgb32, width, height,
+                                                    frame.bytes.data(), frame.bytes.size())));
       // Right way up: the band is in the top rows of the picture, the last rows in memory.
       const BYTE* bandRow = frame.bytes.data() + size_t(height - 1 - int(n * 2 + 4)) * width * 4;
       const BYTE* mirrorRow = frame.bytes.data() + size_t(n * 2 + 4) * width * 4;

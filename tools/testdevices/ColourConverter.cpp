@@ -30,29 +30,26 @@ bool InputShapeOf(const AM_MEDIA_TYPE& type, PictureShape& shape) {
   const VIDEOINFOHEADER* info = copy.Video();
   if (type.majortype != MEDIATYPE_Video || !info) return false;
   const BITMAPINFOHEADER& bmi = info->bmiHeader;
-  PictureFormat format;
+  PixelFormat format;
   bool compressionFits;
-  if (type.subtype == kSubtypeI420) {
-    format = PictureFormat::I420;
-    compressionFits = bmi.biCompression == kFourccI420 && bmi.biBitCount == 12;
-  } else if (type.subtype == MEDIASUBTYPE_YUY2) {
-    format = PictureFormat::Yuy2;
-    compressionFits = bmi.biCompression == MAKEFOURCC('Y', 'U', 'Y', '2') && bmi.biBitCount == 16;
-  } else if (type.subtype == MEDIASUBTYPE_RGB555) {
-    format = PictureFormat::Rgb555;
+  if (type.subtype == MEDIASUBTYPE_RGB555) {
+    format = PixelFormat::Rgb555;
     compressionFits = bmi.biCompression == BI_RGB && bmi.biBitCount == 16;
   } else if (type.subtype == MEDIASUBTYPE_RGB565) {
-    format = PictureFormat::Rgb565;  // masks, when present, are the standard 565 ones
+    format = PixelFormat::Rgb565;  // masks, when present, are the standard 565 ones
     compressionFits =
         (bmi.biCompression == BI_RGB || bmi.biCompression == BI_BITFIELDS) && bmi.biBitCount == 16;
+  } else if (const VideoSubtype* yuv = FindVideoSubtype(type.subtype); yuv && !IsRgb(yuv->format)) {
+    format = yuv->format;
+    compressionFits = bmi.biCompression == yuv->compression && bmi.biBitCount == yuv->bits;
   } else {
     return false;
   }
   const int rows = std::abs(bmi.biHeight);
-  // Even widths only: both YUV layouts share chroma between pixel pairs, and 16-bit rows
+  // Even widths only: the YUV layouts share chroma between pixel pairs, and 16-bit rows
   // are then the same whether the source pads them to DWORDs or not.
   if (!compressionFits || bmi.biWidth <= 0 || bmi.biWidth > kMaxSide || bmi.biWidth % 2 ||
-      rows == 0 || rows > kMaxSide || (format == PictureFormat::I420 && rows % 2))
+      rows == 0 || rows > kMaxSide || (IsPlanar(format) && rows % 2))
     return false;
   shape = {format, int(bmi.biWidth), int(bmi.biHeight)};
   return true;
@@ -66,11 +63,11 @@ bool OutputShapeOf(const AM_MEDIA_TYPE& type, const PictureShape& input, Picture
   if (type.majortype != MEDIATYPE_Video || !info || info->bmiHeader.biCompression != BI_RGB)
     return false;
   const BITMAPINFOHEADER& bmi = info->bmiHeader;
-  PictureFormat format;
+  PixelFormat format;
   if (type.subtype == MEDIASUBTYPE_RGB32 && bmi.biBitCount == 32)
-    format = PictureFormat::Rgb32;
+    format = PixelFormat::Rgb32;
   else if (type.subtype == MEDIASUBTYPE_RGB24 && bmi.biBitCount == 24)
-    format = PictureFormat::Rgb24;
+    format = PixelFormat::Rgb24;
   else
     return false;
   if (bmi.biWidth != input.width || std::abs(bmi.biHeight) != std::abs(input.height)) return false;
@@ -88,7 +85,7 @@ std::vector<MediaType> OfferedTypes(const MediaType& input) {
     MediaType type = MakeVideoType(*subtype, width, rows, info->AvgTimePerFrame);
     // DIB rows are DWORD aligned, which matters for RGB24 at some widths.
     const PictureShape shape = {
-        *subtype == MEDIASUBTYPE_RGB32 ? PictureFormat::Rgb32 : PictureFormat::Rgb24, width, rows};
+        *subtype == MEDIASUBTYPE_RGB32 ? PixelFormat::Rgb32 : PixelFormat::Rgb24, width, rows};
     auto* made = reinterpret_cast<VIDEOINFOHEADER*>(type.Edit().pbFormat);
     made->bmiHeader.biSizeImage = DWORD(PictureBytes(shape));
     type.Edit().lSampleSize = ULONG(made->bmiHeader.biSizeImage);

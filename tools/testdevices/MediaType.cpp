@@ -1,6 +1,7 @@
 #include "MediaType.h"
 
 #include <cstring>
+#include <cwchar>
 #include <cstdlib>
 #include <utility>
 
@@ -8,6 +9,34 @@ namespace testdevices {
 
 const GUID kSubtypeI420 = {
     0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+namespace {
+
+const VideoSubtype kVideoSubtypes[] = {
+    {MEDIASUBTYPE_RGB24, PixelFormat::Rgb24, 24, BI_RGB, L"RGB24"},
+    {MEDIASUBTYPE_RGB32, PixelFormat::Rgb32, 32, BI_RGB, L"RGB32"},
+    {MEDIASUBTYPE_RGB555, PixelFormat::Rgb555, 16, BI_RGB, L"RGB555"},
+    {MEDIASUBTYPE_RGB565, PixelFormat::Rgb565, 16, BI_BITFIELDS, L"RGB565"},
+    {kSubtypeI420, PixelFormat::I420, 12, kFourccI420, L"I420"},
+    {MEDIASUBTYPE_YV12, PixelFormat::Yv12, 12, MAKEFOURCC('Y', 'V', '1', '2'), L"YV12"},
+    {MEDIASUBTYPE_NV12, PixelFormat::Nv12, 12, MAKEFOURCC('N', 'V', '1', '2'), L"NV12"},
+    {MEDIASUBTYPE_YUY2, PixelFormat::Yuy2, 16, MAKEFOURCC('Y', 'U', 'Y', '2'), L"YUY2"},
+    {MEDIASUBTYPE_UYVY, PixelFormat::Uyvy, 16, MAKEFOURCC('U', 'Y', 'V', 'Y'), L"UYVY"},
+};
+
+}  // namespace
+
+const VideoSubtype* FindVideoSubtype(const GUID& subtype) {
+  for (const auto& known : kVideoSubtypes)
+    if (known.subtype == subtype) return &known;
+  return nullptr;
+}
+
+const VideoSubtype* FindVideoSubtype(const wchar_t* name) {
+  for (const auto& known : kVideoSubtypes)
+    if (std::wcscmp(known.name, name) == 0) return &known;
+  return nullptr;
+}
 
 MediaType::MediaType() { std::memset(&type, 0, sizeof type); }
 
@@ -81,6 +110,25 @@ const VIDEOINFOHEADER* MediaType::Video() const {
       type.cbFormat < sizeof(VIDEOINFOHEADER))
     return nullptr;
   return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+}
+
+const VIDEOINFOHEADER2* MediaType::Video2() const {
+  if (type.formattype != FORMAT_VideoInfo2 || !type.pbFormat ||
+      type.cbFormat < sizeof(VIDEOINFOHEADER2))
+    return nullptr;
+  return reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat);
+}
+
+const BITMAPINFOHEADER* MediaType::Bitmap() const {
+  if (const VIDEOINFOHEADER* info = Video()) return &info->bmiHeader;
+  if (const VIDEOINFOHEADER2* info = Video2()) return &info->bmiHeader;
+  return nullptr;
+}
+
+REFERENCE_TIME MediaType::FrameInterval() const {
+  if (const VIDEOINFOHEADER* info = Video()) return info->AvgTimePerFrame;
+  if (const VIDEOINFOHEADER2* info = Video2()) return info->AvgTimePerFrame;
+  return 0;
 }
 
 void MediaType::FreeContents(AM_MEDIA_TYPE& t) {

@@ -1,12 +1,27 @@
 // AM_MEDIA_TYPE with an owned format block, and the formats the test devices produce.
 #pragma once
 #include <dshow.h>
+#include <dvdmedia.h>
+
+#include "PictureLayout.h"
 
 namespace testdevices {
 
 // MEDIASUBTYPE_I420 is declared only in a Media Foundation header; it is the usual FOURCC GUID.
 extern const GUID kSubtypeI420;
 constexpr DWORD kFourccI420 = MAKEFOURCC('I', '4', '2', '0');
+
+// A video subtype the test devices produce or read: its layout, biBitCount and biCompression
+// (BI_RGB or the FOURCC) and its name in device descriptions.
+struct VideoSubtype {
+  const GUID& subtype;
+  PixelFormat format;
+  int bits;
+  DWORD compression;
+  const wchar_t* name;
+};
+const VideoSubtype* FindVideoSubtype(const GUID& subtype);  // null: not one of ours
+const VideoSubtype* FindVideoSubtype(const wchar_t* name);
 
 class MediaType {
 public:
@@ -25,8 +40,12 @@ public:
   // A CoTaskMem-allocated copy, as IAMStreamConfig::GetFormat hands out.
   AM_MEDIA_TYPE* NewTaskMemCopy() const;
 
-  const WAVEFORMATEX* Wave() const;      // null unless FORMAT_WaveFormatEx with a full block
-  const VIDEOINFOHEADER* Video() const;  // null unless FORMAT_VideoInfo with a full block
+  const WAVEFORMATEX* Wave() const;        // null unless FORMAT_WaveFormatEx with a full block
+  const VIDEOINFOHEADER* Video() const;    // null unless FORMAT_VideoInfo with a full block
+  const VIDEOINFOHEADER2* Video2() const;  // null unless FORMAT_VideoInfo2 with a full block
+  // The picture header and frame interval of either video format block, null for others.
+  const BITMAPINFOHEADER* Bitmap() const;
+  REFERENCE_TIME FrameInterval() const;
 
   static void FreeContents(AM_MEDIA_TYPE& type);
 

@@ -27,13 +27,6 @@ LONGLONG Now100ns() {
                   now.QuadPart % frequency.QuadPart * kUnitsPerSecond / frequency.QuadPart);
 }
 
-PixelFormat PixelFormatOf(const GUID& subtype) {
-  if (subtype == kSubtypeI420) return PixelFormat::I420;
-  if (subtype == MEDIASUBTYPE_RGB555) return PixelFormat::Rgb555;
-  if (subtype == MEDIASUBTYPE_RGB32) return PixelFormat::Rgb32;
-  return PixelFormat::Rgb24;
-}
-
 }  // namespace
 
 OutputPin::OutputPin(CaptureFilter& filter, const PinSpec& pinConfig)
@@ -547,7 +540,7 @@ HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& inf
   const long size = wrongSize ? frameSize / 2 : frameSize;
   BYTE* data = nullptr;
   sample->GetPointer(&data);
-  FillVideoFrame(PixelFormatOf(subtype), info.bmiHeader.biWidth, info.bmiHeader.biHeight,
+  FillVideoFrame(FindVideoSubtype(subtype)->format, info.bmiHeader.biWidth, info.bmiHeader.biHeight,
                  uint32_t(samplesSent), data, size);
   const REFERENCE_TIME interval = info.AvgTimePerFrame;
   REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval, end = start + interval;

@@ -1,26 +1,26 @@
 // What the test devices put in their samples: rules a test can check byte for byte.
-// No COM here, only memory.
+// Portable: no platform headers, so a camera on another platform draws the same samples.
 #pragma once
-#include <windows.h>
 #include <cstdint>
+
+#include "PictureLayout.h"
 
 namespace testdevices {
 
 constexpr unsigned kSequenceModulus = 251;  // prime, so no buffer or block size lines up with it
 
 // Audio: byte i of the stream since Run from Stopped is (i mod 251), whatever the buffer cut.
-void FillByteSequence(BYTE* data, long size, uint64_t firstByteIndex);
+void FillByteSequence(uint8_t* data, long size, uint64_t firstByteIndex);
 
 // Audio, listening mode: a sine tone at a quarter of full scale on every channel.
 // firstFrame counts sample frames since Run from Stopped.
-void FillTone(BYTE* data, long size, int channels, int samplesPerSec, int bitsPerSample, int toneHz,
-              uint64_t firstFrame);
+void FillTone(uint8_t* data, long size, int channels, int samplesPerSec, int bitsPerSample,
+              int toneHz, uint64_t firstFrame);
 
-enum class PixelFormat { Rgb24, I420, Rgb555, Rgb32 };
-
-// Video: colour bars scrolling left by 4 pixels a frame and a white band moving down by 2 rows
-// a frame; then bytes 0..3 carry frameNumber, little-endian. Rows are width * bits / 8 bytes.
-void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNumber, BYTE* data,
-                    long size);
+// Video: the picture of PictureLayout.h for frame `frameNumber`, stored in `format` (rows
+// rowBytes apart, 0: RowBytes(format, width)); then bytes 0..3 carry frameNumber,
+// little-endian. A `size` short of the frame gets the frame's first `size` bytes.
+void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNumber, uint8_t* data,
+                    long size, long rowBytes = 0);
 
 }  // namespace testdevices

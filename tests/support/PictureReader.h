@@ -1,0 +1,89 @@
+// Reads the test camera's picture back from a delivered frame: the frame number from its
+// black/white cells (which survive conversion, unlike the stamp in the first bytes) and the
+// colour bars. Works on any layout the camera or a converter produces.
+#pragma once
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "../../tools/testdevices/PictureLayout.h"
+
+namespace testpicture {
+
+using testdevices::PictureView;
+using testdevices::PixelFormat;
+
+// A host's frame: rows of exactly width * bits / 8 bytes (I420: width, then width / 2 for the
+// chroma planes); RGB bottom-up for a positive height.
+inline PictureView HostFrame(PixelFormat format, int width, int height, const void* data,
+                             size_t size) {
+  const long rowBytes = testdevices::IsRgb(format)
+                            ? long(width) * testdevices::BitsPerPixel(format) / 8
+                            : testdevices::RowBytes(format, width);
+  return {format, width, height, static_cast<const uint8_t*>(data), size, rowBytes};
+}
+
+// The frame number the cells show (their low 24 bits), or -1 when the picture is too small to
+// carry cells, or a cell is not clean black or white inside, or the check byte disagrees.
+inline long ReadFrameNumber(const PictureView& view) {
+  const int cell = testdevices::CellSize(view.width, view.height);
+  if (cell == 0 || !view.Complete()) return -1;
+  // The cell's inside: its edges may bleed in scaling, chroma subsampling or JPEG.
+  const int margin = cell / 4;
+  uint32_t bits = 0;
+  for (int i = 0; i < testdevices::kCellColumns * testdevices::kCellRows; ++i) {
+    const int left = (i % testdevices::kCellColumns + 1) * cell;
+    const int top = (i / testdevices::kCellColumns + 1) * cell;
+    bool white = false, black = false;
+    for (int y = top + margin; y < top + cell - margin; ++y)
+      for (int x = left + margin; x < left + cell - margin; ++x) {
+        const int luma = testdevices::ReadLumaAt(view, x, y);
+        white |= luma >= 180;
+        black |= luma <= 60;
+        if (luma > 60 && luma < 180) return -1;
+      }
+    if (white == black) return -1;
+    if (white) bits |= 1u << i;
+  }
+  const uint32_t number = bits & 0xffffff;
+  return testdevices::CellBits(number) == bits ? long(number) : -1;
+}
+
+// Empty when each of the eight bars shows, within `tolerance` per channel, the colour the
+// camera drew in frame `frameNumber`; otherwise what differs. The bars are sampled at their
+// middles on a row clear of the cells, the moving band and the first and last rows.
+inline std::string CheckColourBars(const PictureView& view, uint32_t frameNumber,
+                                   int tolerance = 40) {
+  if (!view.Complete()) return "the frame is shorter than its picture";
+  const int rows = view.Rows();
+  const int cell = testdevices::CellSize(view.width, view.height);
+  const int cellsEnd = cell * (testdevices::kCellRows + 1);
+  const int band = testdevices::BandTop(view.height, frameNumber);
+  int row = -1;
+  for (int candidate :
+       {(cellsEnd + rows) / 2, rows - 1 - cell / 2, rows * 3 / 4, rows / 2, cell / 2, 2}) {
+    const bool inCells = cell && candidate >= cell && candidate < cellsEnd;
+    const bool nearBand = candidate > band - 3 && candidate < band + testdevices::kBandRows + 3;
+    if (candidate > 0 && candidate < rows - 1 && !inCells && !nearBand) {
+      row = candidate;
+      break;
+    }
+  }
+  if (row < 0) return "no row clear of the cells and the band";
+  std::string differences;
+  for (int bar = 0; bar < 8; ++bar) {
+    const int x = testdevices::BarCentre(bar, view.width, frameNumber);
+    const testdevices::Rgb want = testdevices::kBarColours[bar];
+    const testdevices::Rgb got = testdevices::ReadColourAt(view, x, row);
+    if (std::abs(got.r - want.r) > tolerance || std::abs(got.g - want.g) > tolerance ||
+        std::abs(got.b - want.b) > tolerance)
+      differences += "bar " + std::to_string(bar) + " at (" + std::to_string(x) + "," +
+                     std::to_string(row) + ") is " + std::to_string(got.r) + "/" +
+                     std::to_string(got.g) + "/" + std::to_string(got.b) + ", drawn " +
+                     std::to_string(want.r) + "/" + std::to_string(want.g) + "/" +
+                     std::to_string(want.b) + "; ";
+  }
+  return differences;
+}
+
+}  // namespace testpicture
