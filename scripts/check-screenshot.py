@@ -15,7 +15,7 @@ def read_xwd(path):
     header = struct.unpack(">25I", data[:100])
     header_size, version, pixmap_format, depth, width, height = header[:6]
     byte_order, bits_per_pixel, bytes_per_line, ncolors = header[7], header[11], header[12], header[19]
-    red_mask, green_mask, blue_mask = header[15:18]
+    red_mask, green_mask, blue_mask = header[14:17]
     if version != 7 or pixmap_format != 2 or bits_per_pixel not in (24, 32):
         raise ValueError(f"unexpected XWD: version {version}, format {pixmap_format}, {bits_per_pixel} bits")
     offset = header_size + ncolors * 12

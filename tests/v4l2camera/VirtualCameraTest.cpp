@@ -11,6 +11,7 @@
 
 #include "FramePicture.h"
 #include "VirtualCamera.h"
+#include "support/PictureReader.h"
 
 using namespace v4l2camera;
 using namespace std::chrono_literals;
@@ -28,11 +29,10 @@ v4l2_format Format(uint32_t pixelFormat, uint32_t width, uint32_t height) {
   return format;
 }
 
-// The frame number the test camera's drawing stamps into a top-down BGR24 frame.
-uint32_t StampedNumber(const std::vector<uint8_t>& frame) {
-  uint32_t number = 0;
-  std::memcpy(&number, frame.data(), 4);
-  return number;
+// The frame number a top-down BGR24 frame of 320x240 shows in its cells.
+long ShownNumber(const std::vector<uint8_t>& frame) {
+  return testpicture::ReadFrameNumber(
+      {testdevices::PixelFormat::Rgb24, 320, -240, frame.data(), frame.size(), 320 * 3});
 }
 
 CameraOptions FromTable(const std::map<std::string, std::string>& table) {
@@ -127,28 +127,30 @@ TEST(VirtualCamera, ProducesFramesAtItsOwnPaceWhetherReadOrNot) {
   ASSERT_EQ(camera.Open(kFd), 0);
   v4l2_format format = Format(V4L2_PIX_FMT_BGR24, 320, 240);
   ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_S_FMT, &format), 0);
-  std::vector<uint8_t> frame(320 * 240 * 3), expected(frame.size()), scratch;
+  std::vector<uint8_t> frame(320 * 240 * 3), expected(frame.size());
   const auto t0 = VirtualCamera::Clock::time_point{} + 1h;
 
   ASSERT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0), long(frame.size()));
-  DrawFrame(V4L2_PIX_FMT_BGR24, 320, 240, 0, expected.data(), scratch);
+  DrawFrame(V4L2_PIX_FMT_BGR24, 320, 240, 0, expected.data());
   EXPECT_EQ(frame, expected);
   EXPECT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 20ms), -EAGAIN);
   EXPECT_GT(camera.UntilNextFrame(kFd, t0 + 20ms), 13ms);
   EXPECT_LE(camera.UntilNextFrame(kFd, t0 + 20ms), 14ms);
   ASSERT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 34ms), long(frame.size()));
-  EXPECT_EQ(StampedNumber(frame), 1u);
+  EXPECT_EQ(ShownNumber(frame), 1);
   // A reader late by three intervals gets the newest frame; the two before it are gone.
   ASSERT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 134ms), long(frame.size()));
-  EXPECT_EQ(StampedNumber(frame), 4u);
-  DrawFrame(V4L2_PIX_FMT_BGR24, 320, 240, 4, expected.data(), scratch);
+  EXPECT_EQ(ShownNumber(frame), 4);
+  DrawFrame(V4L2_PIX_FMT_BGR24, 320, 240, 4, expected.data());
   EXPECT_EQ(frame, expected);
   // A short buffer gets the start of the frame.
-  ASSERT_EQ(camera.Read(kFd, frame.data(), 100, t0 + 167ms), 100);
-  EXPECT_EQ(StampedNumber(frame), 5u);
+  std::vector<uint8_t> start(100);
+  ASSERT_EQ(camera.Read(kFd, start.data(), start.size(), t0 + 167ms), 100);
+  DrawFrame(V4L2_PIX_FMT_BGR24, 320, 240, 5, expected.data());
+  EXPECT_TRUE(std::equal(start.begin(), start.end(), expected.begin()));
   // Nobody reads for a second (a stopped graph): the stream resumes with the next number.
   ASSERT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 1200ms), long(frame.size()));
-  EXPECT_EQ(StampedNumber(frame), 6u);
+  EXPECT_EQ(ShownNumber(frame), 6);
   EXPECT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 1210ms), -EAGAIN);
   EXPECT_EQ(camera.Close(kFd),
             "v4l2 camera stream 320x240 BGR24: frames read 5 of 7 produced, numbers 0..6, "
@@ -220,15 +222,26 @@ TEST(VirtualCamera, OptionsAndTheSlowDevice) {
   EXPECT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 101ms), long(frame.size()));
 }
 
-TEST(FramePicture, YuyvOfTheBarColours) {
-  // BGR pixel pairs: white, black, red, blue (each twice).
-  const uint8_t bgr[] = {255, 255, 255, 255, 255, 255, 0,   0, 0, 0,   0, 0,
-                         0,   0,   255, 0,   0,   255, 255, 0, 0, 255, 0, 0};
-  uint8_t yuyv[16];
-  BgrRowToYuyv(bgr, 8, yuyv);
-  const uint8_t expected[] = {235, 128, 235, 128, 16, 128, 16, 128,
-                              82,  91,  82,  240, 41, 240, 41, 111};
-  EXPECT_EQ(std::vector<uint8_t>(yuyv, yuyv + 16), std::vector<uint8_t>(expected, expected + 16));
-  EXPECT_EQ(FrameBytes(V4L2_PIX_FMT_YUYV, 640, 480), 640u * 480 * 2);
+TEST(FramePicture, TheTestCamerasPictureTopDownInBothFormats) {
+  // Read back as the test camera's picture: the number from the cells, the bars in place,
+  // and top-down (read bottom-up, the cells are not where they belong).
+  for (uint32_t number : {0u, 77u, 123456u}) {
+    std::vector<uint8_t> bgr(FrameBytes(V4L2_PIX_FMT_BGR24, 640, 480));
+    DrawFrame(V4L2_PIX_FMT_BGR24, 640, 480, number, bgr.data());
+    const testdevices::PictureView topDown{
+        testdevices::PixelFormat::Rgb24, 640, -480, bgr.data(), bgr.size(), 640 * 3};
+    EXPECT_EQ(testpicture::ReadFrameNumber(topDown), long(number));
+    EXPECT_EQ(testpicture::CheckColourBars(topDown, number), "");
+    testdevices::PictureView bottomUp = topDown;
+    bottomUp.height = 480;
+    EXPECT_EQ(testpicture::ReadFrameNumber(bottomUp), -1);
+
+    std::vector<uint8_t> yuyv(FrameBytes(V4L2_PIX_FMT_YUYV, 320, 240));
+    DrawFrame(V4L2_PIX_FMT_YUYV, 320, 240, number, yuyv.data());
+    const testdevices::PictureView packed{
+        testdevices::PixelFormat::Yuy2, 320, 240, yuyv.data(), yuyv.size(), 320 * 2};
+    EXPECT_EQ(testpicture::ReadFrameNumber(packed), long(number));
+    EXPECT_EQ(testpicture::CheckColourBars(packed, number), "");
+  }
   EXPECT_EQ(FrameBytes(V4L2_PIX_FMT_MJPEG, 640, 480), 0u);
 }

@@ -294,8 +294,7 @@ long VirtualCamera::Read(int fd, void* buffer, size_t size, Clock::time_point no
   if (due <= stream.lastNumber) return -EAGAIN;
   const size_t frameBytes = FrameBytes(stream.pixelFormat, stream.width, stream.height);
   std::vector<uint8_t> frame(frameBytes);
-  DrawFrame(stream.pixelFormat, stream.width, stream.height, uint32_t(due), frame.data(),
-            stream.scratch);
+  DrawFrame(stream.pixelFormat, stream.width, stream.height, uint32_t(due), frame.data());
   const size_t copied = std::min(size, frameBytes);
   std::memcpy(buffer, frame.data(), copied);
   if (stream.firstNumber < 0) stream.firstNumber = due;

@@ -55,7 +55,6 @@ private:
     int64_t lastNumber = -1;               // the newest frame handed over
     uint64_t framesRead = 0, framesProduced = 0, pauses = 0;
     int64_t firstNumber = -1;
-    std::vector<uint8_t> scratch;
   };
 
   void Adjust(v4l2_pix_format& pix) const;
