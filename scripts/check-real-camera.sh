@@ -6,7 +6,8 @@
 # check-real-device.sh). Under each:
 #   - the demo host captures 5 s in each of the four host formats at 640x480 and 320x240;
 #     a run passes when it delivers at least 90 % of the frames the camera produced, their
-#     numbers in order, and the colour bars in every frame;
+#     numbers in order, and the colour bars in every frame; under Wine 10 also RGB24 at both
+#     sizes through libv4l2 (installed in the root) from a camera that has YUYV only;
 #   - the preview: a screenshot of the demo host's --preview window shows the picture;
 #   - the pace: 600 frames per minute gives 10 +/- 1 frames a second;
 #   - Stop and Start again, 100 Open/Close cycles, two objects on the one camera, the
@@ -90,12 +91,13 @@ prepare_root() {
   mount --bind /tmp/.X11-unix "$trixie/tmp/.X11-unix"
 }
 
-# Wine 10 in the root: wine10 [VAR=VALUE...] PROGRAM ARGS, with the root's paths.
+# Wine 10 in the root: wine10 [VAR=VALUE...] PROGRAM ARGS, with the root's paths. The root
+# has libv4l2, which Wine would use: kept out unless TESMO_V4L2_NO_LIBV4L2=0 is given.
 wine10() {
   chroot "$trixie" env -i PATH=/usr/lib/wine:/usr/bin:/bin HOME=/tesmo/out \
     WINEPREFIX=/tesmo/out/prefix WINEARCH=win64 WINEDEBUG="${WINEDEBUG:--all}" \
     WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv=d" DISPLAY="$display" \
-    LD_PRELOAD=/tesmo/lib/libtesmo-v4l2camera.so "$@" </dev/null
+    LD_PRELOAD=/tesmo/lib/libtesmo-v4l2camera.so TESMO_V4L2_NO_LIBV4L2=1 "$@" </dev/null
 }
 
 # Where a wine command finds the programs and its outputs, and their Windows names.
@@ -125,7 +127,20 @@ suite() {
     return 1
   fi
   echo "Camera: [$index] $camera_name, Wine's \"VFW Capture\" filter"
-  captures || failed=1
+  camera_env=()
+  captures "Captures" "" "$formats" || failed=1
+  if [ "$wine" = wine10 ]; then
+    # Where libv4l2 is installed Wine goes through it, by raw system calls, and it converts
+    # what the camera has (here YUYV only) into the BGR24 that Wine asks for.
+    if root_with_libv4l2; then
+      camera_env=(TESMO_V4L2_NO_LIBV4L2=0 TESMO_V4L2_FORMATS=yuyv)
+      captures "Through libv4l2, from a camera that has YUYV only" libv4l2- rgb24 || failed=1
+      camera_env=()
+    else
+      echo "Through libv4l2: not tried, libv4l-0 could not be installed in the root" \
+        "(see ${work#"$root"/}/apt-libv4l2.log)"
+    fi
+  fi
   preview || failed=1
   pace || failed=1
   local mode
@@ -142,7 +157,7 @@ capture() {
   local name=$1
   shift
   rm -rf "${out:?}/$name"
-  $wine TESMO_V4L2_LOG="$(seen_as "$out/$name.v4l2.log")" wine64 "$(bin_of)/tesmo-capture.exe" \
+  $wine "${camera_env[@]}" TESMO_V4L2_LOG="$(seen_as "$out/$name.v4l2.log")" wine64 "$(bin_of)/tesmo-capture.exe" \
     --no-audio --video-device "$index" --seconds "$seconds" --frames "$(windows_path "$out/$name")" \
     "$@" >"$out/$name.txt" 2>&1 || true
 }
@@ -150,12 +165,13 @@ capture() {
 produced_of() { sed -n 's/.* of \([0-9]*\) produced.*/\1/p' "$1" 2>/dev/null | tail -1; }
 percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }'; }
 
+# captures TITLE NAME_PREFIX FORMATS: the demo host in each format at each size.
 captures() {
   local failed=0 size format name delivered produced bars numbers verdict
-  echo "Captures of ${seconds} s (delivered / produced by the camera, numbers, colour bars):"
+  echo "$1, ${seconds} s each (delivered / produced by the camera, numbers, colour bars):"
   for size in $sizes; do
-    for format in $formats; do
-      name=$format-$size
+    for format in $3; do
+      name=$2$format-$size
       capture "$name" --size "$size" --format "$format"
       delivered=$(find "$out/$name" -name '*.bmp' 2>/dev/null | wc -l)
       produced=$(produced_of "$out/$name.v4l2.log")

@@ -22,10 +22,22 @@ build_root() {
   mount_system
   { chroot "$trixie" apt-get update -q &&
     chroot "$trixie" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-      --no-install-recommends wine64 libwine libpulse0; } >"$work/apt.log" 2>&1 ||
-    skip "Debian 13's wine64, libwine and libpulse0 could not be installed: see $logs/apt.log"
+      --no-install-recommends wine64 libwine libpulse0 libv4l-0; } >"$work/apt.log" 2>&1 ||
+    skip "Debian 13's wine64, libwine, libpulse0 and libv4l-0 could not be installed:" \
+      "see $logs/apt.log"
   chroot "$trixie" apt-get clean
   touch "$trixie_stamp"
+}
+
+# libv4l2, which Wine's camera filter uses where it is installed; added to a root made
+# before it was in the list above. Fails when it cannot be fetched.
+root_with_libv4l2() {
+  [ -e "$trixie/usr/lib/x86_64-linux-gnu/libv4l2.so.0" ] && return
+  mount_system
+  { chroot "$trixie" apt-get update -q &&
+    chroot "$trixie" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+      --no-install-recommends libv4l-0; } >"$work/apt-libv4l2.log" 2>&1 || return 1
+  chroot "$trixie" apt-get clean
 }
 
 mount_system() {

@@ -10,6 +10,7 @@
 //   TESMO_V4L2_SLOW_MS       each frame comes this much later than the advertised rate says
 //   TESMO_V4L2_NAME          the card name (default "Tesmo V4L2 camera")
 //   TESMO_V4L2_LOG           a file to which each stream appends its figures when closed
+//   TESMO_V4L2_NO_LIBV4L2    1: dlopen of libv4l2 fails, so Wine uses the device directly
 #pragma once
 
 #include <cstdint>

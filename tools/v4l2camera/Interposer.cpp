@@ -213,6 +213,17 @@ __attribute__((visibility("default"))) int close(int fd) {
   return real(fd);
 }
 
+// TESMO_V4L2_NO_LIBV4L2=1 keeps a program off libv4l2 where it is installed, so that
+// both of Wine's routes to the camera can be tried on one system.
+__attribute__((visibility("default"))) void* dlopen(const char* file, int mode) {
+  const char* refuse = getenv("TESMO_V4L2_NO_LIBV4L2");
+  if (file && refuse && std::strcmp(refuse, "1") == 0 && std::strstr(file, "libv4l2.so"))
+    return nullptr;
+  using Function = void* (*)(const char*, int);
+  static const auto real = Next<Function>("dlopen");
+  return real(file, mode);
+}
+
 __attribute__((visibility("default"))) long syscall(long number, ...) {
   va_list args;
   va_start(args, number);
