@@ -3,10 +3,12 @@
 
 #include <linux/videodev2.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FramePicture.h"
@@ -244,4 +246,47 @@ TEST(FramePicture, TheTestCamerasPictureTopDownInBothFormats) {
     EXPECT_EQ(testpicture::CheckColourBars(packed, number), "");
   }
   EXPECT_EQ(FrameBytes(V4L2_PIX_FMT_MJPEG, 640, 480), 0u);
+}
+
+TEST(VirtualCamera, OneThreadStreamsWhileAnotherOpensAsksAndCloses) {
+  // Wine's streaming thread reads while a host thread lists the camera and a second filter
+  // tries it: the stream's numbers keep increasing, and the other descriptor never gets
+  // the device.
+  VirtualCamera camera{CameraOptions{}};
+  ASSERT_EQ(camera.Open(kFd), 0);
+  v4l2_format small = Format(V4L2_PIX_FMT_BGR24, 320, 240);
+  ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_S_FMT, &small), 0);
+  const auto t0 = VirtualCamera::Clock::time_point{} + 1h;
+  std::vector<uint8_t> first(320 * 240 * 3);
+  ASSERT_EQ(camera.Read(kFd, first.data(), first.size(), t0), long(first.size()));
+  std::atomic<int> otherGotTheDevice{0};
+  std::thread other([&] {
+    for (int i = 0; i < 200; ++i) {
+      if (camera.Open(kOtherFd) != 0) continue;
+      v4l2_capability caps{};
+      v4l2_format format = Format(V4L2_PIX_FMT_BGR24, 320, 240);
+      if (camera.Ioctl(kOtherFd, VIDIOC_QUERYCAP, &caps) != 0 ||
+          camera.Ioctl(kOtherFd, VIDIOC_S_FMT, &format) != -EBUSY)
+        ++otherGotTheDevice;
+      camera.Close(kOtherFd);
+    }
+  });
+  std::vector<uint8_t> frame(first.size());
+  long last = 0, frames = 1;
+  for (int i = 1; i <= 200; ++i) {
+    const long got = camera.Read(kFd, frame.data(), frame.size(), t0 + i * 20ms);
+    if (got == -EAGAIN) continue;
+    ASSERT_EQ(got, long(frame.size()));
+    const long number = testpicture::ReadFrameNumber(
+        {testdevices::PixelFormat::Rgb24, 320, -240, frame.data(), frame.size(), 320 * 3});
+    ASSERT_GT(number, last);
+    last = number;
+    ++frames;
+  }
+  other.join();
+  EXPECT_EQ(otherGotTheDevice.load(), 0);
+  EXPECT_EQ(last, 120);  // 4 s at 30 frames a second, frame 0 at the start
+  EXPECT_EQ(camera.Close(kFd), "v4l2 camera stream 320x240 BGR24: frames read " +
+                                   std::to_string(frames) +
+                                   " of 121 produced, numbers 0..120, pauses 0");
 }
