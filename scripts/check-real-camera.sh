@@ -8,6 +8,7 @@
 #     a run passes when it delivers at least 90 % of the frames the camera produced, their
 #     numbers in order, and the colour bars in every frame; under Wine 10 also RGB24 at both
 #     sizes through libv4l2 (installed in the root) from a camera that has YUYV only;
+#   - a slow camera (it says 30 frames a second and gives 10): all its frames arrive;
 #   - the preview: a screenshot of the demo host's --preview window shows the picture;
 #   - the pace: 600 frames per minute gives 10 +/- 1 frames a second;
 #   - Stop and Start again, 100 Open/Close cycles, two objects on the one camera, the
@@ -129,6 +130,9 @@ suite() {
   echo "Camera: [$index] $camera_name, Wine's \"VFW Capture\" filter"
   camera_env=()
   captures "Captures" "" "$formats" || failed=1
+  camera_env=(TESMO_V4L2_SLOW_MS=67)
+  captures "A slow camera (says 30 frames a second, gives 10)" slow- rgb24 320x240 || failed=1
+  camera_env=()
   if [ "$wine" = wine10 ]; then
     # Where libv4l2 is installed Wine goes through it, by raw system calls, and it converts
     # what the camera has (here YUYV only) into the BGR24 that Wine asks for.
@@ -165,11 +169,11 @@ capture() {
 produced_of() { sed -n 's/.* of \([0-9]*\) produced.*/\1/p' "$1" 2>/dev/null | tail -1; }
 percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }'; }
 
-# captures TITLE NAME_PREFIX FORMATS: the demo host in each format at each size.
+# captures TITLE NAME_PREFIX FORMATS [SIZES]: the demo host in each format at each size.
 captures() {
   local failed=0 size format name delivered produced bars numbers verdict
   echo "$1, ${seconds} s each (delivered / produced by the camera, numbers, colour bars):"
-  for size in $sizes; do
+  for size in ${4:-$sizes}; do
     for format in $3; do
       name=$2$format-$size
       capture "$name" --size "$size" --format "$format"
