@@ -3,8 +3,9 @@
 # table of ratios against their goals; then, with the Windows build there, the
 # delivery latencies under Wine and the CPU and memory of whole captures, library
 # beside a bare grabber host (scripts/measure-cpu.sh). Installs nothing: needs cmake,
-# ninja, python3, libbenchmark-dev and libjack-jackd2-dev. Extra arguments go to the
-# benchmark program, e.g. --benchmark_filter=Stream.
+# ninja, python3, libbenchmark-dev, libjack-jackd2-dev and libyuv-dev (the frame
+# converter's yardstick). Extra arguments go to the data path's benchmark program,
+# e.g. --benchmark_filter=Stream; TESMO_BENCH_CONVERT=0 leaves the converter out.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${TESMO_BENCH_BUILD:-$ROOT/build/bench}
@@ -12,6 +13,8 @@ JSON=$BUILD/bench.json
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESMO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" --target tesmo_bench
+convert=${TESMO_BENCH_CONVERT:-1}
+[ "$convert" != 0 ] && cmake --build "$BUILD" --target tesmo_convert_bench
 
 # Throughput runs are repeated and compared by their medians; the latency runs set
 # their own single long run.
@@ -69,6 +72,40 @@ for run in runs:
         row(f"StoreSample -> OnData, native, gap {gap} us",
             f"p50 {run['p50_us']:.1f} us, p99 {run['p99_us']:.1f} us", "p99 <= 100 us", run["p99_us"] <= 100)
 PY
+
+# The frame converter beside libyuv's same conversion, pixels per second of CPU time
+# (medians of 5); the goal is for the pairs a webcam mostly sends.
+if [ "$convert" != 0 ]; then
+  "$BUILD/bin/tesmo_convert_bench" --benchmark_repetitions=5 --benchmark_display_aggregates_only=true \
+    --benchmark_min_time=0.2 --benchmark_out="$BUILD/convert.json" --benchmark_out_format=json >/dev/null
+  python3 - "$BUILD/convert.json" <<'PY'
+import json, sys
+
+rates = {}
+for run in json.load(open(sys.argv[1]))["benchmarks"]:
+    if run.get("aggregate_name") == "median":
+        rates[run["run_name"]] = run["items_per_second"]
+
+print()
+print("Frame converter / libyuv, the same conversion, median pixels per CPU second:")
+print(f"  {'':30s} {'ratio':>6s}  {'tesmo':>10s} {'libyuv':>10s}   {'goal':9s}")
+names = []
+for name in rates:
+    pair = name.rsplit("/", 1)[0]
+    if pair not in names:
+        names.append(pair)
+for name in names:
+    ours, theirs = rates.get(name + "/tesmo"), rates.get(name + "/libyuv")
+    if not ours or not theirs:
+        continue
+    _, source, target, size = name.split("/")
+    goal = source in ("YUY2", "NV12") and target in ("RGB24", "RGB32", "I420")
+    ratio = ours / theirs
+    verdict = ("meets" if ratio >= 0.5 else "BELOW") if goal else ""
+    print(f"  {source + ' -> ' + target + ', ' + size:30s} {ratio:5.2f}x  {ours / 1e9:6.2f} Gp/s {theirs / 1e9:6.2f} Gp/s"
+          f"   {'>= 0.5x' if goal else '(info)':9s} {verdict}")
+PY
+fi
 
 # The same latencies with the Win32 kernel services, under Wine, when the Windows
 # build is there (scripts/build-windows.sh): audio blocks and video frames.

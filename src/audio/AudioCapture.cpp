@@ -78,7 +78,7 @@ CaptureResult AudioCapture::ShowPropertyPages() {
   {
     // A reference of its own: the modal frame may outlast a close by the delivery
     // thread, which must not wait for it.
-    ScopedLock operation(delivery->OperationLock());
+    ScopedHostLock operation(delivery->OperationLock());
     if (!opened || !sourceFilter.As(filter)) return kCaptureFailed;
   }
   return ShowFilterPropertyPages(filter.Get());

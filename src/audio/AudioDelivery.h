@@ -7,9 +7,9 @@
 // tick count read just before the call.
 //
 // Threads and locks (see SinkDelivery for the sink, the flags and the operation
-// lock): the ring's own lock is the only lock on the data path between the
-// streaming thread and the delivery thread; it is never held while the sink runs.
-// blockBytes is an atomic read without a lock.
+// lock): no lock on the data path between the streaming thread and the delivery
+// thread; the ring is built for exactly one writer and one reader. blockBytes is an
+// atomic read without a lock.
 #pragma once
 
 #include <atomic>

@@ -67,7 +67,7 @@ AudioDevice FindAudioDevice(int index) {
 }  // namespace
 
 void AudioCapture::Reset() {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   deviceLoss.Stop();
   if (opened && graph) {
     ComPtr<IMediaControl> control;
@@ -94,7 +94,7 @@ CaptureResult AudioCapture::Close() {
 
 CaptureResult AudioCapture::Open(int deviceIndex) {
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   Reset();
   if (!CallerInitialisedCom()) return kCaptureFailed;
   AudioDevice device = FindAudioDevice(deviceIndex);
@@ -173,19 +173,19 @@ bool AudioCapture::SuggestBuffers(IPin* capturePin) {
 }
 
 CaptureResult AudioCapture::Start() {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
   return StartCapture(graph, *delivery);
 }
 
 CaptureResult AudioCapture::Stop() {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
   return StopCapture(graph, *delivery);
 }
 
 CaptureResult AudioCapture::GetMixLevel(int* level) {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   if (!opened || !level) return kCaptureFailed;
   ComPtr<IAMAudioInputMixer> mixer;
   double mixLevel = 0;
@@ -196,7 +196,7 @@ CaptureResult AudioCapture::GetMixLevel(int* level) {
 }
 
 CaptureResult AudioCapture::SetMixLevel(int level) {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
   ComPtr<IAMAudioInputMixer> mixer;
   if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer)) return kCaptureFailed;

@@ -23,7 +23,7 @@ CaptureResult AudioCapture::SelectInput(const char* name) {
   // Longer requests cannot be any pin's name and would not fit the name buffers.
   if (strnlen(name, kInputNameLimit + 1) > kInputNameLimit) return kCaptureFailed;
   // Without a device there are no pins to search: refuse, and change nothing.
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   if (!opened || !sourceFilter) return kCaptureFailed;
 
   const std::string request(name);
@@ -246,7 +246,7 @@ LevelTarget AudioCapture::CurrentLevelTarget() {
   // The delivery thread may close the object meanwhile (device lost), and SelectInput
   // may change the kind: both under the operation lock. The mixer calls, which may
   // wait for the sound system, run outside it.
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   return {RecordSourceKind(inputName), opened ? waveInId : std::nullopt};
 }
 

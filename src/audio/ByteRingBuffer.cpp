@@ -1,5 +1,7 @@
 #include "audio/ByteRingBuffer.h"
 
+#include "common/Kernel.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -68,13 +70,13 @@ ByteRingBuffer::~ByteRingBuffer() {
 int32_t ByteRingBuffer::Write(const void* data, uint32_t length) {
   Layout* current = layout.load(std::memory_order_relaxed);  // only this thread stores it
   const uint64_t written = writeTotal.load(std::memory_order_relaxed);
-  // Space behind the reader's own position only: bytes a Clear discarded may still
-  // be in the middle of a Read. The reader's position is looked at again only when
-  // the one last seen leaves too little room: its line stays where it is meanwhile.
-  auto used = static_cast<int64_t>(written - seenReadTotal);
+  // The reader is looked at again only when what was last seen of it leaves too
+  // little room: its line stays where it is meanwhile.
+  auto used = static_cast<int64_t>(written - seenKeptFrom);
   if (current->capacity - used <= static_cast<int64_t>(length)) {
-    seenReadTotal = readTotal.load(std::memory_order_acquire);
-    used = static_cast<int64_t>(written - seenReadTotal);
+    const uint64_t kept = KeptFrom();
+    if (kept > seenKeptFrom) seenKeptFrom = kept;
+    used = static_cast<int64_t>(written - seenKeptFrom);
   }
   // Never fill the ring completely; grow by doubling until the bytes fit, in one step.
   int64_t needed = current->capacity;
@@ -92,13 +94,31 @@ int32_t ByteRingBuffer::Write(const void* data, uint32_t length) {
   return 0;
 }
 
+uint64_t ByteRingBuffer::KeptFrom() const {
+  const uint64_t cleared = clearMark.load(std::memory_order_acquire);
+  const uint64_t consumed = readTotal.load(std::memory_order_acquire);
+  if (cleared <= consumed) return consumed;
+  // The mark first, then every thread through a barrier, then readerBusy: a Read
+  // whose readerBusy this misses had not looked at clearMark before the barrier,
+  // so it sees this mark or a later one and begins there. A Read that ended has
+  // stored readTotal and handed its bytes back (the release of readerBusy).
+  // Rare: only when space runs short after a Clear, and then once.
+  if (!ProcessWideMemoryBarrier()) return consumed;
+  const bool reading = readerBusy.load(std::memory_order_acquire);
+  const uint64_t consumedNow = readTotal.load(std::memory_order_acquire);
+  if (reading) return consumedNow;
+  return cleared > consumedNow ? cleared : consumedNow;
+}
+
 void ByteRingBuffer::Grow(int64_t newCapacity) {
   // Checked before allocating, so a hopeless write costs nothing.
   if (newCapacity > maxCapacity) throw std::bad_alloc();
   Layout* old = layout.load(std::memory_order_relaxed);
   std::unique_ptr<unsigned char, void (*)(unsigned char*)> storage(AllocateStorage(newCapacity),
                                                                    &FreeStorage);
-  const uint64_t base = readTotal.load(std::memory_order_acquire);
+  // Only the bytes that may still be read move: not those a Clear discarded.
+  const uint64_t kept = KeptFrom();
+  const uint64_t base = kept > seenKeptFrom ? kept : seenKeptFrom;
   const uint64_t written = writeTotal.load(std::memory_order_relaxed);
   auto grown = std::make_unique<Layout>(Layout{storage.get(), newCapacity, base, old->epoch + 1});
   retired.reserve(retired.size() + 1);  // throws before anything changes
@@ -107,7 +127,7 @@ void ByteRingBuffer::Grow(int64_t newCapacity) {
   CopyOut(old->storage, old->capacity, old->Offset(base), grown->storage, unread);
   storage.release();
   retired.push_back(old);
-  seenReadTotal = base;
+  seenKeptFrom = base;
   layout.store(grown.release(), std::memory_order_release);
   writeOffset = unread;
 }
@@ -129,6 +149,12 @@ void ByteRingBuffer::FreeRetiredLayouts() {
 
 int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
   if (length < 0) return -1;
+  // Raised before clearMark is looked at, so that a writer which finds it lowered
+  // may reuse the space a Clear discarded: this Read begins at the writer's mark or
+  // after it. Only the compiler is held to the order here; the writer's rare
+  // process-wide barrier holds the processor to it, so a Read costs no fence.
+  readerBusy.store(true, std::memory_order_relaxed);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   uint64_t from = readTotal.load(std::memory_order_relaxed);  // only this thread stores it
   const uint64_t cleared = clearMark.load(std::memory_order_acquire);
   // writeTotal first (here, or when it was last loaded): the layout loaded after it
@@ -153,6 +179,7 @@ int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
   // Hands the space back to the writer, and with it what a Clear discarded.
   if (enough || skipped) readTotal.store(from, std::memory_order_release);
   if (newLayout) readerEpoch.store(current->epoch, std::memory_order_release);
+  readerBusy.store(false, std::memory_order_release);
   return enough ? 0 : -1;
 }
 
@@ -189,11 +216,12 @@ bool ByteRingBuffer::WriterHasAtMost(int32_t bytes) {
   const uint64_t written = writeTotal.load(std::memory_order_relaxed);
   const uint64_t cleared = clearMark.load(std::memory_order_acquire);
   auto unread = [&] {
-    const uint64_t from = seenReadTotal > cleared ? seenReadTotal : cleared;
+    const uint64_t from = seenKeptFrom > cleared ? seenKeptFrom : cleared;
     return written > from ? written - from : 0;
   };
   if (unread() <= static_cast<uint64_t>(bytes)) return true;
-  seenReadTotal = readTotal.load(std::memory_order_acquire);
+  const uint64_t consumed = readTotal.load(std::memory_order_acquire);
+  if (consumed > seenKeptFrom) seenKeptFrom = consumed;
   return unread() <= static_cast<uint64_t>(bytes);
 }
 

@@ -6,9 +6,13 @@
 // writeTotal (bytes ever written, stored by the writer), readTotal (bytes ever
 // consumed, stored by the reader) and clearMark (the writeTotal at the last Clear,
 // stored by Clear). The unread bytes are [max(readTotal, clearMark), writeTotal).
-// - The writer reuses space only behind readTotal, the reader's own position, so a
-//   Clear never lets it overwrite bytes the reader may be copying; the reader moves
-//   readTotal up to clearMark at its next Read.
+// - The writer reuses the space behind the reader's own position, and also the
+//   space a Clear discarded once it has seen the reader outside a Read: a Read
+//   raises readerBusy before it looks at clearMark, so one that starts later begins
+//   at or after the mark the writer saw (the writer puts every thread through a
+//   process-wide barrier between the two looks, so the reader pays no fence). While
+//   a Read is running the discarded bytes keep their space, since the reader may
+//   still be copying them.
 // - Growth is the writer's: it copies the unread bytes into new storage, publishes
 //   the new Layout and keeps the old one until the reader has acknowledged a newer
 //   one, so a Read that began on the old storage finishes there safely. The reader
@@ -37,14 +41,16 @@ public:
   ByteRingBuffer& operator=(const ByteRingBuffer&) = delete;
 
   // Writer only. Appends all bytes behind the unread data, doubling the storage as
-  // often as needed (it is never filled completely); returns 0. Throws
-  // std::bad_alloc when the storage cannot grow, leaving the ring as it was.
+  // often as needed (it is never filled completely, and grows only when the unread
+  // bytes and this write do not fit); returns 0. Throws std::bad_alloc when the
+  // storage cannot grow, leaving the ring as it was.
   int32_t Write(const void* data, uint32_t length);
   // Reader only. Copies exactly the `length` oldest bytes to dest and removes them,
   // returning 0; returns -1 and changes nothing when fewer are stored.
   int32_t Read(void* dest, int32_t length);
   // Any thread. Discards every byte written so far; the read position moves to the
-  // write position, and the storage keeps its grown size.
+  // write position, the writer may reuse their space at once (unless a Read is
+  // copying them), and the storage keeps its grown size.
   int32_t Clear();
 
   // Any thread: the unread bytes, a snapshot.
@@ -81,6 +87,10 @@ private:
   // Writer: frees the layouts the reader no longer uses.
   void FreeRetiredLayouts();
   uint64_t UnreadFrom() const;  // max(readTotal, clearMark)
+  // Writer: the oldest position whose space it must keep, from a fresh look at the
+  // reader: clearMark when the reader is outside a Read and behind the mark, else
+  // readTotal (also where the system has no process-wide barrier).
+  uint64_t KeptFrom() const;
 
   // What each side stores lives on a cache line of its own, so the writer's stores
   // do not keep taking the reader's line away, and the other way round.
@@ -92,11 +102,13 @@ private:
   const int32_t maxCapacity;
   std::vector<Layout*> retired;  // writer only
   int64_t writeOffset = 0;       // writer only
-  uint64_t seenReadTotal = 0;    // writer only: readTotal as last loaded
+  uint64_t seenKeptFrom = 0;     // writer only: KeptFrom() as last loaded
   // Written by the reader.
   alignas(kLine) std::atomic<uint64_t> readTotal{0};
   // The layout the reader last used, and readTotal's offset in it (reader only).
   std::atomic<uint64_t> readerEpoch{0};
+  // Raised for the length of each Read, before it looks at clearMark.
+  std::atomic<bool> readerBusy{false};
   int64_t readOffset = 0;
   uint64_t seenWriteTotal = 0;  // reader only: writeTotal as last loaded
   // Written by Clear.

@@ -12,9 +12,18 @@ uint32_t CloseRequest::Open() {
 }
 
 bool CloseRequest::Raise(uint32_t forGeneration) {
-  if (forGeneration == 0 || forGeneration != Generation()) return false;
-  pending.store(forGeneration, std::memory_order_release);
-  return true;
+  if (forGeneration == 0) return false;
+  uint32_t current = pending.load(std::memory_order_acquire);
+  for (;;) {
+    if (forGeneration != Generation()) return false;
+    if (current == forGeneration) return true;
+    // Replaces only no request or an older one: a Raise that tested the generation
+    // just before an Open must not put its stale request over the new one.
+    const bool older = current == 0 || static_cast<int32_t>(current - forGeneration) < 0;
+    if (!older) return false;
+    if (pending.compare_exchange_weak(current, forGeneration, std::memory_order_acq_rel))
+      return true;
+  }
 }
 
 void CloseRequest::SetHandler(ResetHandler* newHandler) {

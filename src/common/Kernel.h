@@ -14,6 +14,12 @@ constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 uint32_t TickCount();
 void SleepMs(uint32_t ms);
 
+// Makes every running thread of the process pass a full memory barrier before it
+// returns, so that a thread which only orders its own accesses for the compiler is
+// ordered against the caller all the same. Costly (it interrupts other processors):
+// for rare paths only. False, having done nothing, where the system cannot.
+bool ProcessWideMemoryBarrier();
+
 // Re-entrant lock: the thread that holds it may enter it again.
 class RecursiveLock {
 public:
@@ -23,6 +29,12 @@ public:
   RecursiveLock& operator=(const RecursiveLock&) = delete;
 
   void Enter();
+  // Enter for a thread that may own windows: while another thread holds the lock,
+  // messages sent to this thread's windows from other threads are handled, so a
+  // holder that sends one (a video renderer stopping, say) is never left waiting
+  // for a thread that waits for it. Posted messages stay queued. Where there are
+  // no window messages, the same as Enter.
+  void EnterServicingSentMessages();
   void Leave();
 
 private:
@@ -36,6 +48,19 @@ public:
   ~ScopedLock() { lock.Leave(); }
   ScopedLock(const ScopedLock&) = delete;
   ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+  RecursiveLock& lock;
+};
+
+// The hold a host operation takes: entered with EnterServicingSentMessages, as the
+// host's thread may own the windows a holder on another thread is waiting for.
+class ScopedHostLock {
+public:
+  explicit ScopedHostLock(RecursiveLock& lock) : lock(lock) { lock.EnterServicingSentMessages(); }
+  ~ScopedHostLock() { lock.Leave(); }
+  ScopedHostLock(const ScopedHostLock&) = delete;
+  ScopedHostLock& operator=(const ScopedHostLock&) = delete;
 
 private:
   RecursiveLock& lock;

@@ -2,7 +2,10 @@
 // not applied here: raising one needs privileges the native test runs lack.
 #include "common/Kernel.h"
 
+#include <linux/membarrier.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <time.h>
 
 #include <cerrno>
@@ -10,6 +13,13 @@
 #include <mutex>
 
 namespace tesmo {
+
+bool ProcessWideMemoryBarrier() {
+  // The private expedited barrier needs the process registered once.
+  static const bool registered =
+      syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+  return registered && syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0) == 0;
+}
 
 uint32_t TickCount() {
   timespec now{};
@@ -31,6 +41,7 @@ struct RecursiveLock::Impl {
 RecursiveLock::RecursiveLock() : impl(new Impl) {}
 RecursiveLock::~RecursiveLock() { delete impl; }
 void RecursiveLock::Enter() { impl->mutex.lock(); }
+void RecursiveLock::EnterServicingSentMessages() { impl->mutex.lock(); }
 void RecursiveLock::Leave() { impl->mutex.unlock(); }
 
 struct AutoResetEvent::Impl {

@@ -10,11 +10,17 @@ uint32_t TickCount() { return GetTickCount(); }
 
 void SleepMs(uint32_t ms) { Sleep(ms); }
 
+bool ProcessWideMemoryBarrier() {
+  FlushProcessWriteBuffers();
+  return true;
+}
+
 struct RecursiveLock::Impl {
   CRITICAL_SECTION section;
 };
 
-// A short spin before sleeping: the ring lock is held only for a copy.
+// A short spin before sleeping: the video queue's and pool's locks are held only for
+// a few pointer moves.
 RecursiveLock::RecursiveLock() : impl(new Impl) {
   InitializeCriticalSectionAndSpinCount(&impl->section, 4000);
 }
@@ -25,6 +31,16 @@ RecursiveLock::~RecursiveLock() {
 }
 
 void RecursiveLock::Enter() { EnterCriticalSection(&impl->section); }
+
+void RecursiveLock::EnterServicingSentMessages() {
+  while (!TryEnterCriticalSection(&impl->section)) {
+    // Wakes for a message sent from another thread, or after a millisecond to try
+    // the lock again; PeekMessage handles the sent messages and removes nothing.
+    MsgWaitForMultipleObjectsEx(0, nullptr, 1, QS_SENDMESSAGE, 0);
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
 void RecursiveLock::Leave() { LeaveCriticalSection(&impl->section); }
 
 struct AutoResetEvent::Impl {

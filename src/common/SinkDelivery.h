@@ -58,9 +58,12 @@ public:
   bool IsDeliveryThread() const { return workerThread && workerThread->IsCurrent(); }
 
   // Tells the delivery thread to end, wakes it and waits up to timeoutMs; true once
-  // it ended. The sink is cleared first, so no OnData starts after this call, and
-  // one in progress is what the wait is for. Call it without holding the operation
-  // lock, or a thread closing the owner may wait for the lock until the bound.
+  // it ended. No OnData starts after this call: the sink is cleared and the call
+  // gate closed, after waiting for a call that has taken the sink to enter OnData
+  // (a few instructions, however long the thread is kept from running); one in
+  // progress is what the bounded wait is for. Call it without holding the
+  // operation lock, or a thread closing the owner may wait for the lock until the
+  // bound.
   bool EndDelivery(uint32_t timeoutMs) {
     alive.store(false, std::memory_order_release);
     sink.store(nullptr, std::memory_order_release);
@@ -68,6 +71,13 @@ public:
     if (!workerThread) return true;
     // From inside OnData the thread cannot end before this call returns.
     if (workerThread->IsCurrent()) return false;
+    for (;;) {
+      CallState state = CallState::None;
+      if (callState.compare_exchange_strong(state, CallState::Ended, std::memory_order_acq_rel) ||
+          state != CallState::Taking)
+        break;
+      SleepMs(1);
+    }
     return workerThread->Join(timeoutMs);
   }
 
@@ -76,7 +86,7 @@ public:
   template <class Reset>
   void EndOwner(Reset reset, uint32_t timeoutMs) {
     {
-      ScopedLock operation(OperationLock());
+      ScopedHostLock operation(OperationLock());
       reset();
       closeRequest.SetHandler(nullptr);
     }
@@ -110,16 +120,24 @@ protected:
     return 0;
   }
 
-  // Calls `call` with the sink set now, under sinkLock; false when none is set.
-  // Read under the lock: a sink cleared since the caller's test gets no call, and
-  // SetSink returning means the old sink is no longer in use.
+  // Calls `call` with the sink set now, under sinkLock; false when none is set or
+  // delivery has ended. Read under the lock and through the call gate: a sink
+  // cleared since the caller's test gets no call, SetSink returning means the old
+  // sink is no longer in use, and EndDelivery returning means no call starts.
+  // `call` should go straight to OnData: what comes before it counts as the start.
   template <class Call>
   bool CallSink(Call call) {
     ScopedLock delivering(sinkLock);
+    CallState state = CallState::None;
+    if (!callState.compare_exchange_strong(state, CallState::Taking, std::memory_order_acq_rel))
+      return false;
     SinkType* target = Sink();
-    if (!target) return false;
-    call(*target);
-    return true;
+    if (target) {
+      callState.store(CallState::Calling, std::memory_order_release);
+      call(*target);
+    }
+    callState.store(CallState::None, std::memory_order_release);
+    return target != nullptr;
   }
 
   bool Alive() const { return alive.load(std::memory_order_acquire); }
@@ -135,7 +153,12 @@ protected:
   AutoResetEvent wakeEvent;   // ends the delivery thread's wait early
 
 private:
+  // Where the delivery thread stands in CallSink: Taking lies between the gate and
+  // OnData, Calling is inside OnData, Ended (set by EndDelivery) shuts the gate.
+  enum class CallState { None, Taking, Calling, Ended };
+
   std::atomic<SinkType*> sink{nullptr};
+  std::atomic<CallState> callState{CallState::None};
   std::atomic<bool> running{false};
   std::atomic<bool> alive{true};
   RecursiveLock sinkLock;

@@ -46,7 +46,9 @@ unsigned char* FramePool::Acquire() {
 
 unsigned char* FramePool::AcquireFor(int32_t length) {
   ScopedLock hold(lock);
-  if (length > blockSize.load(std::memory_order_relaxed)) ResetBlockSize(length + 1);
+  // One byte to spare, except for a frame of the largest length there is.
+  if (length > blockSize.load(std::memory_order_relaxed))
+    ResetBlockSize(length < INT32_MAX ? length + 1 : length);
   return Acquire();
 }
 

@@ -43,7 +43,7 @@ public:
   // while the pool is off (block size below 1) or when the heap is exhausted.
   unsigned char* Acquire();
   // For a frame of `length` bytes: when it is longer than BlockSize(), first
-  // ResetBlockSize(length + 1); then Acquire. Both under one hold of the lock, since
+  // ResetBlockSize(length + 1) (just length at INT32_MAX); then Acquire. Both under one hold of the lock, since
   // a host's ResetBlockSize between the test and the Acquire would hand out a block
   // smaller than the frame.
   unsigned char* AcquireFor(int32_t length);

@@ -60,10 +60,10 @@ void VideoCapture::StopGraph() {
 }
 
 void VideoCapture::Reset() {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   deviceLoss.Stop();
   StopGraph();
-  deviceName[0] = '\0';
+  SetDeviceName("");
   graph.Reset();
   captureBuilder.Reset();
   sourceFilter.Reset();
@@ -82,7 +82,7 @@ void VideoCapture::RunPendingReset() {
   deviceLoss.Stop();
   StopGraph();
   ReleaseDevice();
-  deviceName[0] = '\0';
+  SetDeviceName("");
   opened = false;
   delivery->ResetStore();
 }
@@ -143,8 +143,14 @@ CaptureResult VideoCapture::SetFormat(int width, int height, int code) {
 
 CaptureResult VideoCapture::GetDeviceName(char* name) {
   if (!name) return kCaptureFailed;
+  ScopedLock hold(nameLock);
   std::memcpy(name, deviceName, std::strlen(deviceName) + 1);
   return kCaptureDone;
+}
+
+void VideoCapture::SetDeviceName(const char* name) {
+  ScopedLock hold(nameLock);
+  std::memcpy(deviceName, name, std::strlen(name) + 1);
 }
 
 CaptureResult VideoCapture::Reserved(int, int) { return kCaptureReserved; }
@@ -154,7 +160,7 @@ CaptureResult VideoCapture::ShowPropertyPages() {
   {
     // A reference of its own: the modal frame may outlast a close by the delivery
     // thread, which must not wait for it.
-    ScopedLock operation(delivery->OperationLock());
+    ScopedHostLock operation(delivery->OperationLock());
     if (!opened || !sourceFilter.As(filter)) return kCaptureFailed;
   }
   return ShowFilterPropertyPages(filter.Get());

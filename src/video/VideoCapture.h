@@ -73,6 +73,10 @@ private:
   void ConfigureFormat();
   bool ConnectGrabber();
 
+  // The open device's name, or empty; nameLock guards it, as the delivery thread's
+  // close clears it while a host thread may be reading it.
+  void SetDeviceName(const char* name);
+  RecursiveLock nameLock;
   char deviceName[kNameEntryBytes] = {};
   ComPtr<IGraphBuilder> graph;
   ComPtr<ICaptureGraphBuilder2> captureBuilder;

@@ -122,7 +122,8 @@ void VideoDelivery::DeliverUntilEnded() {
     }
     cycles.fetch_add(1, std::memory_order_acq_rel);
     // Woken by the first frame waiting, a new pace, a close request or the end.
-    wakeEvent.Wait(static_cast<uint32_t>(wait.count()));
+    // Without a working event the thread would spin: it leaves instead.
+    if (wakeEvent.Wait(static_cast<uint32_t>(wait.count())) == WaitResult::Failed) break;
   }
 }
 
@@ -152,10 +153,12 @@ bool VideoDelivery::RunPass() {
 }
 
 void VideoDelivery::Deliver(const FrameRecord& frame) {
-  CallSink([&](VideoSink& target) {
-    std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
-    target.OnData(frame.data, frame.length, frame.tick);
-  });
+  // The line goes out before the sink is taken: standard output may block, and
+  // no OnData may begin after an EndDelivery that returned meanwhile. A sink
+  // cleared in between leaves the line without a call.
+  if (!Sink()) return;
+  std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
+  CallSink([&](VideoSink& target) { target.OnData(frame.data, frame.length, frame.tick); });
 }
 
 }  // namespace tesmo

@@ -43,8 +43,10 @@ bool VideoCapture::SelectDevice(int index) {
     if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) return false;
     if (skipped >= index) break;
   }
-  NameListWriter name(deviceName);
+  char found[kNameEntryBytes] = {};
+  NameListWriter name(found);
   if (!AddFriendlyName(moniker.Get(), name)) return false;
+  SetDeviceName(found);
   return moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                reinterpret_cast<void**>(&sourceFilter)) == S_OK;
 }
@@ -118,7 +120,7 @@ bool VideoCapture::ConnectGrabber() {
 CaptureResult VideoCapture::Open(int deviceIndex) {
   // From inside OnData the pass still walks the store that Reset would empty.
   if (delivery->IsDeliveryThread()) return kCaptureFailed;
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   Reset();
   if (!CallerInitialisedCom()) return kCaptureFailed;
   if (!SelectDevice(deviceIndex < 0 ? 0 : deviceIndex) || !BuildGraph()) return kCaptureFailed;
@@ -131,19 +133,19 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
 }
 
 CaptureResult VideoCapture::Start() {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
   return StartCapture(graph, *delivery);
 }
 
 CaptureResult VideoCapture::Stop() {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   if (!opened) return kCaptureFailed;
   return StopCapture(graph, *delivery);
 }
 
 CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
-  ScopedLock operation(delivery->OperationLock());
+  ScopedHostLock operation(delivery->OperationLock());
   previewOwner = static_cast<HWND>(ownerWindow);
   if (!opened) return kCaptureDone;  // applied by the next Open
   ComPtr<IVideoWindow> window;

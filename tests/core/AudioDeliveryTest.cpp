@@ -20,11 +20,12 @@ namespace {
 
 // A running data path with a sink, fed with sequence-numbered bytes.
 struct Feed {
-  std::shared_ptr<AudioDelivery> delivery = AudioDelivery::Create();
+  std::shared_ptr<AudioDelivery> delivery;
   RecordingSink sink;
   uint64_t offset = 0;
 
-  Feed() {
+  explicit Feed(int32_t ringMaxCapacity = tesmo::ByteRingBuffer::kMaxCapacity)
+      : delivery(AudioDelivery::Create(ringMaxCapacity)) {
     delivery->SetSink(&sink);
     delivery->SetRunning(true);
   }
@@ -138,6 +139,32 @@ TEST(AudioDelivery, StopKeepsStoredBytesForTheNextStartAndClearDropsThem) {
   blocks = feed.sink.Blocks();
   ASSERT_EQ(blocks.size(), 3u);
   EXPECT_EQ(FirstSequenceBreak(blocks[2].bytes.data(), 320, fresh), -1);
+}
+
+// A host that closes and opens again while its OnData is held (as one does that
+// reopens when the data stops): what each Close discarded must not keep its space,
+// or a ring at its limit refuses every later buffer and the capture stays silent.
+TEST(AudioDelivery, CapturesAgainAfterClosesWhileOnDataWasHeld) {
+  Feed feed(tesmo::ByteRingBuffer::kInitialCapacity);
+  feed.sink.Hold();
+  feed.Store(640);
+  ASSERT_TRUE(feed.sink.WaitUntilInside());
+  for (int cycle = 0; cycle < 12; ++cycle) {
+    // Up to the admission limit, buffer by buffer, then Close and Open.
+    for (int buffer = 0; buffer < 71; ++buffer) feed.Store(320);
+    feed.delivery->ResetStore();
+    feed.delivery->OpenStore();
+    feed.delivery->SetRunning(true);
+  }
+  feed.sink.Release();
+  const size_t before = feed.sink.BlockCount();
+  const uint64_t resumedAt = feed.offset;
+  for (int buffer = 0; buffer < 100; ++buffer) feed.StoreAndDrain(320);
+  ASSERT_TRUE(WaitFor([&] { return feed.sink.BlockCount() >= before + 99; }))
+      << feed.sink.BlockCount() - before << " blocks after 100 buffers";
+  auto blocks = feed.sink.Blocks();
+  EXPECT_EQ(FirstSequenceBreak(blocks[before].bytes.data(), 320, resumedAt), -1);
+  EXPECT_EQ(feed.delivery->Ring().Capacity(), tesmo::ByteRingBuffer::kInitialCapacity);
 }
 
 TEST(AudioDelivery, ConcurrentStreamArrivesByteExactAndInOrder) {

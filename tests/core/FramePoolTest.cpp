@@ -220,3 +220,21 @@ TEST(FramePool, DestructionFreesHandedOutAndRetiredBuffers) {
   EXPECT_EQ(pool->InUseCount(), 1u);
   pool.reset();
 }
+
+// A format may ask for frames of exactly INT32_MAX bytes; the block size of the
+// pool then cannot be one larger, and must not wrap to a negative size.
+TEST(FramePool, AFrameOfTheLargestLengthSizesTheBlockWithoutOverflow) {
+  FramePool pool;
+  pool.ResetBlockSize(1);
+  unsigned char* buffer = pool.AcquireFor(INT32_MAX);
+  EXPECT_EQ(pool.BlockSize(), INT32_MAX);
+  // Either a buffer of that size or none (the heap may refuse 2 GiB); never a
+  // small one taken for a large frame.
+  if (buffer) {
+    buffer[0] = 1;
+    buffer[INT32_MAX - 1] = 2;
+    EXPECT_TRUE(pool.IsInUse(buffer));
+  }
+  pool.Recycle(buffer);
+  pool.ResetBlockSize(-1);
+}

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace tesmo;
 
@@ -65,4 +70,35 @@ TEST(Kernel, RecursiveLockCanBeReenteredByItsOwner) {
     delete other;
   }
   EXPECT_TRUE(otherGotIn.load());
+}
+
+// A host thread that owns a window and waits for a lock must still handle what the
+// holder sends to that window (a video renderer stopping may), or both wait for
+// each other. The holder's send gives up after 10 s, so a fault fails, not hangs.
+TEST(Kernel, AHostLockWaitHandlesMessagesSentByTheHolder) {
+#ifndef _WIN32
+  GTEST_SKIP() << "window messages exist only on Windows";
+#else
+  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                nullptr);
+  ASSERT_NE(window, nullptr);
+  tesmo::RecursiveLock lock;
+  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> sendHandled{false};
+  std::thread holder([&] {
+    lock.Enter();
+    SetEvent(held);
+    DWORD_PTR answer = 0;
+    sendHandled = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer) != 0;
+    lock.Leave();
+  });
+  ASSERT_EQ(WaitForSingleObject(held, 10000), WAIT_OBJECT_0);
+  {
+    tesmo::ScopedHostLock hold(lock);
+    EXPECT_TRUE(sendHandled.load());
+  }
+  holder.join();
+  CloseHandle(held);
+  DestroyWindow(window);
+#endif
 }

@@ -11,6 +11,13 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include "support/ByteSequence.h"
 #include "support/DeliveryGate.h"
 #include "support/WaitFor.h"
@@ -397,6 +404,59 @@ TEST(VideoDelivery, EndingOutlivesASinkStuckInOnData) {
   // The thread ends by itself, frees the data path and calls no sink again.
   EXPECT_TRUE(WaitFor([&] { return watch.expired(); }));
   EXPECT_EQ(sink.Frames().size(), 1u);
+}
+
+// No OnData starts once EndDelivery has returned, however long the delivery thread
+// was held between taking the frame and calling the sink: here it is held writing
+// its "video frame" line to a standard output that nobody reads (a full pipe).
+TEST(VideoDelivery, NoOnDataStartsAfterEndingReturnedWhileTheThreadWasHeld) {
+#ifdef _WIN32
+  GTEST_SKIP() << "holds the thread with a full POSIX pipe";
+#else
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096);
+  fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+  std::vector<char> filler(4096, 'x');
+  while (write(pipeEnds[1], filler.data(), filler.size()) > 0 || errno == EINTR) {
+  }
+  fcntl(pipeEnds[1], F_SETFL, 0);
+  std::fflush(stdout);
+  // Unbuffered, so the line is written (and blocks) at once.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  const int savedOutput = dup(1);
+  dup2(pipeEnds[1], 1);
+
+  auto delivery = VideoDelivery::Create();
+  FrameSink sink;
+  delivery->OpenStore();
+  delivery->SetSink(&sink);
+  delivery->SetRunning(true);
+  auto frame = MakeFrame(0, kRgb24Length);
+  delivery->StoreSample(frame.data(), kRgb24Length, 0);
+  // The pass has taken the frame out of the queue: the thread is writing its line.
+  const bool taken = WaitFor([&] { return delivery->QueuedFrames() == 0; });
+  const bool endedInTime = delivery->EndDelivery(300);
+
+  // Unblock the thread, then let it run to its end.
+  fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+  std::weak_ptr<VideoDelivery> watch = delivery;
+  delivery.reset();
+  const bool threadEnded = WaitFor([&] {
+    while (read(pipeEnds[0], filler.data(), filler.size()) > 0) {
+    }
+    return watch.expired();
+  });
+  dup2(savedOutput, 1);
+  close(savedOutput);
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+
+  ASSERT_TRUE(taken);
+  EXPECT_FALSE(endedInTime);  // it was held past the bound
+  ASSERT_TRUE(threadEnded);
+  EXPECT_EQ(sink.Frames().size(), 0u) << "OnData began after EndDelivery had returned";
+#endif
 }
 
 // OnData runs with no lock held that the host's operations need: while it is
