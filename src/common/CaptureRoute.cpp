@@ -2,6 +2,8 @@
 
 #include "common/DeviceEnumeration.h"
 
+#include <vector>
+
 namespace tesmo {
 
 namespace {
@@ -53,6 +55,25 @@ ComPtr<IPin> FindCapturePin(ICaptureGraphBuilder2* builder, IBaseFilter* source,
 
 bool StreamReaches(IPin* output, IBaseFilter* target) {
   return Reaches(output, target, kMaxFiltersBetween);
+}
+
+void RemoveUnconnectedFilters(IGraphBuilder* graph) {
+  ComPtr<IEnumFilters> filters;
+  if (!graph || graph->EnumFilters(&filters) != S_OK || !filters) return;
+  // Collected first: removing while enumerating invalidates the enumerator.
+  std::vector<ComPtr<IBaseFilter>> unconnected;
+  ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, &filter, nullptr) == S_OK && filter) {
+    bool connected = false;
+    ComPtr<IEnumPins> pins;
+    if (filter->EnumPins(&pins) == S_OK && pins) {
+      ComPtr<IPin> pin, peer;
+      while (!connected && pins->Next(1, &pin, nullptr) == S_OK && pin)
+        connected = pin->ConnectedTo(&peer) == S_OK && peer;
+    }
+    if (!connected) unconnected.push_back(std::move(filter));
+  }
+  for (auto& lonely : unconnected) graph->RemoveFilter(lonely.Get());
 }
 
 }  // namespace tesmo

@@ -18,4 +18,8 @@ ComPtr<IPin> FindCapturePin(ICaptureGraphBuilder2* builder, IBaseFilter* source,
 // filters in between (a Smart Tee, a colour converter), some path ends at `target`.
 bool StreamReaches(IPin* output, IBaseFilter* target);
 
+// Takes out of the graph every filter with no pin connected: what a failed attempt to
+// render a stream may leave behind.
+void RemoveUnconnectedFilters(IGraphBuilder* graph);
+
 }  // namespace tesmo

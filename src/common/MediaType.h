@@ -2,6 +2,7 @@
 // frees its format block, its pUnk and the structure itself on every path.
 #pragma once
 
+#include <cstring>
 #include <memory>
 
 #include "common/MediaPlatform.h"
@@ -38,6 +39,41 @@ public:
     if (type->pUnk) type->pUnk->Release();
     CoTaskMemFree(type);
     type = nullptr;
+  }
+
+  // A copy of `source` with a format block of its own; empty when memory runs out.
+  static MediaType CopyOf(const AM_MEDIA_TYPE& source) {
+    MediaType copy;
+    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (!type) return copy;
+    *type = source;
+    type->pUnk = nullptr;
+    if (source.cbFormat && source.pbFormat) {
+      type->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(source.cbFormat));
+      if (!type->pbFormat) {
+        CoTaskMemFree(type);
+        return copy;
+      }
+      std::memcpy(type->pbFormat, source.pbFormat, source.cbFormat);
+    } else {
+      type->cbFormat = 0;
+      type->pbFormat = nullptr;
+    }
+    copy.type = type;
+    return copy;
+  }
+  // Only the major type, subtype and format type of `source`: what a sample grabber
+  // needs to accept that stream and no other, whatever the size.
+  static MediaType KindOf(const AM_MEDIA_TYPE& source) {
+    MediaType kind;
+    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (!type) return kind;
+    *type = AM_MEDIA_TYPE{};
+    type->majortype = source.majortype;
+    type->subtype = source.subtype;
+    type->formattype = source.formattype;
+    kind.type = type;
+    return kind;
   }
 
 private:

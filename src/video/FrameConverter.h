@@ -51,6 +51,8 @@ public:
   bool IsConfigured() const { return sourceBytes > 0; }
   int32_t SourceBytes() const { return sourceBytes; }
   int32_t TargetBytes() const { return targetBytes; }
+  int32_t Width() const { return from.width; }
+  int32_t Height() const { return from.height; }
 
   // Reads SourceBytes() from `source`, writes TargetBytes() to `target`; the two
   // must not overlap. Does nothing while unconfigured.

@@ -68,9 +68,19 @@ void VideoCapture::Reset() {
   captureBuilder.Reset();
   sourceFilter.Reset();
   grabberFilter.Reset();
+  nullRenderer.Reset();
+  drawsPreview = false;
+  cameraFormat.reset();
+  ClosePainter();
   opened = false;
   wantedMediaType.Reset();
   delivery->ResetStore();
+}
+
+void VideoCapture::ClosePainter() {
+  delivery->SetViewer(nullptr);
+  if (previewPainter) previewPainter->Close();
+  previewPainter.reset();
 }
 
 void VideoCapture::RunPendingReset() {

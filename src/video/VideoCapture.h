@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "Tesmo.h"
 #include "common/ComPtr.h"
@@ -20,6 +21,7 @@
 #include "common/GrabberCallback.h"
 #include "common/MediaPlatform.h"
 #include "common/MediaType.h"
+#include "video/PreviewPainter.h"
 #include "video/VideoDelivery.h"
 
 namespace tesmo {
@@ -70,8 +72,14 @@ private:
   bool SelectDevice(int index);
   bool BuildGraph();
   void SelectTvStandard();
-  void ConfigureFormat();
+  // Asks the device for its own mode of the wanted size; false when it has none.
+  bool ConfigureFormat();
   bool ConnectGrabber();
+  // Ends the grabber's stream in a null renderer when no video renderer took it.
+  bool EndInNullRenderer();
+  // Checks that the connected stream can become the host's frames and sets up the
+  // data path for it (as they are, or converted); false when it cannot.
+  bool AdoptConnectedFormat(ISampleGrabber& grabber);
 
   // The open device's name, or empty; nameLock guards it, as the delivery thread's
   // close clears it while a host thread may be reading it.
@@ -82,6 +90,12 @@ private:
   ComPtr<ICaptureGraphBuilder2> captureBuilder;
   ComPtr<IBaseFilter> sourceFilter;
   ComPtr<IBaseFilter> grabberFilter;
+  ComPtr<IBaseFilter> nullRenderer;  // only where no video renderer takes the stream
+  bool drawsPreview = false;         // then the library draws the preview itself
+  std::optional<FrameFormat> cameraFormat;  // what the connected stream carries
+  std::shared_ptr<PreviewPainter> previewPainter;
+  // Closes the library's own preview window, if any (host's thread only).
+  void ClosePainter();
   GrabberCallback<VideoCapture> grabberCallback;
   DeviceLossWatcher deviceLoss;
   std::atomic<bool> opened{false};  // also cleared by the delivery thread

@@ -33,7 +33,19 @@ bool VideoDelivery::SetFrameFormat(int32_t newWidth, int32_t newHeight, int32_t 
   height.store(newHeight, std::memory_order_release);
   bitCount.store(newBitCount, std::memory_order_release);
   frameLength.store(length, std::memory_order_release);
+  cameraLength.store(length, std::memory_order_release);
   return true;
+}
+
+void VideoDelivery::SetViewer(std::shared_ptr<FrameViewer> newViewer) {
+  ScopedLock hold(queueLock);
+  viewer = std::move(newViewer);
+}
+
+void VideoDelivery::SetCameraFormat(int32_t length, std::shared_ptr<const FrameConverter> with) {
+  ScopedLock hold(queueLock);
+  converter = std::move(with);
+  cameraLength.store(length, std::memory_order_release);
 }
 
 bool VideoDelivery::SetFramesPerMinute(int32_t value) {
@@ -47,7 +59,7 @@ bool VideoDelivery::SetFramesPerMinute(int32_t value) {
 void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {
   // First, whatever the state: a frame of another size means the device no longer
   // delivers the format asked for.
-  if (length != FrameLength()) {
+  if (length != CameraFrameLength()) {
     // For this store's generation, so that a host Close and Open that come before
     // the delivery thread does never get their new device closed by it.
     closeRequest.RaiseForCurrent();
@@ -88,6 +100,8 @@ void VideoDelivery::ResetStore() {
     }
   }
   framePool.ResetBlockSize(-1);
+  SetCameraFormat(FrameLength(), nullptr);
+  SetViewer(nullptr);
   // Last, so that a cleared request means the store is already empty.
   closeRequest.Clear();
 }
@@ -129,6 +143,8 @@ void VideoDelivery::DeliverUntilEnded() {
 
 bool VideoDelivery::RunPass() {
   FrameRecord oldest{};
+  std::shared_ptr<const FrameConverter> conversion;
+  std::shared_ptr<FrameViewer> shownIn;
   {
     ScopedLock hold(queueLock);
     // Tested again under the lock: a Stop, or a frame of the wrong size, that came
@@ -138,6 +154,8 @@ bool VideoDelivery::RunPass() {
     const FrameRecord* record = frameQueue.Oldest();
     if (!record) return false;
     oldest = *record;
+    conversion = converter;  // the frames queued are all the current camera's
+    shownIn = viewer;
     frameQueue.RemoveOldest();
     // The newer frames are dropped: the host gets the oldest one per pass.
     while ((record = frameQueue.Oldest())) {
@@ -147,18 +165,27 @@ bool VideoDelivery::RunPass() {
   }
   // Outside queueLock: the streaming thread goes on storing, and a host Close
   // meanwhile only retires this buffer, which the Recycle below then frees.
-  Deliver(oldest);
+  if (shownIn) shownIn->Show(oldest.data, oldest.length);
+  if (conversion && conversion->IsConfigured() && oldest.length == conversion->SourceBytes()) {
+    // Only this thread uses the buffer, so it stays valid through OnData whatever
+    // the host does meanwhile.
+    converted.resize(static_cast<size_t>(conversion->TargetBytes()));
+    conversion->Convert(oldest.data, converted.data());
+    Deliver(converted.data(), conversion->TargetBytes(), oldest.tick);
+  } else {
+    Deliver(oldest.data, oldest.length, oldest.tick);
+  }
   framePool.Recycle(oldest.data);
   return true;
 }
 
-void VideoDelivery::Deliver(const FrameRecord& frame) {
+void VideoDelivery::Deliver(const unsigned char* data, int32_t length, uint32_t tick) {
   // The line goes out before the sink is taken: standard output may block, and
   // no OnData may begin after an EndDelivery that returned meanwhile. A sink
   // cleared in between leaves the line without a call.
   if (!Sink()) return;
   std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
-  CallSink([&](VideoSink& target) { target.OnData(frame.data, frame.length, frame.tick); });
+  CallSink([&](VideoSink& target) { target.OnData(data, length, tick); });
 }
 
 }  // namespace tesmo

@@ -1,11 +1,14 @@
 // The video data path from the streaming thread to the host's sink.
 //
-// StoreSample (streaming thread) checks each frame's length against the format,
+// StoreSample (streaming thread) checks each frame's length against the camera's
+// format (the host's own, unless the camera sends another that is converted),
 // copies an accepted frame into a FramePool buffer and appends a FrameRecord to the
 // FrameQueue while a sink is set, capture runs and at most 5 frames wait. The
 // delivery thread (lowest priority) is woken by the first frame waiting; it hands
 // the oldest queued frame, with its arrival tick, to the sink, drops the newer ones
-// and gives every buffer back to the pool, at most once per 60000 / framesPerMinute
+// (converting it first where the camera's format is not the host's: a frame the
+// pace drops is never converted) and gives every buffer back to the pool, at most
+// once per 60000 / framesPerMinute
 // ms on a schedule of whole intervals: a frame that arrives sooner waits for its
 // slot. At a pace at or above the camera's rate every frame goes out, within
 // moments of its arrival.
@@ -47,14 +50,26 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "Tesmo.h"
 #include "common/Kernel.h"
 #include "common/SinkDelivery.h"
+#include "video/FrameConverter.h"
 #include "video/FramePool.h"
 #include "video/FrameQueue.h"
 
 namespace tesmo {
+
+// Shown each camera frame that goes out, on the delivery thread just before OnData:
+// the library's own preview, where no video renderer shows the stream.
+class FrameViewer {
+public:
+  virtual void Show(const unsigned char* cameraFrame, int32_t length) = 0;
+
+protected:
+  ~FrameViewer() = default;
+};
 
 // width x height x bitCount / 8 bytes, computed in 64 bits; -1 when a value is not
 // positive or the length is 0 or does not fit in 32 bits (such a format could never
@@ -73,9 +88,19 @@ public:
   static std::shared_ptr<VideoDelivery> Create();
   ~VideoDelivery();
 
-  // Sets the format that every frame must match; false, changing nothing, when
-  // ExpectedFrameLength refuses it. The owner calls it only while closed.
+  // Sets the format the host gets; false, changing nothing, when
+  // ExpectedFrameLength refuses it. The owner calls it only while closed. Until
+  // SetCameraFormat says otherwise, every frame must already be in it.
   bool SetFrameFormat(int32_t width, int32_t height, int32_t bitCount);
+  // What the camera sends once connected, set by Open before the graph runs: frames
+  // of exactly cameraLength bytes, which `converter` (when not null) turns into the
+  // host's format on the delivery thread, only for the frames that go out. Null
+  // hands the camera's frames over as they are. ResetStore goes back to the host's
+  // format unconverted.
+  void SetCameraFormat(int32_t cameraLength, std::shared_ptr<const FrameConverter> converter);
+  int32_t CameraFrameLength() const { return cameraLength.load(std::memory_order_acquire); }
+  // The viewer shown each frame that goes out; null for none. ResetStore clears it.
+  void SetViewer(std::shared_ptr<FrameViewer> newViewer);
   int32_t Width() const { return width.load(std::memory_order_acquire); }
   int32_t Height() const { return height.load(std::memory_order_acquire); }
   int32_t BitCount() const { return bitCount.load(std::memory_order_acquire); }
@@ -115,7 +140,7 @@ private:
   void DeliverUntilEnded();
   // Delivers the oldest frame and drops the rest; false when none was taken.
   bool RunPass();
-  void Deliver(const FrameRecord& frame);
+  void Deliver(const unsigned char* data, int32_t length, uint32_t tick);
   // The time between two deliveries: 60000 / framesPerMinute whole milliseconds, a
   // little less than the frame time of a camera at that rate (33 ms at 1800 for
   // 33.3 ms at 30 fps), so a delivery that fell behind a frame catches up with it.
@@ -125,6 +150,10 @@ private:
   std::atomic<int32_t> height{240};
   std::atomic<int32_t> bitCount{24};
   std::atomic<int32_t> frameLength{320 * 240 * 24 / 8};
+  std::atomic<int32_t> cameraLength{320 * 240 * 24 / 8};
+  std::shared_ptr<const FrameConverter> converter;  // guarded by queueLock
+  std::shared_ptr<FrameViewer> viewer;               // guarded by queueLock
+  std::vector<unsigned char> converted;  // the delivery thread's own, lent to OnData
   std::atomic<int32_t> framesPerMinute{kDefaultFramesPerMinute};
   std::atomic<uint32_t> cycles{0};
   FramePool framePool;

@@ -10,6 +10,7 @@
 #include "common/CaptureRoute.h"
 #include "common/DeviceEnumeration.h"
 #include "common/GraphControl.h"
+#include "video/CameraModes.h"
 #include "video/VideoCapture.h"
 
 namespace tesmo {
@@ -29,6 +30,37 @@ const GUID* SubtypeOfFormatCode(int32_t formatCode) {
     case kVideoRgb32: return &MEDIASUBTYPE_RGB32;
     default: return nullptr;
   }
+}
+
+// Puts the size, the frame interval (when not 0) and the wanted subtype (when not
+// null) into `type`: the way to ask a device that lists no modes, or a mode with a
+// range of sizes. False where the type is no VideoInfo or VideoInfo2.
+bool EditType(AM_MEDIA_TYPE& type, const GUID* subtype, int32_t bitCount, int32_t width,
+              int32_t height, REFERENCE_TIME interval) {
+  REFERENCE_TIME* frameInterval = nullptr;
+  BITMAPINFOHEADER* header = VideoHeaderOf(type, &frameInterval);
+  if (!header) return false;
+  header->biWidth = width;
+  // A top-down RGB mode stays top-down; YUV heights are positive.
+  const bool keepTopDown = header->biHeight < 0 && (!subtype || !IsEqualGUID(*subtype, kMediaSubtypeI420));
+  header->biHeight = keepTopDown ? -height : height;
+  header->biPlanes = 1;
+  if (interval > 0) *frameInterval = interval;
+  type.majortype = MEDIATYPE_Video;
+  if (subtype) {
+    type.subtype = *subtype;
+    header->biBitCount = static_cast<WORD>(bitCount);
+    header->biCompression = IsEqualGUID(*subtype, kMediaSubtypeI420) ? MAKEFOURCC('I', '4', '2', '0')
+                                                                      : BI_RGB;
+  }
+  if (const auto format = PixelFormatOfSubtype(type.subtype)) {
+    const int32_t bytes = SourceFrameBytes(FrameFormat{*format, width, height, false});
+    if (bytes > 0) {
+      header->biSizeImage = static_cast<DWORD>(bytes);
+      type.lSampleSize = static_cast<ULONG>(bytes);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -71,36 +103,58 @@ void VideoCapture::SelectTvStandard() {
   decoder->put_TVFormat(AnalogVideo_PAL_D);
 }
 
-void VideoCapture::ConfigureFormat() {
+
+bool VideoCapture::ConfigureFormat() {
   SelectTvStandard();
   ComPtr<IAMStreamConfig> config;
   if (captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(),
                                     IID_IAMStreamConfig, reinterpret_cast<void**>(&config)) != S_OK)
-    return;  // the device keeps its own format
-  MediaType type;
-  if (config->GetFormat(&type) != S_OK || !type) return;
-  if (type->formattype != FORMAT_VideoInfo || !type->pbFormat ||
-      type->cbFormat < sizeof(VIDEOINFOHEADER))
-    return;
+    return true;  // the device keeps its own format; the connection is checked after
+  const int32_t width = delivery->Width(), height = delivery->Height();
+  const GUID* wantedSubtype = SubtypeOfFormatCode(formatCode);
+  const std::optional<PixelFormat> wanted =
+      wantedSubtype ? PixelFormatOfSubtype(*wantedSubtype) : std::nullopt;
 
-  auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
-  info->bmiHeader.biWidth = delivery->Width();
-  info->bmiHeader.biHeight = delivery->Height();
-  info->bmiHeader.biCompression = BI_RGB;
-  info->bmiHeader.biPlanes = 1;
-  info->AvgTimePerFrame = kFrameInterval;
-  type->majortype = MEDIATYPE_Video;
-  if (const GUID* subtype = SubtypeOfFormatCode(formatCode)) {
-    type->subtype = *subtype;
-    info->bmiHeader.biBitCount = static_cast<WORD>(BitCountOfFormatCode(formatCode));
-    if (formatCode == kVideoI420) {
-      info->bmiHeader.biCompression = MAKEFOURCC('I', '4', '2', '0');
-      type->lSampleSize = static_cast<ULONG>(delivery->FrameLength());
-    }
+  std::vector<CameraMode> modes;
+  std::vector<MediaType> types;
+  if (!ReadCameraModes(config.Get(), modes, types)) {
+    // No list of modes: the device's current type, edited in place.
+    MediaType type;
+    if (config->GetFormat(&type) != S_OK || !type) return true;
+    if (!EditType(*type.Get(), wantedSubtype, BitCountOfFormatCode(formatCode), width, height,
+                  kFrameInterval))
+      return true;
+    // A device that refuses it gets it from the grabber; whether the stream can
+    // become the wanted frames is checked once connected.
+    if (config->SetFormat(type.Get()) != S_OK) wantedMediaType = std::move(type);
+    return true;
   }
-  // A device that refuses the format gets it from the grabber instead, and the
-  // builder has to bring the stream into it.
-  if (config->SetFormat(type.Get()) != S_OK) wantedMediaType = std::move(type);
+
+  // The camera's own modes of the wanted size, best first; the first it accepts.
+  while (true) {
+    const int choice = ChooseCameraMode(modes, width, height, wanted);
+    if (choice < 0) return false;  // no mode of that size (left): Open fails honestly
+    const CameraMode& mode = modes[static_cast<size_t>(choice)];
+    MediaType& type = types[static_cast<size_t>(choice)];
+    const bool ranged = mode.minWidth != mode.maxWidth || mode.minHeight != mode.maxHeight;
+    // A mode with a range of sizes takes the size, and maybe the wanted format too,
+    // as an edited type; a webcam's mode is asked for with its own type.
+    if (ranged && wantedSubtype) {
+      MediaType edited = MediaType::CopyOf(*type.Get());
+      if (edited && EditType(*edited.Get(), wantedSubtype, BitCountOfFormatCode(formatCode), width,
+                             height, mode.IntervalFor30()) &&
+          config->SetFormat(edited.Get()) == S_OK) {
+        wantedMediaType = MediaType::CopyOf(*edited.Get());
+        return true;
+      }
+    }
+    if (EditType(*type.Get(), nullptr, 0, width, height, mode.IntervalFor30()) &&
+        config->SetFormat(type.Get()) == S_OK) {
+      wantedMediaType = MediaType::CopyOf(*type.Get());
+      return true;
+    }
+    modes[static_cast<size_t>(choice)].format.reset();  // refused: try the next best
+  }
 }
 
 bool VideoCapture::ConnectGrabber() {
@@ -109,12 +163,75 @@ bool VideoCapture::ConnectGrabber() {
   if (wantedMediaType) grabber->SetMediaType(wantedMediaType.Get());  // result not tested
   // No sink filter: the builder ends the stream in its video renderer.
   if (captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(),
-                                   grabberFilter.Get(), nullptr) != S_OK)
+                                   grabberFilter.Get(), nullptr) != S_OK &&
+      !EndInNullRenderer())
     return false;
   // The builder may route through a Smart Tee or a converter; the frames must reach the grabber.
   ComPtr<IPin> capturePin =
       FindCapturePin(captureBuilder.Get(), sourceFilter.Get(), MEDIATYPE_Video);
-  return StreamReaches(capturePin.Get(), grabberFilter.Get());
+  return StreamReaches(capturePin.Get(), grabberFilter.Get()) && AdoptConnectedFormat(*grabber.Get());
+}
+
+bool VideoCapture::EndInNullRenderer() {
+  // No renderer takes the camera's format (and no converter brings it to one): the
+  // grabber's stream ends in a null renderer, and the preview is drawn by the
+  // library from the frames it delivers.
+  ComPtr<IPin> grabberInput = FindPin(grabberFilter.Get(), PINDIR_INPUT);
+  ComPtr<IPin> grabberOutput = FindPin(grabberFilter.Get(), PINDIR_OUTPUT);
+  ComPtr<IPin> connected;
+  if (!grabberInput || !grabberOutput || grabberInput->ConnectedTo(&connected) != S_OK)
+    return false;
+  connected.Reset();
+  if (grabberOutput->ConnectedTo(&connected) == S_OK) return true;
+  RemoveUnconnectedFilters(graph.Get());
+  if (!CreateInProcess(CLSID_NullRenderer, nullRenderer) ||
+      graph->AddFilter(nullRenderer.Get(), L"Null Render") != S_OK)
+    return false;
+  ComPtr<IPin> rendererInput = FindPin(nullRenderer.Get(), PINDIR_INPUT);
+  if (!rendererInput || graph->ConnectDirect(grabberOutput.Get(), rendererInput.Get(), nullptr) != S_OK)
+    return false;
+  drawsPreview = true;
+  return true;
+}
+
+bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
+  AM_MEDIA_TYPE connected{};
+  if (grabber.GetConnectedMediaType(&connected) != S_OK) return false;
+  VideoTypeFacts facts;
+  const bool known = ReadVideoType(connected, facts);
+  if (connected.cbFormat && connected.pbFormat) CoTaskMemFree(connected.pbFormat);
+  if (connected.pUnk) connected.pUnk->Release();
+  const int32_t width = delivery->Width(), height = delivery->Height();
+  if (!known || facts.width != width || facts.height != height) return false;
+
+  const GUID* wantedSubtype = SubtypeOfFormatCode(formatCode);
+  if (!wantedSubtype) {
+    // The host takes the device's own format as it comes.
+    int32_t length = facts.sampleBytes;
+    if (facts.format) {
+      cameraFormat = FrameFormat{*facts.format, width, height, facts.topDown};
+      length = SourceFrameBytes(*cameraFormat);
+    }
+    if (length <= 0) return false;
+    delivery->SetCameraFormat(length, nullptr);
+    return true;
+  }
+  if (!facts.format) return false;
+  const PixelFormat wanted = *PixelFormatOfSubtype(*wantedSubtype);
+  const FrameFormat camera{*facts.format, width, height, facts.topDown};
+  cameraFormat = camera;
+  // The camera's frames are already the host's: handed over as they are.
+  if (*facts.format == wanted && !facts.topDown &&
+      SourceFrameBytes(camera) == delivery->FrameLength()) {
+    delivery->SetCameraFormat(delivery->FrameLength(), nullptr);
+    return true;
+  }
+  auto converter = std::make_shared<FrameConverter>();
+  if (!converter->Configure(camera, wanted) || converter->TargetBytes() != delivery->FrameLength())
+    return false;
+  const int32_t cameraLength = converter->SourceBytes();
+  delivery->SetCameraFormat(cameraLength, std::move(converter));
+  return true;
 }
 
 CaptureResult VideoCapture::Open(int deviceIndex) {
@@ -124,8 +241,7 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
   Reset();
   if (!CallerInitialisedCom()) return kCaptureFailed;
   if (!SelectDevice(deviceIndex < 0 ? 0 : deviceIndex) || !BuildGraph()) return kCaptureFailed;
-  ConfigureFormat();
-  if (!ConnectGrabber()) return kCaptureFailed;
+  if (!ConfigureFormat() || !ConnectGrabber()) return kCaptureFailed;
   opened = true;
   WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore());
   SetPreviewWindow(previewOwner);  // a window chosen before Open takes effect now
@@ -148,6 +264,16 @@ CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
   ScopedHostLock operation(delivery->OperationLock());
   previewOwner = static_cast<HWND>(ownerWindow);
   if (!opened) return kCaptureDone;  // applied by the next Open
+  if (drawsPreview) {
+    ClosePainter();
+    if (!previewOwner) return kCaptureDone;
+    if (cameraFormat)
+      previewPainter =
+          PreviewPainter::Create(previewOwner, *cameraFormat, kPreviewWidth, kPreviewHeight);
+    if (!previewPainter) return kCaptureFailed;
+    delivery->SetViewer(previewPainter);
+    return kCaptureDone;
+  }
   ComPtr<IVideoWindow> window;
   if (!graph.As(window, IID_IVideoWindow)) return kCaptureFailed;
   // Results deliberately ignored: a window that cannot be placed still captures.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -840,4 +841,54 @@ TEST(VideoDelivery, StoringSurvivesCloseAndOpenStorms) {
   EXPECT_EQ(delivery->Pool().InUseCount(), 0u);
   EXPECT_EQ(delivery->Pool().RetiredCount(), 0u);
   EXPECT_TRUE(delivery->EndDelivery(1000));
+}
+
+// A camera that sends YUY2 to a host that wants RGB24: every frame is checked
+// against the camera's length (not the host's), the one that goes out arrives
+// converted, and a Reset brings back the host's own format.
+TEST(VideoDelivery, ConvertsTheCamerasFramesIntoTheHostsFormat) {
+  constexpr int32_t kYuy2Length = 320 * 240 * 2;
+  auto converter = std::make_shared<tesmo::FrameConverter>();
+  ASSERT_TRUE(converter->Configure({tesmo::PixelFormat::Yuy2, 320, 240, false},
+                                   tesmo::PixelFormat::Rgb24));
+  OpenPath path;
+  path.delivery->SetCameraFormat(kYuy2Length, converter);
+  struct : ::VideoSink {
+    std::mutex mutex;
+    std::vector<std::vector<unsigned char>> frames;
+    void OnData(const unsigned char* data, int length, unsigned long) override {
+      std::lock_guard<std::mutex> hold(mutex);
+      frames.emplace_back(data, data + length);
+    }
+  } sink;
+  path.delivery->SetSink(&sink);
+  path.delivery->SetRunning(true);
+  // Studio white, then studio black: Y 235 and 16 with neutral chroma.
+  for (unsigned char luma : {235, 16}) {
+    std::vector<unsigned char> yuy2(kYuy2Length);
+    for (int32_t i = 0; i < kYuy2Length; i += 2) {
+      yuy2[i] = luma;
+      yuy2[i + 1] = 128;
+    }
+    const size_t before = sink.frames.size();
+    path.delivery->StoreSample(yuy2.data(), kYuy2Length, 0);
+    ASSERT_TRUE(WaitFor([&] {
+      std::lock_guard<std::mutex> hold(sink.mutex);
+      return sink.frames.size() > before;
+    }));
+    std::lock_guard<std::mutex> hold(sink.mutex);
+    const auto& frame = sink.frames.back();
+    ASSERT_EQ(frame.size(), static_cast<size_t>(kRgb24Length));
+    const int expected = luma == 235 ? 255 : 0;
+    EXPECT_LE(std::abs(frame.front() - expected), 1);
+    EXPECT_LE(std::abs(frame.back() - expected), 1);
+    EXPECT_LE(std::abs(frame[kRgb24Length / 2 + 1] - expected), 1);
+  }
+  EXPECT_FALSE(path.delivery->ResetPending());
+  // A frame of the host's length is the wrong size for this camera.
+  path.Store(0, 0, kRgb24Length);
+  EXPECT_TRUE(path.delivery->ResetPending());
+  ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }));
+  EXPECT_EQ(path.delivery->CameraFrameLength(), kRgb24Length);
+  path.delivery->SetSink(nullptr);
 }

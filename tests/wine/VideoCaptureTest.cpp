@@ -304,13 +304,22 @@ TEST_F(VideoCapture, FailingStepsOfOpenLeaveNothingHeld) {
 
 // (A thousand cycles, from a host thread in an STA and in the MTA: HostKindsTest.cpp.)
 TEST_F(VideoCapture, ADeviceWhoseFormatCannotBeReadKeepsItsOwnAndOpens) {
-  UseDevices({L"kind=video;name=Cam;fail=IAMStreamConfig::GetFormat"});
+  // Neither its format nor a list of modes can be read: nothing is asked of it.
+  UseDevices({L"kind=video;name=Cam;fail=IAMStreamConfig::GetFormat,"
+              L"IAMStreamConfig::GetNumberOfCapabilities"});
   FrameSink sink;
   capture->SetSink(&sink);
   ASSERT_EQ(capture->Open(0), kCaptureDone);
   ASSERT_EQ(capture->Start(), kCaptureDone);
   EXPECT_TRUE(sink.WaitFor(3));
   EXPECT_EQ(Record().setFormatAccepted, 0);
+  ASSERT_EQ(capture->Close(), kCaptureDone);
+  // Its format cannot be read, but its list of modes can: the mode is asked for.
+  UseDevices({L"kind=video;name=Cam;fail=IAMStreamConfig::GetFormat"});
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  EXPECT_TRUE(sink.WaitFor(6));
+  EXPECT_EQ(Record().setFormatAccepted, 1);
 }
 
 namespace {

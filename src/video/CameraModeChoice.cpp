@@ -1,0 +1,69 @@
+#include "video/CameraModeChoice.h"
+
+#include <tuple>
+
+namespace tesmo {
+
+namespace {
+
+bool InRange(int32_t value, int32_t low, int32_t high, int32_t step) {
+  if (value < low || value > high) return false;
+  return step <= 1 || (value - low) % step == 0;
+}
+
+bool IsYuv(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::Yuy2:
+    case PixelFormat::Uyvy:
+    case PixelFormat::Nv12:
+    case PixelFormat::I420:
+    case PixelFormat::Yv12: return true;
+    default: return false;
+  }
+}
+
+// 0 the wanted format itself, 1 uncompressed YUV, 2 another RGB.
+int FormatRank(PixelFormat format, std::optional<PixelFormat> wanted) {
+  if (wanted && format == *wanted) return 0;
+  return IsYuv(format) ? 1 : 2;
+}
+
+}  // namespace
+
+bool CameraMode::Offers(int32_t width, int32_t height) const {
+  return InRange(width, minWidth, maxWidth, widthStep) &&
+         InRange(height, minHeight, maxHeight, heightStep);
+}
+
+bool CameraMode::ReachesThirtyFrames() const {
+  // A mode that names no interval is taken at its word; 29.97 fps counts as 30.
+  return minInterval <= 0 || minInterval <= kThirtyFramesInterval + 1000;
+}
+
+int64_t CameraMode::IntervalFor30() const {
+  if (minInterval <= 0 || maxInterval < minInterval) return 0;
+  if (kThirtyFramesInterval < minInterval) return minInterval;
+  if (kThirtyFramesInterval > maxInterval) return maxInterval;
+  return kThirtyFramesInterval;
+}
+
+int ChooseCameraMode(const std::vector<CameraMode>& modes, int32_t width, int32_t height,
+                     std::optional<PixelFormat> wanted) {
+  int best = -1;
+  std::tuple<int, int, int> bestKey;
+  for (int i = 0; i < static_cast<int>(modes.size()); ++i) {
+    const CameraMode& mode = modes[static_cast<size_t>(i)];
+    if (!mode.format || !mode.Offers(width, height)) continue;
+    if (wanted && TargetFrameBytes(*wanted, width, height) < 0) continue;
+    const auto key = std::make_tuple(mode.ReachesThirtyFrames() ? 0 : 1,
+                                     FormatRank(*mode.format, wanted), mode.videoInfo2 ? 1 : 0);
+    // Strictly better only: among equals the camera's own order stands.
+    if (best < 0 || key < bestKey) {
+      best = i;
+      bestKey = key;
+    }
+  }
+  return best;
+}
+
+}  // namespace tesmo
