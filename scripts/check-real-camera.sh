@@ -170,25 +170,23 @@ produced_of() { sed -n 's/.* of \([0-9]*\) produced.*/\1/p' "$1" 2>/dev/null | t
 percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }'; }
 
 # captures TITLE NAME_PREFIX FORMATS [SIZES]: the demo host in each format at each size.
+# A run that falls short is tried once more, both figures shown: on a loaded machine Wine's
+# own reader can miss the camera's frames for a while (it read fewer than 90 % of them),
+# which no host could make up for.
 captures() {
-  local failed=0 size format name delivered produced bars numbers verdict
-  echo "$1, ${seconds} s each (delivered / produced by the camera, numbers, colour bars):"
+  local failed=0 size format name verdict first
+  echo "$1, ${seconds} s each (delivered / produced by the camera, read by Wine; numbers; bars):"
   for size in ${4:-$sizes}; do
     for format in $3; do
       name=$2$format-$size
+      first=""
       capture "$name" --size "$size" --format "$format"
-      delivered=$(find "$out/$name" -name '*.bmp' 2>/dev/null | wc -l)
-      produced=$(produced_of "$out/$name.v4l2.log")
-      produced=${produced:-0}
-      bars="bars in every frame"
-      python3 "$root/scripts/check-bmp.py" "$out/$name" --pattern >/dev/null 2>&1 ||
-        bars="bars MISSING"
-      [ "$delivered" -eq 0 ] && bars="no bars"
-      numbers=$(frame_numbers "$out/$name")
+      if ! judge "$name"; then
+        first=" (a second try; the first: $figures)"
+        capture "$name" --size "$size" --format "$format"
+      fi
       verdict=passed
-      if [ "$delivered" -eq 0 ] || [ "$produced" -eq 0 ] ||
-        [ $((delivered * 10)) -lt $((produced * 9)) ] || [ "$bars" != "bars in every frame" ] ||
-        [ "${numbers%% (*}" != "in order" ]; then
+      if ! judge "$name"; then
         if [[ " $required " == *" $format "* ]]; then
           verdict=FAILED
           failed=1
@@ -197,11 +195,29 @@ captures() {
             sed 's/^tesmo-capture: //'))"
         fi
       fi
-      printf '  %-7s %-8s %4s / %4s frames (%5s %%), numbers %s, %s: %s\n' "$format" "$size" \
-        "$delivered" "$produced" "$(percent "$delivered" "$produced")" "$numbers" "$bars" "$verdict"
+      printf '  %-7s %-8s %s: %s%s\n' "$format" "$size" "$figures" "$verdict" "$first"
     done
   done
   return "$failed"
+}
+
+# judge NAME: sets figures to what capture NAME gave; true when it passes.
+figures=""
+judge() {
+  local delivered produced read bars numbers
+  delivered=$(find "$out/$1" -name '*.bmp' 2>/dev/null | wc -l)
+  produced=$(produced_of "$out/$1.v4l2.log")
+  produced=${produced:-0}
+  read=$(sed -n 's/.*frames read \([0-9]*\) of .*/\1/p' "$out/$1.v4l2.log" 2>/dev/null | tail -1)
+  bars="bars in every frame"
+  python3 "$root/scripts/check-bmp.py" "$out/$1" --pattern >/dev/null 2>&1 || bars="bars MISSING"
+  [ "$delivered" -eq 0 ] && bars="no bars"
+  numbers=$(frame_numbers "$out/$1")
+  figures=$(printf '%4s / %4s frames (%5s %%), %4s read by Wine; numbers %s; %s' "$delivered" \
+    "$produced" "$(percent "$delivered" "$produced")" "${read:-0}" "$numbers" "$bars")
+  [ "$delivered" -gt 0 ] && [ "$produced" -gt 0 ] &&
+    [ $((delivered * 10)) -ge $((produced * 9)) ] && [ "$bars" = "bars in every frame" ] &&
+    [ "${numbers%% (*}" = "in order" ]
 }
 
 # "in order (first..last)" or what is wrong, from the numbers the camera drew.
@@ -270,8 +286,9 @@ what_wine_does() {  # NAME PROBE_MODE VAR=VALUE
   WINEDEBUG=err+all,+quartz $wine "$3" wine64 "$(bin_of)/tesmo-camera-probe.exe" "$camera_name" \
     "$2" >"$out/$1-trace.txt" 2>&1 || true
   local error events
-  error=$(grep -m1 'err:.*v4l' "$out/$1-trace.txt" | tr -d '\r' | sed 's/^[0-9a-f]*://')
-  events=$(sed -n '/err:.*v4l/,$p' "$out/$1-trace.txt" |
+  local mark='err:.*\(v4l\|set_caps\)'
+  error=$(grep -m1 "$mark" "$out/$1-trace.txt" | tr -d '\r' | sed 's/^[0-9a-f]*://')
+  events=$(sed -n "/$mark/,\$p" "$out/$1-trace.txt" |
     sed -n 's/.*MediaEventSink_Notify.* code \(0x[0-9a-f]*\).*/\1/p' | sort -u | tr '\n' ' ')
   echo "When the camera $1: Wine says \"${error:-nothing}\"; events to the graph after it:" \
     "${events:-none}"
