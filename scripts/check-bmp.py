@@ -98,10 +98,11 @@ def main():
             print(f"{path}: {width}x{height} {bits} bits, the first frame was {shape}")
             return 1
         if "--pattern" in sys.argv:
-            # The camera's white band moves down the picture: one of two rows half a
-            # picture apart is always clear of it.
+            # The camera's white band moves down the picture and its number cells sit near
+            # the top (at 320x240 over the row a quarter down): the band covers at most one
+            # of the rows at 1/2, 3/4 and 7/8 of the picture, so one of them is clear.
             best = set()
-            for y in (height // 4, 3 * height // 4):
+            for y in (height // 4, height // 2, 3 * height // 4, 7 * height // 8):
                 seen = {bar for x in range(width) for bar in BARS
                         if near(pixel(rows, stride, bits, x, y), bar)}
                 best = max(best, seen, key=len)

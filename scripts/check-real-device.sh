@@ -16,10 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 seconds=${1:-10}
-trixie=$root/build/trixie-root
-stamp=$trixie/.tesmo-root-complete  # written last: a root without it is rebuilt
 work=$root/build/real-device
-mirror=${TESMO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 sink=tesmo_null
 tone_hz=440
 # Suggestions tried beside the library's 8x960: more buffers, buffers of whole 10 ms
@@ -32,6 +29,8 @@ skip() {
   exit "$skipped"
 }
 
+. "$root/scripts/debian13-root.sh"
+
 # Everything below runs as process 1 of a private PID and mount namespace: every mount
 # (debootstrap's included) ends with it, and killing it ends Wine and PulseAudio too.
 inside() {
@@ -41,35 +40,6 @@ inside() {
   start_pulseaudio
   wine_boot
   measure
-}
-
-build_root() {
-  [ -f "$stamp" ] && return
-  if findmnt -rn -o TARGET | grep -q "^$trixie"; then
-    echo "FAILED: something is mounted under $trixie; not removing it" >&2
-    exit 1
-  fi
-  echo "Building the Debian 13 root $trixie (first run only) ..."
-  rm -rf "$trixie"
-  local logs=${work#"$root"/}
-  debootstrap --variant=minbase trixie "$trixie" "$mirror" >"$work/debootstrap.log" 2>&1 ||
-    skip "debootstrap of Debian 13 from $mirror failed (no network or mirror down?):" \
-      "see $logs/debootstrap.log"
-  mount_system
-  { chroot "$trixie" apt-get update -q &&
-    chroot "$trixie" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-      --no-install-recommends wine64 libwine libpulse0; } >"$work/apt.log" 2>&1 ||
-    skip "Debian 13's wine64, libwine and libpulse0 could not be installed: see $logs/apt.log"
-  chroot "$trixie" apt-get clean
-  touch "$stamp"
-}
-
-mount_system() {
-  mountpoint -q "$trixie/proc" && return
-  mount -t proc proc "$trixie/proc"
-  mount --rbind /dev "$trixie/dev"
-  mount --rbind /sys "$trixie/sys"
-  mount -t tmpfs tmpfs "$trixie/tmp"
 }
 
 # Fresh work folders, seen inside the root under /tesmo: the programs, the outputs and

@@ -10,6 +10,7 @@ packages=(
   libyuv-dev                                 # the frame converter's reference (tests, benchmark)
   sox                                        # checking captured WAV files
   debootstrap pulseaudio pulseaudio-utils    # the check against Wine 10's capture filter
+  x11-apps                                   # xwd: the screenshot of the real camera check's preview
   zip unzip                                  # the release archive (scripts/release.sh)
   clang lld libwine-dev                      # the host built with the Microsoft C++ ABI
 )

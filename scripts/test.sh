@@ -5,7 +5,8 @@
 #   a 60-second soak of both objects under random host operations (scripts/soak.sh),
 #   the Windows x86 build's DLL and demo host, inspected, and the library against Wine
 #   10's own audio capture filter in a Debian 13 root (skipped where Debian 13's packages
-#   cannot be fetched).
+#   cannot be fetched), and the library against Wine's own camera fed by a user-space V4L2
+#   device, under Wine 8 and Wine 10 (scripts/check-real-camera.sh).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -58,6 +59,14 @@ case $? in
   0) ;;
   77) skipped+=(real-device) ;;
   *) failed+=(real-device) ;;
+esac
+
+echo "=== Wine's own camera, fed by a user-space V4L2 device, under Wine 8 and Wine 10 ==="
+./scripts/check-real-camera.sh
+case $? in
+  0) ;;
+  77) skipped+=(real-camera) ;;
+  *) failed+=(real-camera) ;;
 esac
 
 [ ${#skipped[@]} -gt 0 ] && echo "Skipped: ${skipped[*]}"

@@ -1,0 +1,303 @@
+// tesmo-camera-probe: what the library does with a camera nobody here wrote, one
+// situation per run, for scripts/check-real-camera.sh. It finds the camera by name,
+// captures 320 x 240 RGB24 and prints what happened and how long each operation took;
+// every wait is bounded, so a hang shows as a figure, not as a stuck run.
+//
+//   tesmo-camera-probe NAME restart|cycles|two|lost|busy
+//
+// The last line is "probe MODE: ok" or "probe MODE: FAILED (why)".
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Tesmo.h"
+#include "support/ProcessUsage.h"
+
+namespace {
+
+using tesmo::test::HandleCount;
+using tesmo::test::MeasurePlatformHandles;
+using tesmo::test::PlatformHandles;
+using tesmo::test::ThreadCount;
+
+constexpr int kFramesPerSecond = 30;
+
+class CountingSink : public VideoSink {
+public:
+  // Frames that arrived from the camera before `tick` (kept by the library across a Stop)
+  // are counted apart and left out of the rate.
+  void CountFrom(unsigned long tick) { since = tick; }
+  void OnData(const unsigned char*, int, unsigned long tickMs) override {
+    if (long(tickMs - since.load()) < 0) {
+      ++earlier;
+      return;
+    }
+    if (frames.fetch_add(1) == 0) firstTick = tickMs;
+    lastTick = tickMs;
+  }
+  int Frames() const { return frames.load(); }
+  int Earlier() const { return earlier.load(); }
+  // Frames per second from the first frame to the last.
+  double Rate() const {
+    const int count = frames.load();
+    const unsigned long span = lastTick.load() - firstTick.load();
+    return count > 1 && span > 0 ? (count - 1) * 1000.0 / span : 0;
+  }
+  unsigned long LastTick() const { return lastTick.load(); }
+
+private:
+  std::atomic<int> frames{0}, earlier{0};
+  std::atomic<unsigned long> since{0}, firstTick{0}, lastTick{0};
+};
+
+// Waits while pumping messages: the graph's renderer belongs to this thread.
+void PumpFor(DWORD ms) {
+  const DWORD start = GetTickCount();
+  do {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  } while (GetTickCount() - start < ms);
+}
+
+// An operation's result and how long it took.
+struct Timed {
+  int result;
+  DWORD ms;
+};
+template <class Operation>
+Timed Time(Operation operation) {
+  const DWORD start = GetTickCount();
+  const int result = operation();
+  return {result, GetTickCount() - start};
+}
+
+// The longest any operation may take: the library must never hang on the device.
+constexpr DWORD kLongestOperationMs = 3000;
+
+int FindDevice(VideoSourceCapture* capture, const char* name) {
+  std::vector<char> names(64 * kNameEntryBytes);
+  int count = 0;
+  if (capture->ListDevices(names.data(), &count) != kCaptureYes) return -1;
+  for (int i = 0; i < count; ++i)
+    if (std::strcmp(names.data() + i * kNameEntryBytes, name) == 0) return i;
+  return -1;
+}
+
+class Probe {
+public:
+  Probe(const char* deviceName, std::string mode) : mode(std::move(mode)) {
+    capture = CreateVSC();
+    if (capture) index = FindDevice(capture, deviceName);
+  }
+  ~Probe() {
+    if (capture) capture->Destroy();
+  }
+
+  int Run() {
+    if (!capture) return Fail("no video capture object");
+    if (index < 0) return Fail("the camera is not listed");
+    std::printf("probe %s: camera at index %d\n", mode.c_str(), index);
+    if (mode == "restart") return Restart();
+    if (mode == "cycles") return Cycles();
+    if (mode == "two") return TwoObjects();
+    if (mode == "lost") return Lost();
+    if (mode == "busy") return Busy();
+    return Fail("unknown mode");
+  }
+
+private:
+  int Fail(const std::string& why) {
+    std::printf("probe %s: FAILED (%s)\n", mode.c_str(), why.c_str());
+    return 1;
+  }
+  int Pass() {
+    std::printf("probe %s: ok\n", mode.c_str());
+    return 0;
+  }
+  bool Slow(const Timed& timed) { return timed.ms > kLongestOperationMs; }
+
+  // How an object that asked for a camera it cannot have came out: refused (what a host can
+  // tell), streaming after all, or accepted with nothing delivered (what it cannot tell).
+  static const char* Outcome(int open, int start, int frames) {
+    if (open == kCaptureFailed) return "was refused at Open (reported)";
+    if (start == kCaptureFailed) return "was refused at Start (reported)";
+    if (frames > 0) return "streams";
+    return "was accepted and gets no frame (SILENT: the host cannot tell)";
+  }
+
+  // Start, Stop and Start again: both runs deliver at the camera's rate.
+  int Restart() {
+    if (capture->Open(index) != kCaptureDone) return Fail("Open");
+    CountingSink first, second;
+    capture->SetSink(&first);
+    if (capture->Start() != kCaptureDone) return Fail("the first Start");
+    PumpFor(3000);
+    const Timed stop = Time([&] { return capture->Stop(); });
+    const int stopped = first.Frames();
+    PumpFor(1000);
+    const int afterStop = first.Frames() - stopped;
+    second.CountFrom(GetTickCount());
+    capture->SetSink(&second);
+    const Timed start = Time([&] { return capture->Start(); });
+    PumpFor(3000);
+    capture->Stop();
+    std::printf(
+        "probe restart: first run %d frames at %.1f/s; Stop %d in %lu ms, %d frames after it; "
+        "Start again %d in %lu ms, then %d frames kept from before Stop and %d new ones at "
+        "%.1f/s\n",
+        first.Frames(), first.Rate(), stop.result, stop.ms, afterStop, start.result, start.ms,
+        second.Earlier(), second.Frames(), second.Rate());
+    if (stop.result != kCaptureDone || start.result != kCaptureDone || Slow(stop) || Slow(start))
+      return Fail("Stop or Start");
+    if (afterStop > 1) return Fail("frames after Stop");
+    if (first.Rate() < 0.9 * kFramesPerSecond || second.Rate() < 0.9 * kFramesPerSecond)
+      return Fail("a run below 90 % of the camera's rate");
+    return Pass();
+  }
+
+  // Open/Close 100 times; then the camera is free (a new Open streams), and the process
+  // holds no more threads, and no more handles than the platform keeps of its graphs.
+  int Cycles() {
+    const int cycles = 100;
+    const PlatformHandles kept = MeasurePlatformHandles(CLSID_VideoInputDeviceCategory);
+    const DWORD handlesBefore = HandleCount();
+    const int threadsBefore = ThreadCount();
+    DWORD slowest = 0;
+    for (int i = 0; i < cycles; ++i) {
+      const Timed open = Time([&] { return capture->Open(index); });
+      const Timed close = Time([&] { return capture->Close(); });
+      slowest = std::max(slowest, std::max(open.ms, close.ms));
+      if (open.result != kCaptureDone || close.result != kCaptureDone) {
+        std::printf("probe cycles: cycle %d: Open %d, Close %d\n", i, open.result, close.result);
+        return Fail("a cycle failed");
+      }
+      PumpFor(0);
+    }
+    const DWORD handlesAfter = HandleCount();
+    const int threadsAfter = ThreadCount();
+    const double allowance = cycles * (kept.perGraph + kept.perEnumeration) + 8;
+    CountingSink sink;
+    capture->SetSink(&sink);
+    const int open = capture->Open(index), start = capture->Start();
+    PumpFor(2000);
+    capture->Close();
+    std::printf(
+        "probe cycles: %d Open/Close cycles, the slowest operation %lu ms; handles %lu -> %lu "
+        "(the platform keeps %.0f of %d graphs), threads %d -> %d; then Open %d, Start %d, %d "
+        "frames in 2 s\n",
+        cycles, slowest, handlesBefore, handlesAfter, allowance - 8, cycles, threadsBefore,
+        threadsAfter, open, start, sink.Frames());
+    if (slowest > kLongestOperationMs) return Fail("an operation took too long");
+    if (handlesAfter > handlesBefore + allowance) return Fail("handles left behind");
+    if (threadsAfter > threadsBefore + 2) return Fail("threads left behind");
+    if (open != kCaptureDone || start != kCaptureDone || sink.Frames() < kFramesPerSecond)
+      return Fail("the camera was not free afterwards");
+    return Pass();
+  }
+
+  // A second object asks for the camera that the first one streams from.
+  int TwoObjects() {
+    CountingSink firstSink, secondSink;
+    if (capture->Open(index) != kCaptureDone) return Fail("the first Open");
+    capture->SetSink(&firstSink);
+    if (capture->Start() != kCaptureDone) return Fail("the first Start");
+    PumpFor(1000);
+    const int firstBefore = firstSink.Frames();
+    VideoSourceCapture* second = CreateVSC();
+    second->SetSink(&secondSink);
+    const Timed open = Time([&] { return second->Open(index); });
+    Timed start{-1, 0};
+    if (open.result == kCaptureDone) start = Time([&] { return second->Start(); });
+    PumpFor(3000);
+    const int secondOpened = second->IsOpened(), secondRunning = second->IsRunning();
+    const Timed destroy = Time([&] { return second->Destroy(); });
+    PumpFor(1000);
+    const int firstDuring = firstSink.Frames() - firstBefore;
+    std::printf(
+        "probe two: second object: Open %d in %lu ms, Start %d in %lu ms, IsOpened %d, IsRunning "
+        "%d, %d frames; Destroy in %lu ms; the first object meanwhile: %d frames in 4 s, %.1f/s, "
+        "IsRunning %d\n",
+        open.result, open.ms, start.result, start.ms, secondOpened, secondRunning,
+        secondSink.Frames(), destroy.ms, firstDuring, firstSink.Rate(), capture->IsRunning());
+    if (Slow(open) || Slow(start) || Slow(destroy)) return Fail("an operation took too long");
+    if (firstSink.Rate() < 0.9 * kFramesPerSecond || capture->IsRunning() != kCaptureYes)
+      return Fail("the first object's stream broke");
+    std::printf("probe two: the second object %s\n",
+                Outcome(open.result, start.result, secondSink.Frames()));
+    return Pass();
+  }
+
+  // The camera goes away mid-run: do the deliveries stop, does the object close itself,
+  // and does every operation still return at once?
+  int Lost() {
+    CountingSink sink;
+    if (capture->Open(index) != kCaptureDone) return Fail("Open");
+    capture->SetSink(&sink);
+    if (capture->Start() != kCaptureDone) return Fail("Start");
+    const DWORD start = GetTickCount();
+    DWORD closedAfter = 0;
+    while (GetTickCount() - start < 8000) {
+      PumpFor(100);
+      if (!closedAfter && capture->IsOpened() == kCaptureNo) closedAfter = GetTickCount() - start;
+    }
+    const int frames = sink.Frames();
+    const unsigned long lastFrameAt = frames ? sink.LastTick() - start : 0;
+    const int opened = capture->IsOpened(), running = capture->IsRunning();
+    const Timed stop = Time([&] { return capture->Stop(); });
+    const Timed close = Time([&] { return capture->Close(); });
+    const Timed reopen = Time([&] { return capture->Open(index); });
+    std::printf(
+        "probe lost: %d frames, the last %lu ms after Start; the object %s; after 8 s IsOpened "
+        "%d, IsRunning %d; Stop %d in %lu ms, Close %d in %lu ms; Open again %d in %lu ms\n",
+        frames, lastFrameAt,
+        closedAfter ? ("closed itself " + std::to_string(closedAfter) + " ms after Start").c_str()
+                    : "stayed open (SILENT: the host sees only the deliveries stop)",
+        opened, running, stop.result, stop.ms, close.result, close.ms, reopen.result, reopen.ms);
+    if (Slow(stop) || Slow(close) || Slow(reopen)) return Fail("an operation took too long");
+    if (frames == 0) return Fail("no frame before the camera went");
+    return Pass();
+  }
+
+  // Another program streams from the camera.
+  int Busy() {
+    CountingSink sink;
+    capture->SetSink(&sink);
+    const Timed open = Time([&] { return capture->Open(index); });
+    Timed start{-1, 0};
+    if (open.result == kCaptureDone) start = Time([&] { return capture->Start(); });
+    PumpFor(2000);
+    const int opened = capture->IsOpened();
+    const Timed close = Time([&] { return capture->Close(); });
+    std::printf(
+        "probe busy: Open %d in %lu ms, Start %d in %lu ms, %d frames in 2 s, IsOpened %d; Close "
+        "in %lu ms\n",
+        open.result, open.ms, start.result, start.ms, sink.Frames(), opened, close.ms);
+    if (Slow(open) || Slow(start) || Slow(close)) return Fail("an operation took too long");
+    std::printf("probe busy: the object %s\n", Outcome(open.result, start.result, sink.Frames()));
+    return Pass();
+  }
+
+  std::string mode;
+  VideoSourceCapture* capture = nullptr;
+  int index = -1;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: tesmo-camera-probe NAME restart|cycles|two|lost|busy\n");
+    return 64;
+  }
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  int result = Probe(argv[1], argv[2]).Run();
+  CoUninitialize();
+  return result;
+}
