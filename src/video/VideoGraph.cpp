@@ -240,8 +240,12 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
   ScopedHostLock operation(delivery->OperationLock());
   Reset();
   if (!CallerInitialisedCom()) return kCaptureFailed;
-  if (!SelectDevice(deviceIndex < 0 ? 0 : deviceIndex) || !BuildGraph()) return kCaptureFailed;
-  if (!ConfigureFormat() || !ConnectGrabber()) return kCaptureFailed;
+  if (!SelectDevice(deviceIndex < 0 ? 0 : deviceIndex) || !BuildGraph() || !ConfigureFormat() ||
+      !ConnectGrabber()) {
+    // Nothing is held after a failed Open: the device may be opened by another.
+    Reset();
+    return kCaptureFailed;
+  }
   opened = true;
   WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore());
   SetPreviewWindow(previewOwner);  // a window chosen before Open takes effect now

@@ -23,13 +23,6 @@ AM_MEDIA_TYPE* PcmType(IAMStreamConfig* config, WORD channels, DWORD rate, WORD 
   return type;
 }
 
-void FreeType(AM_MEDIA_TYPE* type) {
-  if (!type) return;
-  CoTaskMemFree(type->pbFormat);
-  if (type->pUnk) type->pUnk->Release();
-  CoTaskMemFree(type);
-}
-
 ComPtr<IAMStreamConfig> StreamConfig(IBaseFilter* source) {
   ComPtr<ICaptureGraphBuilder2> builder;
   ComPtr<IAMStreamConfig> config;

@@ -143,6 +143,27 @@ std::vector<std::wstring> DeviceTest::FriendlyNames(const CLSID& category) {
   return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult DeviceTest::CaptureFrames(ComPtr<IBaseFilter> camera, size_t count,
+                                                     std::vector<GrabbedSamples::Sample>& frames) {
+  GrabbedSamples grabbed;
+  bool arrived = false;
+  {
+    CaptureGraph g;
+    ::testing::AssertionResult built =
+        BuildGraph(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, grabbed, g, camera.Get());
+    if (!built) return built;
+    camera.Reset();
+    ::testing::AssertionResult running = RunGraph(g);
+    if (!running) return running;
+    arrived = grabbed.WaitFor(count, 5000);
+    g.Release();
+  }
+  frames = grabbed.Take();
+  if (!arrived)
+    return ::testing::AssertionFailure() << frames.size() << " of " << count << " frames";
+  return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult DeviceTest::RunGraph(CaptureGraph& g) {
   HRESULT hr = g.control->Run();
   if (hr == S_OK || hr == S_FALSE) return ::testing::AssertionSuccess();
@@ -164,4 +185,20 @@ std::string DeviceTest::LiveObjects() {
   std::string text(size_t(TestDevices_DescribeLiveObjects(nullptr, 0)), '\0');
   TestDevices_DescribeLiveObjects(&text[0], int(text.size()));
   return "live objects:\n" + text;
+}
+
+void FreeType(AM_MEDIA_TYPE* type) {
+  if (!type) return;
+  CoTaskMemFree(type->pbFormat);
+  if (type->pUnk) type->pUnk->Release();
+  CoTaskMemFree(type);
+}
+
+ComPtr<IAMStreamConfig> VideoStreamConfig(IBaseFilter* source) {
+  ComPtr<IPin> capture;
+  ComPtr<IEnumPins> pins;
+  ComPtr<IAMStreamConfig> config;
+  if (source && source->EnumPins(&pins) == S_OK && pins->Next(1, &capture, nullptr) == S_OK)
+    capture.As(config, IID_IAMStreamConfig);
+  return config;
 }

@@ -74,6 +74,11 @@ protected:
                                         GrabbedSamples& callback, CaptureGraph& out,
                                         IBaseFilter* source = nullptr);
 
+  // A camera filter object, its format as set, captured through BuildGraph until `count`
+  // frames arrived (at most 5 s); the graph is gone again when this returns.
+  ::testing::AssertionResult CaptureFrames(ComPtr<IBaseFilter> camera, size_t count,
+                                           std::vector<GrabbedSamples::Sample>& frames);
+
   // Run: S_OK, or S_FALSE while the renderer still waits for its first sample (Wine then
   // completes the transition on its own); the samples that follow are the real proof.
   static ::testing::AssertionResult RunGraph(CaptureGraph& g);
@@ -82,6 +87,11 @@ protected:
 
   HRESULT comResult = E_FAIL;
 };
+
+// Frees a type IAMStreamConfig or IEnumMediaTypes handed out.
+void FreeType(AM_MEDIA_TYPE* type);
+// The first pin's IAMStreamConfig: the capture pin of a camera as described by default.
+ComPtr<IAMStreamConfig> VideoStreamConfig(IBaseFilter* source);
 
 // Fails with the live-object report unless the test devices hold no object and no reference.
 #define EXPECT_NOTHING_ALIVE()                                             \

@@ -151,3 +151,38 @@ TEST(SampleContentTest, ConvertedPicturesKeepTheNumberAndTheBars) {
     }
   }
 }
+
+// Where each layout keeps a pixel's samples, by absolute offsets (not through the readers):
+// frame 0, picture pixel (100, 200) of 320x240 lies in the third bar, cyan; BT.601 studio
+// range cyan is Y 170, U 166, V 16 (give or take rounding).
+TEST(SampleContentTest, LayoutsKeepEachSampleWhereTheirDefinitionsSay) {
+  auto frame = [](PixelFormat format, int height) {
+    std::vector<uint8_t> bytes(size_t(FrameBytes(format, 320, height)));
+    FillVideoFrame(format, 320, height, 0, bytes.data(), long(bytes.size()));
+    return bytes;
+  };
+  auto near = [](int want, int got) { return std::abs(want - got) <= 2; };
+  const long luma = 200 * 320 + 100, planeSize = 320 * 240;
+  const long packed = 200 * 640 + 100 * 2;
+  auto yuy2 = frame(PixelFormat::Yuy2, 240);
+  EXPECT_TRUE(near(170, yuy2[packed]) && near(166, yuy2[packed + 1]) && near(16, yuy2[packed + 3]));
+  auto uyvy = frame(PixelFormat::Uyvy, 240);
+  EXPECT_TRUE(near(166, uyvy[packed]) && near(170, uyvy[packed + 1]) && near(16, uyvy[packed + 2]));
+  auto nv12 = frame(PixelFormat::Nv12, 240);
+  const long uv = planeSize + 100 * 320 + 50 * 2;
+  EXPECT_TRUE(near(170, nv12[luma]) && near(166, nv12[uv]) && near(16, nv12[uv + 1]));
+  auto i420 = frame(PixelFormat::I420, 240), yv12 = frame(PixelFormat::Yv12, 240);
+  const long first = planeSize + 100 * 160 + 50, second = first + planeSize / 4;
+  EXPECT_TRUE(near(170, i420[luma]) && near(166, i420[first]) && near(16, i420[second]));
+  EXPECT_TRUE(near(170, yv12[luma]) && near(16, yv12[first]) && near(166, yv12[second]));
+  // Bottom-up 16-bit DIBs: picture row 200 is memory row 39.
+  const long word = 39 * 640 + 200;
+  auto rgb565 = frame(PixelFormat::Rgb565, 240), rgb555 = frame(PixelFormat::Rgb555, 240);
+  EXPECT_EQ(0x07ff, rgb565[word] | rgb565[word + 1] << 8);
+  EXPECT_EQ(0x03ff, rgb555[word] | rgb555[word + 1] << 8);
+  // A top-down RGB24 picture keeps row 200 as memory row 200: B, G, R.
+  auto topDown = frame(PixelFormat::Rgb24, -240);
+  const long pixel = 200 * 960 + 300;
+  EXPECT_EQ((std::vector<uint8_t>{255, 255, 0}),
+            std::vector<uint8_t>(topDown.begin() + pixel, topDown.begin() + pixel + 3));
+}

@@ -10,13 +10,6 @@ namespace {
 
 const GUID kI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
-void FreeType(AM_MEDIA_TYPE* type) {
-  if (!type) return;
-  CoTaskMemFree(type->pbFormat);
-  if (type->pUnk) type->pUnk->Release();
-  CoTaskMemFree(type);
-}
-
 // Edits the camera's current type the way the library does and passes it to SetFormat.
 HRESULT SetVideoFormat(IAMStreamConfig* config, const GUID& subtype, int width, int height,
                        int bits) {
@@ -36,20 +29,11 @@ HRESULT SetVideoFormat(IAMStreamConfig* config, const GUID& subtype, int width, 
   return hr;
 }
 
-ComPtr<IAMStreamConfig> VideoStreamConfig(IBaseFilter* source) {
-  ComPtr<IPin> capture;
-  ComPtr<IEnumPins> pins;
-  ComPtr<IAMStreamConfig> config;
-  if (source && source->EnumPins(&pins) == S_OK && pins->Next(1, &capture, nullptr) == S_OK)
-    capture.As(config, IID_IAMStreamConfig);
-  return config;
-}
-
 class VideoDeviceTest : public DeviceTest {};
 
 TEST_F(VideoDeviceTest, FramesCarryTheirNumberAtTheRequestedSizeAndPace) {
   UseDevices({L"kind=video;name=Cam;wrongsizeafter=20"});
-  GrabbedSamples grabbed;
+  std::vector<GrabbedSamples::Sample> frames;
   {
     ComPtr<IBaseFilter> source = BindFilter(CLSID_VideoInputDeviceCategory, 0);
     ComPtr<IAMStreamConfig> config = VideoStreamConfig(source.Get());
@@ -64,16 +48,8 @@ TEST_F(VideoDeviceTest, FramesCarryTheirNumberAtTheRequestedSizeAndPace) {
               reinterpret_cast<VIDEOINFOHEADER*>(current->pbFormat)->bmiHeader.biSizeImage);
     FreeType(current);
     config.Reset();
-
-    CaptureGraph g;
-    ASSERT_TRUE(
-        BuildGraph(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, grabbed, g, source.Get()));
-    source.Reset();
-    ASSERT_TRUE(RunGraph(g));
-    EXPECT_TRUE(grabbed.WaitFor(24, 5000));
-    g.Release();
+    EXPECT_TRUE(CaptureFrames(std::move(source), 24, frames));
   }
-  auto frames = grabbed.Take();
   ASSERT_GE(frames.size(), 24u);
   for (size_t n = 0; n < frames.size(); ++n) {
     const auto& bytes = frames[n].bytes;
@@ -213,12 +189,14 @@ TEST_F(VideoDeviceTest, StreamsIntoTheDefaultRendererBehindTheGrabber) {
 // Camera -> grabber (the camera's type) -> grabber (RGB32) -> null renderer: the graph builder
 // has to put the test devices' colour converter between the two grabbers, and what reaches
 // the second grabber is the camera's picture, right way up, in a bottom-up RGB32 DIB.
-TEST_F(VideoDeviceTest, ConverterTurnsI420AndRgb555IntoTheCamerasPictureInRgb32) {
+TEST_F(VideoDeviceTest, ConverterTurnsEveryCameraFormatIntoTheCamerasPictureInRgb32) {
   const int width = 320, height = 240;
-  for (const auto& format :
-       {std::make_pair(L"I420", kI420), std::make_pair(L"RGB555", MEDIASUBTYPE_RGB555)}) {
-    SCOPED_TRACE(testing::Message() << "camera format " << format.first);
-    UseDevices({std::wstring(L"kind=video;name=Cam;format=") + format.first + L":320x240"});
+  for (const wchar_t* camera :
+       {L"format=I420:320x240", L"format=RGB555:320x240", L"format=RGB565:320x240",
+        L"format=YUY2:320x240", L"format=UYVY:320x240", L"format=YV12:320x240",
+        L"formats=NV12:320x240;caps=vi2"}) {
+    SCOPED_TRACE(testing::Message() << "camera " << camera);
+    UseDevices({std::wstring(L"kind=video;name=Cam;") + camera});
     GrabbedSamples converted;
     {
       CaptureGraph g;

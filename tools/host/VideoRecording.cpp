@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "FrameImage.h"
+#include "support/PictureReader.h"
 
 namespace {
 
@@ -26,10 +27,31 @@ VideoRecording::~VideoRecording() {
   if (capture) capture->Destroy();
 }
 
+void VideoRecording::FrameSink::ReadNumbersOf(int formatCode, int width, int height) {
+  switch (formatCode) {
+    case kVideoRgb24: pictureFormat = int(testdevices::PixelFormat::Rgb24); break;
+    case kVideoI420: pictureFormat = int(testdevices::PixelFormat::I420); break;
+    case kVideoRgb555: pictureFormat = int(testdevices::PixelFormat::Rgb555); break;
+    case kVideoRgb32: pictureFormat = int(testdevices::PixelFormat::Rgb32); break;
+    default: pictureFormat = -1;
+  }
+  pictureWidth = width;
+  pictureHeight = height;
+}
+
 void VideoRecording::FrameSink::OnData(const unsigned char* data, int length,
                                        unsigned long tickMs) {
   if (delivered++ == 0) firstTick = tickMs;
   lastTick = tickMs;
+  if (pictureFormat >= 0) {
+    const long number = testpicture::ReadFrameNumber(
+        testpicture::HostFrame(testdevices::PixelFormat(pictureFormat), pictureWidth,
+                               pictureHeight, data, size_t(length)));
+    if (number >= 0) {
+      if (numbered++ == 0) firstNumber = number;
+      lastNumber = number;
+    }
+  }
   std::lock_guard<std::mutex> hold(mutex);
   if (pending.size() >= kMaxPending) {
     ++discarded;
@@ -75,6 +97,7 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
     return 1;
   }
   capture->SetPreviewWindow(previewOwner);
+  sink.ReadNumbersOf(options.formatCode, options.width, options.height);
   if (capture->Open(options.videoDevice) != kCaptureDone) {
     std::fprintf(stderr, "tesmo-capture: video device %d could not be opened at %dx%d %s\n",
                  options.videoDevice, options.width, options.height,
@@ -115,17 +138,26 @@ bool VideoRecording::Poll() {
 }
 
 std::string VideoRecording::Progress() const {
-  // The device runs at 30 frames per second and the library hands over at most one
-  // frame per cycle of the pace: the frames the span between the first and the
-  // latest arrival should have brought, against those that came.
+  // Drops are counted only where the frames say which ones were sent: the test
+  // cameras draw their frame number into the picture. Other cameras give no such
+  // count; the rate at which frames arrived is shown instead.
   const unsigned long delivered = sink.Delivered();
-  const double perMs = std::min(options.framesPerMinute, 1800) / 60000.0;
-  const double expected = delivered ? (sink.LastTick() - sink.FirstTick()) * perMs + 1 : 0;
-  unsigned long dropped =
-      expected > delivered ? static_cast<unsigned long>(expected - delivered) : 0;
-  dropped += sink.Discarded();
-  char line[96];
-  std::snprintf(line, sizeof line, "frames delivered %5lu dropped %4lu", delivered, dropped);
+  char line[160];
+  int used = std::snprintf(line, sizeof line, "frames delivered %5lu", delivered);
+  if (delivered >= 2 && sink.LastTick() > sink.FirstTick())
+    used += std::snprintf(line + used, sizeof line - used, " (%.1f a second)",
+                          (delivered - 1) * 1000.0 / double(sink.LastTick() - sink.FirstTick()));
+  if (delivered > 0 && sink.Numbered() == delivered) {
+    const long sent = sink.LastNumber() - sink.FirstNumber() + 1;
+    used += std::snprintf(line + used, sizeof line - used,
+                          ", camera frames %ld..%ld: %ld not delivered", sink.FirstNumber(),
+                          sink.LastNumber(), sent - static_cast<long>(delivered));
+  } else if (delivered > 0) {
+    used += std::snprintf(line + used, sizeof line - used, ", drops unknown (no frame numbers)");
+  }
+  if (sink.Discarded())
+    std::snprintf(line + used, sizeof line - used, ", %lu not written (this host fell behind)",
+                  sink.Discarded());
   return line;
 }
 

@@ -39,8 +39,19 @@ private:
     // Arrival ticks of the first and the latest frame delivered.
     unsigned long FirstTick() const { return firstTick.load(); }
     unsigned long LastTick() const { return lastTick.load(); }
+    // Reads the frame numbers a test camera draws into its picture, for frames of
+    // this format and size (a host format code without a picture layout: none).
+    void ReadNumbersOf(int formatCode, int width, int height);
+    // The first and latest number read, and how many frames carried one.
+    long FirstNumber() const { return firstNumber.load(); }
+    long LastNumber() const { return lastNumber.load(); }
+    unsigned long Numbered() const { return numbered.load(); }
 
   private:
+    int pictureFormat = -1;  // a testdevices::PixelFormat, or -1 for none
+    int pictureWidth = 0, pictureHeight = 0;
+    std::atomic<long> firstNumber{-1}, lastNumber{-1};
+    std::atomic<unsigned long> numbered{0};
     std::mutex mutex;
     std::deque<std::vector<unsigned char>> pending;
     std::atomic<unsigned long> delivered{0}, discarded{0};

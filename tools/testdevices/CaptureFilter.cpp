@@ -1,5 +1,7 @@
 #include "CaptureFilter.h"
 
+#include <algorithm>
+#include <climits>
 #include <cwchar>
 
 #include "Enumerators.h"
@@ -16,8 +18,18 @@ std::string FilterLabel(const DeviceConfig& config, int device) {
 
 MediaType InitialFormat(const DeviceConfig& config) {
   if (config.kind == DeviceKind::Video) {
+    // The description's frame rate, where the mode's range allows it.
     const auto& v = config.videoFormat;
-    return MakeVideoType(v.subtype, v.width, v.height, 10000000LL / config.framesPerSecond);
+    VideoFormatSpec mode;
+    LONGLONG shortest = 0, longest = LLONG_MAX;
+    if (config.FindVideoMode(v.subtype, v.width, v.height, mode))
+      config.FrameIntervals(mode, shortest, longest);
+    const LONGLONG interval =
+        std::min(std::max<LONGLONG>(10000000LL / config.framesPerSecond, shortest), longest);
+    // A camera that lists only VideoInfo2 types starts with one.
+    return MakeVideoType(
+        v.subtype, v.width, v.height, interval,
+        config.capsLayout == CapsLayout::VideoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo);
   }
   if (config.opaqueAudioFormat) return MakeOpaqueAudioType();
   const auto& a = config.audioFormat;
@@ -52,6 +64,7 @@ CaptureFilter::CaptureFilter(int device, const DeviceConfig& config)
     : LiveObject("CaptureFilter", FilterLabel(config, device)),
       device(device),
       config(config),
+      capabilities(this->config),
       faults(device, config.faults),
       currentFormat(InitialFormat(config)),
       tvFormat(config.tvFormat) {

@@ -17,6 +17,7 @@
 #include "DeviceRecords.h"
 #include "LiveObjects.h"
 #include "MediaType.h"
+#include "VideoCapabilities.h"
 
 namespace testdevices {
 
@@ -72,8 +73,14 @@ public:
   void NoteUnexpected(const char* call);
   std::mutex& Lock() { return lock; }
   bool IsStoppedLocked() const { return state == State_Stopped; }
+  const VideoCapabilities& Capabilities() const { return capabilities; }
   MediaType CurrentFormatLocked() const { return currentFormat; }
-  void SetCurrentFormatLocked(const MediaType& format) { currentFormat = format; }
+  // `chosen`: set by IAMStreamConfig::SetFormat, after which the capture pin offers only it.
+  void SetCurrentFormatLocked(const MediaType& format, bool chosen) {
+    currentFormat = format;
+    formatChosen = formatChosen || chosen;
+  }
+  bool FormatChosenLocked() const { return formatChosen; }
   // Position of an input pin among the input pins, for the enabled-inputs record.
   int InputIndexOf(const InputPin* pin) const;
   // Streaming threads, before each sample: true once the device is gone (unplugged or
@@ -91,6 +98,7 @@ private:
 
   const int device;
   const DeviceConfig config;
+  const VideoCapabilities capabilities;
   FaultPlan faults;
   std::mutex lock;
   FILTER_STATE state = State_Stopped;
@@ -102,6 +110,7 @@ private:
   std::atomic<bool> gone{false};
   std::wstring graphName;
   MediaType currentFormat;
+  bool formatChosen = false;
   LONG tvFormat;
   std::vector<std::unique_ptr<OutputPin>> outputs;
   std::vector<std::unique_ptr<InputPin>> inputs;

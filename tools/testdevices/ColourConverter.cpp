@@ -27,9 +27,9 @@ constexpr int kMaxSide = 8192;
 // The picture an input type describes, if the converter can read it.
 bool InputShapeOf(const AM_MEDIA_TYPE& type, PictureShape& shape) {
   const MediaType copy(type);
-  const VIDEOINFOHEADER* info = copy.Video();
-  if (type.majortype != MEDIATYPE_Video || !info) return false;
-  const BITMAPINFOHEADER& bmi = info->bmiHeader;
+  const BITMAPINFOHEADER* picture = copy.Bitmap();  // VideoInfo or VideoInfo2
+  if (type.majortype != MEDIATYPE_Video || !picture) return false;
+  const BITMAPINFOHEADER& bmi = *picture;
   PixelFormat format;
   bool compressionFits;
   if (type.subtype == MEDIASUBTYPE_RGB555) {
@@ -59,10 +59,10 @@ bool InputShapeOf(const AM_MEDIA_TYPE& type, PictureShape& shape) {
 // either row order.
 bool OutputShapeOf(const AM_MEDIA_TYPE& type, const PictureShape& input, PictureShape& shape) {
   const MediaType copy(type);
-  const VIDEOINFOHEADER* info = copy.Video();
-  if (type.majortype != MEDIATYPE_Video || !info || info->bmiHeader.biCompression != BI_RGB)
+  const BITMAPINFOHEADER* picture = copy.Bitmap();
+  if (type.majortype != MEDIATYPE_Video || !picture || picture->biCompression != BI_RGB)
     return false;
-  const BITMAPINFOHEADER& bmi = info->bmiHeader;
+  const BITMAPINFOHEADER& bmi = *picture;
   PixelFormat format;
   if (type.subtype == MEDIASUBTYPE_RGB32 && bmi.biBitCount == 32)
     format = PixelFormat::Rgb32;
@@ -78,19 +78,11 @@ bool OutputShapeOf(const AM_MEDIA_TYPE& type, const PictureShape& input, Picture
 // What the output offers for an input picture, best first: bottom-up DIBs, as renderers expect.
 std::vector<MediaType> OfferedTypes(const MediaType& input) {
   std::vector<MediaType> types;
-  const VIDEOINFOHEADER* info = input.Video();
-  if (!info) return types;
-  for (const GUID* subtype : {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24}) {
-    const int width = int(info->bmiHeader.biWidth), rows = std::abs(int(info->bmiHeader.biHeight));
-    MediaType type = MakeVideoType(*subtype, width, rows, info->AvgTimePerFrame);
-    // DIB rows are DWORD aligned, which matters for RGB24 at some widths.
-    const PictureShape shape = {
-        *subtype == MEDIASUBTYPE_RGB32 ? PixelFormat::Rgb32 : PixelFormat::Rgb24, width, rows};
-    auto* made = reinterpret_cast<VIDEOINFOHEADER*>(type.Edit().pbFormat);
-    made->bmiHeader.biSizeImage = DWORD(PictureBytes(shape));
-    type.Edit().lSampleSize = ULONG(made->bmiHeader.biSizeImage);
-    types.push_back(type);
-  }
+  const BITMAPINFOHEADER* picture = input.Bitmap();
+  if (!picture) return types;
+  for (const GUID* subtype : {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24})
+    types.push_back(MakeVideoType(*subtype, int(picture->biWidth), std::abs(int(picture->biHeight)),
+                                  input.FrameInterval()));
   return types;
 }
 
@@ -373,10 +365,7 @@ HRESULT WINAPI ConverterInputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
 // No preferred types: the upstream pin proposes, and ReceiveConnection decides.
 HRESULT WINAPI ConverterInputPin::EnumMediaTypes(IEnumMediaTypes** types) {
   if (!types) return E_POINTER;
-  auto* enumerator = new MediaTypeEnumerator("of " + label, {});
-  enumerator->AddRef();
-  *types = enumerator;
-  return S_OK;
+  return MediaTypeEnumerator::HandOut("of " + label, {}, types);
 }
 
 HRESULT WINAPI ConverterInputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
@@ -655,32 +644,11 @@ HRESULT WINAPI ConverterOutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
     std::lock_guard<std::recursive_mutex> guard(filter.lock);
     if (filter.input.peer) list = OfferedTypes(filter.input.connectionType);
   }
-  auto* enumerator = new MediaTypeEnumerator("of " + label, std::move(list));
-  enumerator->AddRef();
-  *types = enumerator;
-  return S_OK;
+  return MediaTypeEnumerator::HandOut("of " + label, std::move(list), types);
 }
 
-HRESULT WINAPI ConverterOutputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-
-HRESULT WINAPI ConverterOutputPin::EndOfStream() {
-  filter.NoteUnexpected("IPin::EndOfStream on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI ConverterOutputPin::BeginFlush() {
-  filter.NoteUnexpected("IPin::BeginFlush on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI ConverterOutputPin::EndFlush() {
-  filter.NoteUnexpected("IPin::EndFlush on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI ConverterOutputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-  filter.NoteUnexpected("IPin::NewSegment on an output pin");
-  return E_UNEXPECTED;
+void ConverterOutputPin::NoteUnexpectedCall(const std::string& call) {
+  filter.NoteUnexpected(call.c_str());
 }
 
 }  // namespace testdevices

@@ -1,5 +1,5 @@
-// A colour space converter transform filter: video in I420, YUY2, RGB555 or RGB565, out RGB32
-// or RGB24 at the same size. Registered with a normal merit, so intelligent connect puts it
+// A colour space converter transform filter: video in I420, YV12, NV12, YUY2, UYVY, RGB555 or
+// RGB565 (VideoInfo or VideoInfo2), out RGB32 or RGB24 at the same size. Registered with a normal merit, so intelligent connect puts it
 // between a pin that offers such frames and Wine's video renderer, which takes RGB24/RGB32
 // only (on Windows the system's own converters play this part).
 // Threads: the graph's (state changes, connections, queries) and the upstream streaming
@@ -16,6 +16,7 @@
 #include "ComPtr.h"
 #include "LiveObjects.h"
 #include "MediaType.h"
+#include "PinInfo.h"
 #include "PixelConversion.h"
 
 namespace testdevices {
@@ -70,7 +71,7 @@ private:
   bool endOfStream = false;
 };
 
-class ConverterOutputPin : public IPin, public LiveObject {
+class ConverterOutputPin : public StreamCallsRefused<ConverterOutputPin>, public LiveObject {
 public:
   explicit ConverterOutputPin(ColourConverter& filter);
 
@@ -87,15 +88,13 @@ public:
   HRESULT WINAPI QueryId(LPWSTR* id) override;
   HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
   HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
-  HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
-  HRESULT WINAPI EndOfStream() override;
-  HRESULT WINAPI BeginFlush() override;
-  HRESULT WINAPI EndFlush() override;
-  HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
 private:
   friend class ColourConverter;
   friend class ConverterInputPin;
+  friend class StreamCallsRefused<ConverterOutputPin>;
+  static constexpr const char* kRole = " on an output pin";
+  void NoteUnexpectedCall(const std::string& call);
   HRESULT TryConnectLocked(IPin* receiver, const MediaType& type);
   HRESULT NegotiateAllocatorLocked(IPin* receiver, const MediaType& type);
 

@@ -1,6 +1,7 @@
 #include "DeviceConfig.h"
 
 #include <dshow.h>
+#include <cstdlib>
 #include <cwchar>
 #include <cwctype>
 
@@ -56,30 +57,45 @@ bool ParseAudioFormat(const std::wstring& text, AudioFormatSpec& format) {
   return channels > 0 && rate > 0 && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
 }
 
-bool ParseSubtype(const std::wstring& name, GUID& subtype) {
-  if (name == L"RGB24")
-    subtype = MEDIASUBTYPE_RGB24;
-  else if (name == L"I420")
-    subtype = kSubtypeI420;
-  else if (name == L"RGB555")
-    subtype = MEDIASUBTYPE_RGB555;
-  else if (name == L"RGB32")
-    subtype = MEDIASUBTYPE_RGB32;
-  else
+// A picture the subtype can have: up to 8192x8192 (so a bad request cannot make the camera
+// allocate gigabytes); YUV is top-down by definition and shares chroma between pixel pairs.
+bool PictureFits(const VideoSubtype& subtype, long width, long height) {
+  if (width <= 0 || height == 0 || width > 8192 || std::labs(height) > 8192) return false;
+  return IsRgb(subtype.format) ||
+         (height > 0 && width % 2 == 0 && (!IsPlanar(subtype.format) || height % 2 == 0));
+}
+
+// "5-30": frames per second, 1..1000.
+bool ParseFpsRange(const std::wstring& text, int& minFps, int& maxFps) {
+  auto parts = Split(text, L'-');
+  long low, high;
+  if (parts.size() != 2 || !ParseInt(parts[0], low) || !ParseInt(parts[1], high) || low < 1 ||
+      high < low || high > 1000)
     return false;
+  minFps = int(low);
+  maxFps = int(high);
   return true;
 }
 
-// "I420" (any size) or "I420:640x480"
+// "I420" (any size), "I420:640x480", "RGB24:320x-240" (top-down), with "@5-15" (its own
+// frame rates) after either.
 bool ParseVideoFormat(const std::wstring& text, VideoFormatSpec& format, bool sizeRequired) {
-  auto parts = Split(text, L':');
-  if (parts.empty() || parts.size() > 2 || !ParseSubtype(parts[0], format.subtype)) return false;
-  format.width = format.height = 0;
+  format = VideoFormatSpec();
+  std::wstring mode = Trim(text);
+  const size_t at = mode.find(L'@');
+  if (at != std::wstring::npos) {
+    if (!ParseFpsRange(mode.substr(at + 1), format.minFps, format.maxFps)) return false;
+    mode = mode.substr(0, at);
+  }
+  auto parts = Split(mode, L':');
+  const VideoSubtype* known = parts.empty() ? nullptr : FindVideoSubtype(parts[0].c_str());
+  if (!known || parts.size() > 2) return false;
+  format.subtype = known->subtype;
   if (parts.size() == 1) return !sizeRequired;
   auto size = Split(parts[1], L'x');
   long width, height;
-  if (size.size() != 2 || !ParseInt(size[0], width) || !ParseInt(size[1], height) || width <= 0 ||
-      height == 0)
+  if (size.size() != 2 || !ParseInt(size[0], width) || !ParseInt(size[1], height) ||
+      !PictureFits(*known, width, height))
     return false;
   format.width = int(width);
   format.height = int(height);
@@ -126,6 +142,34 @@ bool ParseFaults(const std::wstring& text, std::vector<FaultSpec>& faults) {
   return true;
 }
 
+// topdown=1 turns the RGB modes upside down; a camera with a list starts in a listed mode.
+bool FinishVideoModes(DeviceConfig& config, bool topDown, bool currentSeen, std::wstring& error) {
+  auto flip = [](VideoFormatSpec& mode) {
+    const VideoSubtype* known = FindVideoSubtype(mode.subtype);
+    if (known && IsRgb(known->format) && mode.height > 0) mode.height = -mode.height;
+  };
+  if (topDown) {
+    for (auto& mode : config.videoFormats) flip(mode);
+    if (!currentSeen) flip(config.videoFormat);
+  }
+  VideoFormatSpec& current = config.videoFormat;
+  VideoFormatSpec offered;
+  if (config.FindVideoMode(current.subtype, current.width, current.height, offered)) return true;
+  if (currentSeen || config.videoFormats.empty()) {
+    error = L"format not offered by formats";
+    return false;
+  }
+  // The default 320x240 picture in the first mode's subtype, or that mode's own size.
+  const VideoFormatSpec& first = config.videoFormats.front();
+  current.subtype = first.subtype;
+  if (first.width) current.width = first.width, current.height = first.height;
+  if (!config.FindVideoMode(current.subtype, current.width, current.height, offered)) {
+    error = L"format not offered by formats";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string ToUtf8(const std::wstring& text) {
@@ -151,22 +195,37 @@ bool DeviceConfig::Accepts(const AudioFormatSpec& f) const {
   return false;
 }
 
-bool DeviceConfig::Accepts(const GUID& subtype, int width, int height) const {
-  if (BitCountOf(subtype) == 0 || width <= 0 || height == 0) return false;
-  // Bound the frame so a bad request cannot make the camera allocate gigabytes.
-  if (width > 8192 || height > 8192 || height < -8192) return false;
-  if (anyFormat) return true;
+bool DeviceConfig::FindVideoMode(const GUID& subtype, int width, int height,
+                                 VideoFormatSpec& mode) const {
+  const VideoSubtype* known = FindVideoSubtype(subtype);
+  if (!known || !PictureFits(*known, width, height)) return false;
+  if (anyFormat) {
+    mode = {subtype, 0, 0, 0, 0};
+    return true;
+  }
   for (const auto& v : videoFormats)
-    if (v.subtype == subtype && (v.width == 0 || (v.width == width && v.height == height)))
+    if (v.subtype == subtype && (v.width == 0 || (v.width == width && v.height == height))) {
+      mode = v;
       return true;
+    }
   return false;
+}
+
+void DeviceConfig::FrameIntervals(const VideoFormatSpec& mode, LONGLONG& shortest,
+                                  LONGLONG& longest) const {
+  int low = anyFormat ? 1 : 5, high = anyFormat ? 1000 : 30;
+  if (maxFps) low = minFps, high = maxFps;
+  if (mode.maxFps) low = mode.minFps, high = mode.maxFps;
+  shortest = 10000000LL / high;
+  longest = 10000000LL / low;
 }
 
 bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& config,
                             std::wstring& error) {
   config = DeviceConfig();
   config.videoFormat = {MEDIASUBTYPE_RGB24, 320, 240};
-  bool kindSeen = false, pinsSeen = false, formatSeen = false;
+  bool kindSeen = false, pinsSeen = false, formatSeen = false, currentSeen = false;
+  bool topDown = false;
   std::wstring pinsText, formatText;
   for (const auto& item : Split(description, L';')) {
     if (Trim(item).empty()) continue;
@@ -192,6 +251,8 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     } else if (key == L"waveinid") {
       ok = ParseInt(value, number) && number >= 0;
       config.waveInId = number;
+    } else if (key == L"noconverter") {
+      ok = ParseFlag(value, config.withoutConverter);
     } else if (key == L"pins") {
       pinsSeen = true;
       pinsText = value;
@@ -207,9 +268,29 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
       else if (!ParseAudioFormat(value, config.audioFormat) &&
                !ParseVideoFormat(value, config.videoFormat, true))
         ok = false;
+      currentSeen = true;
     } else if (key == L"fps") {
       ok = ParseInt(value, number) && number > 0 && number <= 1000;
       config.framesPerSecond = int(number);
+    } else if (key == L"caps") {
+      const std::wstring layout = Trim(value);
+      if (layout == L"vi")
+        config.capsLayout = CapsLayout::VideoInfo;
+      else if (layout == L"vi2")
+        config.capsLayout = CapsLayout::VideoInfo2;
+      else if (layout == L"both")
+        config.capsLayout = CapsLayout::Both;
+      else if (layout == L"pairs")
+        config.capsLayout = CapsLayout::Pairs;
+      else
+        ok = false;
+    } else if (key == L"fpsrange") {
+      ok = ParseFpsRange(Trim(value), config.minFps, config.maxFps);
+    } else if (key == L"granularity") {
+      ok = ParseInt(value, number) && number >= 0 && number <= 64;
+      config.granularity = int(number);
+    } else if (key == L"topdown") {
+      ok = ParseFlag(value, topDown);
     } else if (key == L"pages") {
       ok = ParseFlag(value, config.propertyPages);
     } else if (key == L"mixer") {
@@ -275,6 +356,7 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     }
   }
   if (!audio) config.filterMixer = false;
+  if (!audio) return FinishVideoModes(config, topDown, currentSeen, error);
   return true;
 }
 

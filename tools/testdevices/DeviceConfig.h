@@ -22,8 +22,13 @@ struct AudioFormatSpec {
 
 struct VideoFormatSpec {
   GUID subtype = GUID_NULL;
-  int width = 0, height = 0;  // 0: any size
+  int width = 0, height = 0;   // 0: any size; a negative height: a top-down RGB picture
+  int minFps = 0, maxFps = 0;  // 0: the device's range
 };
+
+// How a camera lists its modes: each once with a FORMAT_VideoInfo or a FORMAT_VideoInfo2
+// type, or each twice (all VideoInfo entries then all VideoInfo2 ones, or in pairs).
+enum class CapsLayout { VideoInfo, VideoInfo2, Both, Pairs };
 
 struct FaultSpec {
   std::string call;  // "Interface::Method" or "QueryInterface(Interface)"
@@ -35,6 +40,9 @@ struct DeviceConfig {
   std::wstring name;
   bool hasName = true;
   long waveInId = -1;  // "WaveInID" in the moniker's property bag; negative: none
+  // The set is registered without the colour converter, as on a machine (Wine's)
+  // that has no converter for the camera's format.
+  bool withoutConverter = false;
   std::vector<PinSpec> pins;
   bool anyFormat = true;
   std::vector<AudioFormatSpec> audioFormats;
@@ -43,6 +51,9 @@ struct DeviceConfig {
   bool opaqueAudioFormat = false;
   VideoFormatSpec videoFormat;
   int framesPerSecond = 30;
+  CapsLayout capsLayout = CapsLayout::VideoInfo;
+  int minFps = 0, maxFps = 0;  // 0: 5..30 for listed modes, 1..1000 for formats=*
+  int granularity = 1;         // OutputGranularityX/Y of an exact-size mode
   bool propertyPages = true;
   bool filterMixer = true;
   double mixLevel = 1.0;
@@ -57,7 +68,12 @@ struct DeviceConfig {
   std::vector<FaultSpec> faults;
 
   bool Accepts(const AudioFormatSpec& format) const;
-  bool Accepts(const GUID& subtype, int width, int height) const;
+  // The mode that offers this picture: a listed one of that subtype and exact size (the
+  // sign of an RGB height included) or of any size; formats=* offers every subtype at every
+  // size up to 8192x8192. False when the camera has no such mode.
+  bool FindVideoMode(const GUID& subtype, int width, int height, VideoFormatSpec& mode) const;
+  // The frame intervals (100 ns units) a mode allows.
+  void FrameIntervals(const VideoFormatSpec& mode, LONGLONG& shortest, LONGLONG& longest) const;
 };
 
 // false (with a reason) when the description does not parse.

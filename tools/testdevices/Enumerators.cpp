@@ -116,4 +116,12 @@ HRESULT WINAPI MediaTypeEnumerator::Clone(IEnumMediaTypes** clone) {
   return S_OK;
 }
 
+HRESULT MediaTypeEnumerator::HandOut(std::string label, std::vector<MediaType> types,
+                                     IEnumMediaTypes** out) {
+  auto* enumerator = new MediaTypeEnumerator(std::move(label), std::move(types));
+  enumerator->AddRef();
+  *out = enumerator;
+  return S_OK;
+}
+
 }  // namespace testdevices

@@ -37,6 +37,8 @@ private:
 class MediaTypeEnumerator : public IEnumMediaTypes, public LiveObject {
 public:
   MediaTypeEnumerator(std::string label, std::vector<MediaType> types, size_t position = 0);
+  // A new enumerator of `types` in *out, counted once for the caller.
+  static HRESULT HandOut(std::string label, std::vector<MediaType> types, IEnumMediaTypes** out);
 
   HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
   ULONG WINAPI AddRef() override;

@@ -88,33 +88,10 @@ HRESULT WINAPI InputPin::QueryAccept(const AM_MEDIA_TYPE*) { return S_FALSE; }
 
 HRESULT WINAPI InputPin::EnumMediaTypes(IEnumMediaTypes** types) {
   if (!types) return E_POINTER;
-  auto* enumerator = new MediaTypeEnumerator("of " + label, {});
-  enumerator->AddRef();
-  *types = enumerator;
-  return S_OK;
+  return MediaTypeEnumerator::HandOut("of " + label, {}, types);
 }
 
-HRESULT WINAPI InputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-
-HRESULT WINAPI InputPin::EndOfStream() {
-  filter.NoteUnexpected("IPin::EndOfStream on an unconnected input pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI InputPin::BeginFlush() {
-  filter.NoteUnexpected("IPin::BeginFlush on an unconnected input pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI InputPin::EndFlush() {
-  filter.NoteUnexpected("IPin::EndFlush on an unconnected input pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI InputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-  filter.NoteUnexpected("IPin::NewSegment on an unconnected input pin");
-  return E_UNEXPECTED;
-}
+void InputPin::NoteUnexpectedCall(const std::string& call) { filter.NoteUnexpected(call.c_str()); }
 
 bool InputPin::MixerCallFails(const char* method) {
   return filter.Fails((std::string("IAMAudioInputMixer::") + method).c_str());

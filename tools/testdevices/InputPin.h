@@ -4,10 +4,11 @@
 #include <dshow.h>
 
 #include "CaptureFilter.h"
+#include "PinInfo.h"
 
 namespace testdevices {
 
-class InputPin : public IPin, public AudioMixerControl, public LiveObject {
+class InputPin : public StreamCallsRefused<InputPin>, public AudioMixerControl, public LiveObject {
 public:
   InputPin(CaptureFilter& filter, const PinSpec& pinConfig);
 
@@ -24,13 +25,11 @@ public:
   HRESULT WINAPI QueryId(LPWSTR* id) override;
   HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
   HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
-  HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
-  HRESULT WINAPI EndOfStream() override;
-  HRESULT WINAPI BeginFlush() override;
-  HRESULT WINAPI EndFlush() override;
-  HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
 private:
+  friend class StreamCallsRefused<InputPin>;
+  static constexpr const char* kRole = " on an unconnected input pin";
+  void NoteUnexpectedCall(const std::string& call);
   bool MixerCallFails(const char* method) override;
   void EnableChanged(WINBOOL enable) override;
 

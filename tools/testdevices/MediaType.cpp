@@ -173,41 +173,62 @@ MediaType MakeOpaqueAudioType() {
   return mt;
 }
 
-int BitCountOf(const GUID& subtype) {
-  if (subtype == MEDIASUBTYPE_RGB24) return 24;
-  if (subtype == kSubtypeI420) return 12;
-  if (subtype == MEDIASUBTYPE_RGB555) return 16;
-  if (subtype == MEDIASUBTYPE_RGB32) return 32;
-  return 0;
-}
-
-long ImageSize(int width, int height, int bitCount) {
-  return static_cast<long>(width) * std::abs(height) * bitCount / 8;
-}
-
-MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TIME frameInterval) {
-  VIDEOINFOHEADER info = {};
-  const int bits = BitCountOf(subtype);
-  info.AvgTimePerFrame = frameInterval;
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = static_cast<WORD>(bits);
-  info.bmiHeader.biCompression = subtype == kSubtypeI420 ? kFourccI420 : BI_RGB;
-  info.bmiHeader.biSizeImage = static_cast<DWORD>(ImageSize(width, height, bits));
-  info.dwBitRate =
-      frameInterval > 0
-          ? static_cast<DWORD>(info.bmiHeader.biSizeImage * 8LL * 10000000LL / frameInterval)
-          : 0;
+MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TIME frameInterval,
+                        const GUID& formatType) {
+  const VideoSubtype* known = FindVideoSubtype(subtype);
+  const PixelFormat format = known ? known->format : PixelFormat::Rgb24;
+  BITMAPINFOHEADER bmi = {};
+  bmi.biSize = sizeof(BITMAPINFOHEADER);
+  bmi.biWidth = width;
+  bmi.biHeight = height;
+  bmi.biPlanes = 1;
+  bmi.biBitCount = WORD(known ? known->bits : 0);
+  bmi.biCompression = known ? known->compression : BI_RGB;
+  bmi.biSizeImage = DWORD(FrameBytes(format, width, height));
+  const RECT picture = {0, 0, width, std::abs(height)};
+  const DWORD bitRate =
+      frameInterval > 0 ? DWORD(bmi.biSizeImage * 8LL * 10000000LL / frameInterval) : 0;
+  // BI_BITFIELDS pictures carry their red, green and blue masks after the header.
+  const DWORD masks[3] = {0xf800, 0x07e0, 0x001f};
+  const ULONG maskBytes = bmi.biCompression == BI_BITFIELDS ? sizeof masks : 0;
 
   MediaType mt;
   AM_MEDIA_TYPE& t = mt.Edit();
   t.majortype = MEDIATYPE_Video;
   t.subtype = subtype;
   t.bFixedSizeSamples = TRUE;
-  t.lSampleSize = info.bmiHeader.biSizeImage;
-  mt.SetFormat(FORMAT_VideoInfo, &info, sizeof info);
+  t.lSampleSize = bmi.biSizeImage;
+  BYTE block[sizeof(VIDEOINFOHEADER2) + sizeof masks] = {};
+  ULONG blockSize;
+  if (formatType == FORMAT_VideoInfo2) {
+    VIDEOINFOHEADER2 info = {};
+    info.rcSource = info.rcTarget = picture;
+    info.dwBitRate = bitRate;
+    info.AvgTimePerFrame = frameInterval;
+    // The picture's aspect ratio, reduced: square pixels.
+    DWORD x = DWORD(width), y = DWORD(std::abs(height));
+    for (DWORD a = x, b = y; b;) {
+      const DWORD r = a % b;
+      a = b;
+      b = r;
+      if (!b) x /= a, y /= a;
+    }
+    info.dwPictAspectRatioX = x;
+    info.dwPictAspectRatioY = y;
+    info.bmiHeader = bmi;
+    std::memcpy(block, &info, sizeof info);
+    blockSize = sizeof info;
+  } else {
+    VIDEOINFOHEADER info = {};
+    info.rcSource = info.rcTarget = picture;
+    info.dwBitRate = bitRate;
+    info.AvgTimePerFrame = frameInterval;
+    info.bmiHeader = bmi;
+    std::memcpy(block, &info, sizeof info);
+    blockSize = sizeof info;
+  }
+  std::memcpy(block + blockSize, masks, maskBytes);
+  mt.SetFormat(formatType, block, blockSize + maskBytes);
   return mt;
 }
 

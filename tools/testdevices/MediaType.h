@@ -56,10 +56,11 @@ private:
 MediaType MakePcmType(int channels, int samplesPerSec, int bitsPerSample);
 // An audio type whose format block is not a WAVEFORMATEX (FORMAT_None, no block).
 MediaType MakeOpaqueAudioType();
-// subtype one of RGB24, I420, RGB555, RGB32; frameInterval in 100 ns units.
-MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TIME frameInterval);
-int BitCountOf(const GUID& subtype);  // 0 for subtypes the camera does not produce
-long ImageSize(int width, int height, int bitCount);
+// A video type of one of the subtypes FindVideoSubtype knows, with a FORMAT_VideoInfo or
+// FORMAT_VideoInfo2 block; biSizeImage from the picture (FrameBytes); frameInterval in
+// 100 ns units.
+MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TIME frameInterval,
+                        const GUID& formatType = FORMAT_VideoInfo);
 
 // Whether a connection's proposed type (fields left GUID_NULL are wildcards) fits `offered`.
 bool Matches(const AM_MEDIA_TYPE& proposed, const AM_MEDIA_TYPE& offered);

@@ -79,9 +79,20 @@ HRESULT WINAPI OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
   std::lock_guard<std::mutex> guard(filter.Lock());
   if (peer) return VFW_E_ALREADY_CONNECTED;
   if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
-  MediaType offer = filter.CurrentFormatLocked();
-  if (type && !Matches(*type, offer.Get())) return VFW_E_TYPE_NOT_ACCEPTED;
-  if (receiver->ReceiveConnection(this, &offer.Get()) != S_OK) return VFW_E_NO_ACCEPTABLE_TYPES;
+  // The current format first, then (a camera whose format nobody chose yet) every listed one.
+  bool fits = false, taken = false;
+  MediaType offer;
+  for (const MediaType& candidate : OfferedTypesLocked()) {
+    if (type && !Matches(*type, candidate.Get())) continue;
+    fits = true;
+    if (receiver->ReceiveConnection(this, &candidate.Get()) == S_OK) {
+      offer = candidate;
+      taken = true;
+      break;
+    }
+  }
+  if (!fits) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (!taken) return VFW_E_NO_ACCEPTABLE_TYPES;
   HRESULT hr = NegotiateAllocator(receiver, offer);
   if (hr != S_OK) {
     receiver->Disconnect();  // undoing our own half-made connection; its result changes nothing
@@ -89,6 +100,7 @@ HRESULT WINAPI OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
   }
   peer = ComPtr<IPin>(receiver);
   connectionType = offer;
+  if (IsCapture()) filter.SetCurrentFormatLocked(offer, false);
   if (IsCapture()) {
     const ALLOCATOR_PROPERTIES agreed = negotiated;
     DeviceRecords::Instance().Update(filter.Device(), [agreed](TestDeviceRecord& r) {
@@ -109,8 +121,8 @@ ALLOCATOR_PROPERTIES OutputPin::WantedAllocatorProperties(const MediaType& forma
         std::max<long>(long(wave.nAvgBytesPerSec / 20) / block * block, block);  // 50 ms
   } else {
     wanted.cBuffers = 3;
-    wanted.cbBuffer = std::max<long>(
-        format.Video() ? long(format.Video()->bmiHeader.biSizeImage) : 0, format.Get().lSampleSize);
+    wanted.cbBuffer = std::max<long>(format.Bitmap() ? long(format.Bitmap()->biSizeImage) : 0,
+                                     format.Get().lSampleSize);
   }
   wanted.cbAlign = 1;
   wanted.cbPrefix = 0;
@@ -200,7 +212,9 @@ HRESULT WINAPI OutputPin::QueryId(LPWSTR* id) { return CopyId(pinConfig.name.c_s
 HRESULT WINAPI OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
   std::lock_guard<std::mutex> guard(filter.Lock());
-  return Matches(*type, filter.CurrentFormatLocked().Get()) ? S_OK : S_FALSE;
+  for (const MediaType& offered : OfferedTypesLocked())
+    if (Matches(*type, offered.Get())) return S_OK;
+  return S_FALSE;
 }
 
 HRESULT WINAPI OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
@@ -210,35 +224,24 @@ HRESULT WINAPI OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
   std::vector<MediaType> list;
   {
     std::lock_guard<std::mutex> guard(filter.Lock());
-    list.push_back(filter.CurrentFormatLocked());
+    list = OfferedTypesLocked();
+    // Listed once each: the current format is also among a camera's listed ones.
+    if (list.size() > 1) list.erase(list.begin());
   }
-  auto* enumerator = new MediaTypeEnumerator("of " + label, std::move(list));
-  enumerator->AddRef();
-  *types = enumerator;
-  return S_OK;
+  return MediaTypeEnumerator::HandOut("of " + label, std::move(list), types);
 }
 
-HRESULT WINAPI OutputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-
-HRESULT WINAPI OutputPin::EndOfStream() {
-  filter.NoteUnexpected("IPin::EndOfStream on an output pin");
-  return E_UNEXPECTED;
+std::vector<MediaType> OutputPin::OfferedTypesLocked() const {
+  std::vector<MediaType> types = {filter.CurrentFormatLocked()};
+  // As a USB camera's pin: every listed mode until a format is set, then only that one. A
+  // ranged camera (formats=*) and the microphone offer their current format alone.
+  if (IsAudio() || filter.Config().anyFormat || filter.FormatChosenLocked()) return types;
+  for (MediaType& listed : filter.Capabilities().Types(types.front()))
+    types.push_back(std::move(listed));
+  return types;
 }
 
-HRESULT WINAPI OutputPin::BeginFlush() {
-  filter.NoteUnexpected("IPin::BeginFlush on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI OutputPin::EndFlush() {
-  filter.NoteUnexpected("IPin::EndFlush on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI OutputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-  filter.NoteUnexpected("IPin::NewSegment on an output pin");
-  return E_UNEXPECTED;
-}
+void OutputPin::NoteUnexpectedCall(const std::string& call) { filter.NoteUnexpected(call.c_str()); }
 
 HRESULT WINAPI OutputPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
   filter.NoteUnexpected("IKsPropertySet::Set");
@@ -267,6 +270,10 @@ HRESULT WINAPI OutputPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) 
 HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current) {
   const DeviceConfig& config = filter.Config();
   MediaType proposed(type);
+  // The record keeps the accepted type without its block, and the block as passed.
+  AM_MEDIA_TYPE header = type;
+  header.pbFormat = nullptr;
+  header.pUnk = nullptr;
   if (IsAudio()) {
     const WAVEFORMATEX* wave = proposed.Wave();
     if (type.majortype != MEDIATYPE_Audio || !wave || wave->wFormatTag != WAVE_FORMAT_PCM)
@@ -278,9 +285,6 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
       return VFW_E_INVALIDMEDIATYPE;
     WAVEFORMATEX passed = {};
     std::memcpy(&passed, type.pbFormat, std::min<size_t>(type.cbFormat, sizeof passed));
-    AM_MEDIA_TYPE header = type;
-    header.pbFormat = nullptr;
-    header.pUnk = nullptr;
     DeviceRecords::Instance().Update(filter.Device(), [&](TestDeviceRecord& r) {
       r.lastWaveFormat = passed;
       r.lastFormatType = header;
@@ -288,29 +292,26 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
     current = proposed;
     return S_OK;
   }
-  const VIDEOINFOHEADER* info = proposed.Video();
-  if (type.majortype != MEDIATYPE_Video || !info) return VFW_E_INVALIDMEDIATYPE;
-  const BITMAPINFOHEADER& bmi = info->bmiHeader;
-  const int bits = BitCountOf(type.subtype);
-  const DWORD compression = type.subtype == kSubtypeI420 ? kFourccI420 : DWORD(BI_RGB);
-  if (bits == 0 || bmi.biBitCount != bits || bmi.biCompression != compression ||
-      !config.Accepts(type.subtype, bmi.biWidth, bmi.biHeight))
-    return VFW_E_INVALIDMEDIATYPE;
-  VIDEOINFOHEADER passed = *info;
-  AM_MEDIA_TYPE header = type;
-  header.pbFormat = nullptr;
-  header.pUnk = nullptr;
+  HRESULT hr = filter.Capabilities().Accept(type, current);
+  if (hr != S_OK) return hr;
+  VIDEOINFOHEADER passed = {};
+  VIDEOINFOHEADER2 passed2 = {};
+  if (const VIDEOINFOHEADER2* info2 = proposed.Video2()) {
+    passed2 = *info2;
+    passed.rcSource = info2->rcSource;
+    passed.rcTarget = info2->rcTarget;
+    passed.dwBitRate = info2->dwBitRate;
+    passed.dwBitErrorRate = info2->dwBitErrorRate;
+    passed.AvgTimePerFrame = info2->AvgTimePerFrame;
+    passed.bmiHeader = info2->bmiHeader;
+  } else {
+    passed = *proposed.Video();
+  }
   DeviceRecords::Instance().Update(filter.Device(), [&](TestDeviceRecord& r) {
     r.lastVideoInfo = passed;
+    r.lastVideoInfo2 = passed2;
     r.lastFormatType = header;
   });
-  // The camera sizes its frames from the picture, whatever image size the caller carried over.
-  VIDEOINFOHEADER& made = *reinterpret_cast<VIDEOINFOHEADER*>(proposed.Edit().pbFormat);
-  made.bmiHeader.biSizeImage = DWORD(ImageSize(bmi.biWidth, bmi.biHeight, bits));
-  if (made.AvgTimePerFrame <= 0) made.AvgTimePerFrame = kUnitsPerSecond / config.framesPerSecond;
-  proposed.Edit().lSampleSize = long(made.bmiHeader.biSizeImage);
-  proposed.Edit().bFixedSizeSamples = TRUE;
-  current = proposed;
   return S_OK;
 }
 
@@ -326,7 +327,7 @@ HRESULT WINAPI OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
     hr = VFW_E_ALREADY_CONNECTED;  // a format change would need a reconnection
   else
     hr = AcceptFormatLocked(*type, current);
-  if (hr == S_OK) filter.SetCurrentFormatLocked(current);
+  if (hr == S_OK) filter.SetCurrentFormatLocked(current, true);
   DeviceRecords::Instance().Update(filter.Device(), [hr](TestDeviceRecord& r) {
     (hr == S_OK ? r.setFormatAccepted : r.setFormatRefused) += 1;
   });
@@ -345,17 +346,18 @@ HRESULT WINAPI OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
 HRESULT WINAPI OutputPin::GetNumberOfCapabilities(int* count, int* size) {
   if (filter.Fails("IAMStreamConfig::GetNumberOfCapabilities")) return E_FAIL;
   if (!count || !size) return E_POINTER;
-  *count = 1;
+  *count = IsAudio() ? 1 : filter.Capabilities().Count();
   *size = IsAudio() ? int(sizeof(AUDIO_STREAM_CONFIG_CAPS)) : int(sizeof(VIDEO_STREAM_CONFIG_CAPS));
   return S_OK;
 }
 
-// One capability, the current format; enough for a client that only looks.
+// The microphone: one ranged capability, its current format. The camera: its list.
 HRESULT WINAPI OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   if (filter.Fails("IAMStreamConfig::GetStreamCaps")) return E_FAIL;
   if (!type || !caps) return E_POINTER;
   *type = nullptr;
-  if (index != 0) return S_FALSE;
+  if (index < 0) return E_INVALIDARG;
+  if (index >= (IsAudio() ? 1 : filter.Capabilities().Count())) return S_FALSE;
   std::lock_guard<std::mutex> guard(filter.Lock());
   MediaType current = filter.CurrentFormatLocked();
   if (IsAudio()) {
@@ -372,17 +374,11 @@ HRESULT WINAPI OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* c
     audio.SampleFrequencyGranularity = 1;
     std::memcpy(caps, &audio, sizeof audio);
   } else {
-    VIDEO_STREAM_CONFIG_CAPS video = {};
-    video.guid = FORMAT_VideoInfo;
-    video.VideoStandard = AnalogVideo_None;
-    video.InputSize = {1, 1};
-    video.MinCroppingSize = video.MinOutputSize = {1, 1};
-    video.MaxCroppingSize = video.MaxOutputSize = {8192, 8192};
-    video.CropGranularityX = video.CropGranularityY = video.OutputGranularityX =
-        video.OutputGranularityY = 1;
-    video.MinFrameInterval = kUnitsPerSecond / 1000;
-    video.MaxFrameInterval = kUnitsPerSecond;
+    VIDEO_STREAM_CONFIG_CAPS video;
+    MediaType listed;
+    filter.Capabilities().Get(index, current, listed, video);
     std::memcpy(caps, &video, sizeof video);
+    current = listed;
   }
   *type = current.NewTaskMemCopy();
   return *type ? S_OK : E_OUTOFMEMORY;
@@ -467,11 +463,10 @@ void OutputPin::StreamLoop() {
   MediaType format = connectionType;
   const bool audio = IsAudio();
   const WAVEFORMATEX wave = format.Wave() ? *format.Wave() : kOpaqueStreamShape;
-  VIDEOINFOHEADER info = {};
-  if (!audio && format.Video()) info = *format.Video();
-  if (info.AvgTimePerFrame <= 0)
-    info.AvgTimePerFrame = kUnitsPerSecond / filter.Config().framesPerSecond;
-  const REFERENCE_TIME frameInterval = info.AvgTimePerFrame;
+  BITMAPINFOHEADER picture = {};
+  if (!audio && format.Bitmap()) picture = *format.Bitmap();
+  REFERENCE_TIME frameInterval = format.FrameInterval();
+  if (frameInterval <= 0) frameInterval = kUnitsPerSecond / filter.Config().framesPerSecond;
   const LONGLONG startedAt = Now100ns();
   const uint64_t bytesAtStart = bytesSent, samplesAtStart = samplesSent;
 
@@ -494,7 +489,7 @@ void OutputPin::StreamLoop() {
     ComPtr<IMediaSample> sample;
     if (allocator->GetBuffer(&sample, nullptr, nullptr, 0) != S_OK) break;  // decommitted: stopping
     HRESULT hr = audio ? DeliverAudio(sample.Get(), wave)
-                       : DeliverVideo(sample.Get(), info, format.Get().subtype);
+                       : DeliverVideo(sample.Get(), picture, frameInterval, format.Get().subtype);
     if (hr != S_OK) break;
   }
 }
@@ -530,19 +525,18 @@ HRESULT OutputPin::DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave) 
   return S_OK;
 }
 
-HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info,
-                                const GUID& subtype) {
+HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& picture,
+                                REFERENCE_TIME interval, const GUID& subtype) {
   const DeviceConfig& config = filter.Config();
-  const long frameSize = long(info.bmiHeader.biSizeImage);
+  const long frameSize = long(picture.biSizeImage);
   if (frameSize <= 0 || sample->GetSize() < frameSize) return E_FAIL;
   const bool wrongSize =
       config.wrongSizeAfter >= 0 && samplesSent >= uint64_t(config.wrongSizeAfter);
   const long size = wrongSize ? frameSize / 2 : frameSize;
   BYTE* data = nullptr;
   sample->GetPointer(&data);
-  FillVideoFrame(FindVideoSubtype(subtype)->format, info.bmiHeader.biWidth, info.bmiHeader.biHeight,
+  FillVideoFrame(FindVideoSubtype(subtype)->format, picture.biWidth, picture.biHeight,
                  uint32_t(samplesSent), data, size);
-  const REFERENCE_TIME interval = info.AvgTimePerFrame;
   REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval, end = start + interval;
   LONGLONG mediaStart = LONGLONG(samplesSent), mediaEnd = mediaStart + 1;
   sample->SetActualDataLength(size);

@@ -8,12 +8,14 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include "CaptureFilter.h"
+#include "PinInfo.h"
 
 namespace testdevices {
 
-class OutputPin : public IPin,
+class OutputPin : public StreamCallsRefused<OutputPin>,
                   public IKsPropertySet,
                   public IAMStreamConfig,
                   public IAMBufferNegotiation,
@@ -37,11 +39,6 @@ public:
   HRESULT WINAPI QueryId(LPWSTR* id) override;
   HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
   HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
-  HRESULT WINAPI QueryInternalConnections(IPin** pins, ULONG* count) override;
-  HRESULT WINAPI EndOfStream() override;
-  HRESULT WINAPI BeginFlush() override;
-  HRESULT WINAPI EndFlush() override;
-  HRESULT WINAPI NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
   // IKsPropertySet
   HRESULT WINAPI Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceSize, LPVOID data,
                      DWORD size) override;
@@ -64,15 +61,21 @@ public:
   void Deactivate();      // -> stopped: decommit
 
 private:
+  friend class StreamCallsRefused<OutputPin>;
+  static constexpr const char* kRole = " on an output pin";
+  void NoteUnexpectedCall(const std::string& call);
   bool IsCapture() const { return pinConfig.kind == PinSpec::Capture; }
   bool IsAudio() const { return filter.Config().kind == DeviceKind::Audio; }
+  // What the pin connects with and enumerates, the current format first.
+  std::vector<MediaType> OfferedTypesLocked() const;
   HRESULT AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current);
   ALLOCATOR_PROPERTIES WantedAllocatorProperties(const MediaType& format) const;
   HRESULT NegotiateAllocator(IPin* receiver, const MediaType& format);
   void StreamLoop();
   void JoinStreamer();
   HRESULT DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave);
-  HRESULT DeliverVideo(IMediaSample* sample, const VIDEOINFOHEADER& info, const GUID& subtype);
+  HRESULT DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& picture,
+                       REFERENCE_TIME interval, const GUID& subtype);
   // Hands a filled sample downstream and records the capture pin's deliveries.
   void Send(IMediaSample* sample, long size, bool wrongSize);
 

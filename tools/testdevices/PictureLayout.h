@@ -151,42 +151,65 @@ struct PictureView {
   }
 };
 
-// The colour stored for picture pixel (x, y) (from the top-left); the caller keeps x, y inside
-// a Complete() view.
-inline Rgb ReadColourAt(const PictureView& view, int x, int y) {
+// The colours stored for `count` pixels of picture row y from column x (counted from the
+// top-left); the caller keeps them inside a Complete() view. One pass per row, so that a
+// converter reading whole pictures stays cheap.
+inline void ReadColours(const PictureView& view, int x, int y, int count, Rgb* out) {
   const long stride = view.Stride();
   const int rows = view.Rows();
   const uint8_t* data = view.data;
+  const int end = x + count;
   if (IsRgb(view.format)) {
-    const int row = view.height > 0 ? rows - 1 - y : y;
-    const uint8_t* p = data + long(row) * stride + long(x) * BitsPerPixel(view.format) / 8;
-    if (view.format == PixelFormat::Rgb24 || view.format == PixelFormat::Rgb32)
-      return {p[2], p[1], p[0]};
-    const unsigned word = unsigned(p[0]) | unsigned(p[1]) << 8;
+    const uint8_t* row = data + long(view.height > 0 ? rows - 1 - y : y) * stride;
+    const int bytesPerPixel = BitsPerPixel(view.format) / 8;
     auto widen5 = [](unsigned v) { return uint8_t(v << 3 | v >> 2); };
-    if (view.format == PixelFormat::Rgb555)
-      return {widen5(word >> 10 & 31), widen5(word >> 5 & 31), widen5(word & 31)};
-    const unsigned g = word >> 5 & 63;
-    return {widen5(word >> 11), uint8_t(g << 2 | g >> 4), widen5(word & 31)};
+    for (int px = x; px < end; ++px, ++out) {
+      const uint8_t* p = row + long(px) * bytesPerPixel;
+      if (bytesPerPixel >= 3) {
+        *out = {p[2], p[1], p[0]};
+        continue;
+      }
+      const unsigned word = unsigned(p[0]) | unsigned(p[1]) << 8;
+      if (view.format == PixelFormat::Rgb555) {
+        *out = {widen5(word >> 10 & 31), widen5(word >> 5 & 31), widen5(word & 31)};
+      } else {
+        const unsigned g = word >> 5 & 63;
+        *out = {widen5(word >> 11), uint8_t(g << 2 | g >> 4), widen5(word & 31)};
+      }
+    }
+    return;
   }
   if (view.format == PixelFormat::Yuy2 || view.format == PixelFormat::Uyvy) {
-    const uint8_t* pair = data + long(y) * stride + long(x / 2) * 4;
-    if (view.format == PixelFormat::Yuy2) return RgbOfYuv(pair[(x & 1) * 2], pair[1], pair[3]);
-    return RgbOfYuv(pair[1 + (x & 1) * 2], pair[0], pair[2]);
+    const uint8_t* row = data + long(y) * stride;
+    const int luma = view.format == PixelFormat::Yuy2 ? 0 : 1, chroma = 1 - luma;
+    for (int px = x; px < end; ++px, ++out) {
+      const uint8_t* pair = row + long(px / 2) * 4;
+      *out = RgbOfYuv(pair[luma + (px & 1) * 2], pair[chroma], pair[chroma + 2]);
+    }
+    return;
   }
-  const uint8_t luma = data[long(y) * stride + x];
+  const uint8_t* luma = data + long(y) * stride;
   const uint8_t* chroma = data + stride * rows;
   const long chromaRow = long(y / 2), chromaRows = rows / 2;
   if (view.format == PixelFormat::Nv12) {
-    const uint8_t* uv = chroma + chromaRow * stride + long(x / 2) * 2;
-    return RgbOfYuv(luma, uv[0], uv[1]);
+    const uint8_t* uv = chroma + chromaRow * stride;
+    for (int px = x; px < end; ++px, ++out)
+      *out = RgbOfYuv(luma[px], uv[px / 2 * 2], uv[px / 2 * 2 + 1]);
+    return;
   }
   const long chromaStride = stride / 2;
-  const uint8_t* first = chroma + chromaRow * chromaStride + x / 2;
+  const uint8_t* first = chroma + chromaRow * chromaStride;
   const uint8_t* second = first + chromaStride * chromaRows;
   // I420 stores U then V; YV12 V then U.
-  return view.format == PixelFormat::I420 ? RgbOfYuv(luma, *first, *second)
-                                          : RgbOfYuv(luma, *second, *first);
+  const uint8_t* u = view.format == PixelFormat::I420 ? first : second;
+  const uint8_t* v = view.format == PixelFormat::I420 ? second : first;
+  for (int px = x; px < end; ++px, ++out) *out = RgbOfYuv(luma[px], u[px / 2], v[px / 2]);
+}
+
+inline Rgb ReadColourAt(const PictureView& view, int x, int y) {
+  Rgb colour;
+  ReadColours(view, x, y, 1, &colour);
+  return colour;
 }
 
 // The brightness of picture pixel (x, y): stored luma for YUV, computed for RGB.

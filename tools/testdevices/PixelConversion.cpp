@@ -1,5 +1,7 @@
 #include "PixelConversion.h"
 
+#include <vector>
+
 namespace testdevices {
 
 bool ConvertPicture(const PictureShape& fromShape, const uint8_t* from, long fromSize,
@@ -12,14 +14,16 @@ bool ConvertPicture(const PictureShape& fromShape, const uint8_t* from, long fro
   if (fromSize < 0 || !source.Complete() || toSize < PictureBytes(toShape)) return false;
   const int outPixel = toShape.format == PixelFormat::Rgb32 ? 4 : 3;
   const long outStride = RowBytes(toShape);
+  std::vector<Rgb> line(static_cast<size_t>(width));
   for (int y = 0; y < rows; ++y) {
+    ReadColours(source, 0, y, width, line.data());
     uint8_t* out = to + (toShape.height > 0 ? rows - 1 - y : y) * outStride;
-    for (int x = 0; x < width; ++x, out += outPixel) {
-      const Rgb c = ReadColourAt(source, x, y);
+    for (const Rgb& c : line) {
       out[0] = c.b;
       out[1] = c.g;
       out[2] = c.r;
       if (outPixel == 4) out[3] = 0;
+      out += outPixel;
     }
   }
   return true;

@@ -67,10 +67,11 @@ bool RegisterComClass(const CLSID& id, const std::wstring& title, const wchar_t*
 // matches against the type an unconnectable output pin offers.
 HRESULT RegisterConverter(IFilterMapper2* mapper, const wchar_t* path) {
   if (!RegisterComClass(kConverterClassId, kConverterName, path)) return E_FAIL;
-  static const REGPINTYPES inputTypes[] = {{&MEDIATYPE_Video, &kSubtypeI420},
-                                           {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2},
-                                           {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB555},
-                                           {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB565}};
+  static const REGPINTYPES inputTypes[] = {
+      {&MEDIATYPE_Video, &kSubtypeI420},       {&MEDIATYPE_Video, &MEDIASUBTYPE_YV12},
+      {&MEDIATYPE_Video, &MEDIASUBTYPE_NV12},  {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2},
+      {&MEDIATYPE_Video, &MEDIASUBTYPE_UYVY},  {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB555},
+      {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB565}};
   static const REGPINTYPES outputTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
                                             {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
   REGFILTERPINS2 pins[2] = {};
@@ -154,6 +155,8 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
         !SetDword(HKEY_CLASSES_ROOT, instanceKey, L"WaveInID", static_cast<DWORD>(config.waveInId)))
       return E_FAIL;
   }
+  for (const DeviceConfig& config : configs)
+    if (config.withoutConverter) return S_OK;
   return RegisterConverter(mapper.Get(), path);
 }
 

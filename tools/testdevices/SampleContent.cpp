@@ -1,5 +1,6 @@
 #include "SampleContent.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -40,11 +41,29 @@ void FillTone(uint8_t* data, long size, int channels, int samplesPerSec, int bit
 
 namespace {
 
-// Stores picture row y (from the top) of a whole frame.
-void DrawRow(PixelFormat format, int width, int height, uint32_t frameNumber, int y, uint8_t* data,
-             long stride) {
+// Picture row y of frame `frameNumber` (PictureColourAt for each x), from the frame's bars row:
+// whole rows at a time, so that large frames stay cheap to draw.
+void PictureRow(int y, int width, int height, uint32_t frameNumber, const std::vector<Rgb>& bars,
+                std::vector<Rgb>& line) {
+  const int band = BandTop(height, frameNumber);
+  if (y >= band && y < band + kBandRows)
+    std::fill(line.begin(), line.end(), Rgb{255, 255, 255});
+  else
+    line = bars;
+  const int cell = CellSize(width, height);
+  if (CellAt(cell, y, cell) < 0) return;
+  const uint32_t bits = CellBits(frameNumber);
+  for (int x = cell; x < (kCellColumns + 1) * cell; ++x) {
+    const bool white = bits >> CellAt(x, y, cell) & 1;
+    line[size_t(x)] = white ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+  }
+}
+
+// Stores picture row y (from the top), whose colours are `line`, into a whole frame.
+void DrawRow(PixelFormat format, int width, int height, int y, const std::vector<Rgb>& line,
+             uint8_t* data, long stride) {
   const int rows = std::abs(height);
-  auto colour = [&](int x, int row) { return PictureColourAt(x, row, width, height, frameNumber); };
+  auto colour = [&](int x, int) { return line[size_t(x)]; };
   if (IsRgb(format)) {
     // A positive height is a bottom-up DIB: the first row in memory is the bottom of the picture.
     uint8_t* out = data + long(height > 0 ? rows - 1 - y : y) * stride;
@@ -120,8 +139,12 @@ void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNum
     whole.resize(size_t(frameBytes));
     target = whole.data();
   }
-  for (int y = 0; y < std::abs(height); ++y)
-    DrawRow(format, width, height, frameNumber, y, target, stride);
+  std::vector<Rgb> bars(static_cast<size_t>(width)), line(bars.size());
+  for (int x = 0; x < width; ++x) bars[size_t(x)] = kBarColours[BarAt(x, width, frameNumber)];
+  for (int y = 0; y < std::abs(height); ++y) {
+    PictureRow(y, width, height, frameNumber, bars, line);
+    DrawRow(format, width, height, y, line, target, stride);
+  }
   if (target != data) std::memcpy(data, target, size_t(size));
   for (int i = 0; i < 4 && i < size; ++i) data[i] = uint8_t(frameNumber >> (8 * i));
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <dshow.h>
+#include <dvdmedia.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -24,7 +25,8 @@ typedef struct TestDeviceRecord {
   int setFormatRefused;          /* ... answered otherwise */
   AM_MEDIA_TYPE lastFormatType;  /* last accepted type, pbFormat/pUnk cleared (see below) */
   WAVEFORMATEX lastWaveFormat;   /* audio: the last accepted type's format, as passed */
-  VIDEOINFOHEADER lastVideoInfo; /* video: the last accepted type's format, as passed */
+  VIDEOINFOHEADER lastVideoInfo; /* video: the last accepted type's format, as passed (for a
+                                    VideoInfo2 type its fields shared with VIDEOINFOHEADER) */
   int suggestionCount;           /* IAMBufferNegotiation::SuggestAllocatorProperties calls */
   ALLOCATOR_PROPERTIES lastSuggestion;
   ALLOCATOR_PROPERTIES negotiated; /* the allocator's terms at the last capture connection */
@@ -36,16 +38,19 @@ typedef struct TestDeviceRecord {
   int putEnableCalls;
   LONG tvFormat; /* last put_TVFormat value */
   int putTvFormatCalls;
-  int runCount;                /* IMediaFilter::Run calls */
-  LONGLONG samplesDelivered;   /* capture samples that downstream Receive took (S_OK) */
-  LONGLONG bytesDelivered;     /* their actual data lengths, summed */
-  int wrongSizeSamples;        /* deliberately short samples delivered */
-  int receiveFailures;         /* Receive results other than S_OK */
-  int stopFlushes;             /* stops that had to flush a sample held downstream */
-  int streamEndEvents;         /* events sent for unplugafter / streamerror / streamstopped */
-  LONG lastStreamEndEvent;     /* the last one's code: EC_DEVICE_LOST, EC_ERRORABORT, ... */
-  HRESULT lastStreamEndNotify; /* what the graph's IMediaEventSink::Notify answered for it
+  int runCount;                    /* IMediaFilter::Run calls */
+  LONGLONG samplesDelivered;       /* capture samples that downstream Receive took (S_OK) */
+  LONGLONG bytesDelivered;         /* their actual data lengths, summed */
+  int wrongSizeSamples;            /* deliberately short samples delivered */
+  int receiveFailures;             /* Receive results other than S_OK */
+  int stopFlushes;                 /* stops that had to flush a sample held downstream */
+  int streamEndEvents;             /* events sent for unplugafter / streamerror / streamstopped */
+  LONG lastStreamEndEvent;         /* the last one's code: EC_DEVICE_LOST, EC_ERRORABORT, ... */
+  HRESULT lastStreamEndNotify;     /* what the graph's IMediaEventSink::Notify answered for it
                                   (E_NOINTERFACE: the filter was in no graph with a sink) */
+  VIDEOINFOHEADER2 lastVideoInfo2; /* video: the last accepted FORMAT_VideoInfo2 block, as
+                                      passed (zero after a FORMAT_VideoInfo one; lastVideoInfo
+                                      then holds its common fields) */
 } TestDeviceRecord;
 
 /* Replace the device set: one description per device, in enumeration order, stored under
