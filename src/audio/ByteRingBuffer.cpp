@@ -47,7 +47,8 @@ int64_t CopyOut(const unsigned char* storage, int64_t capacity, int64_t offset, 
 }
 }  // namespace
 
-ByteRingBuffer::ByteRingBuffer(int32_t maxCapacity) : layout(nullptr), maxCapacity(maxCapacity) {
+ByteRingBuffer::ByteRingBuffer(int32_t maxCapacity, bool processBarrier)
+    : layout(nullptr), maxCapacity(maxCapacity), processBarrier(processBarrier) {
   unsigned char* storage = AllocateStorage(kInitialCapacity);
   try {
     layout.store(new Layout{storage, kInitialCapacity, 0, 0}, std::memory_order_release);
@@ -95,16 +96,18 @@ int32_t ByteRingBuffer::Write(const void* data, uint32_t length) {
 }
 
 uint64_t ByteRingBuffer::KeptFrom() const {
-  const uint64_t cleared = clearMark.load(std::memory_order_acquire);
+  const uint64_t cleared = clearMark.load(std::memory_order_seq_cst);
   const uint64_t consumed = readTotal.load(std::memory_order_acquire);
   if (cleared <= consumed) return consumed;
-  // The mark first, then every thread through a barrier, then readerBusy: a Read
-  // whose readerBusy this misses had not looked at clearMark before the barrier,
-  // so it sees this mark or a later one and begins there. A Read that ended has
-  // stored readTotal and handed its bytes back (the release of readerBusy).
-  // Rare: only when space runs short after a Clear, and then once.
-  if (!ProcessWideMemoryBarrier()) return consumed;
-  const bool reading = readerBusy.load(std::memory_order_acquire);
+  // The mark first, then a barrier, then readerBusy: a Read whose readerBusy this
+  // misses had not looked at clearMark before the barrier, so it sees this mark or a
+  // later one and begins there. A Read that ended has stored readTotal and handed
+  // its bytes back (the release of readerBusy). Rare: only when space runs short
+  // after a Clear. The barrier reaches into the reader's thread where the system
+  // has one; elsewhere the reader's store and these loads are sequentially
+  // consistent, which orders them all the same.
+  if (processBarrier) ProcessWideMemoryBarrier();
+  const bool reading = readerBusy.load(std::memory_order_seq_cst);
   const uint64_t consumedNow = readTotal.load(std::memory_order_acquire);
   if (reading) return consumedNow;
   return cleared > consumedNow ? cleared : consumedNow;
@@ -151,12 +154,16 @@ int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
   if (length < 0) return -1;
   // Raised before clearMark is looked at, so that a writer which finds it lowered
   // may reuse the space a Clear discarded: this Read begins at the writer's mark or
-  // after it. Only the compiler is held to the order here; the writer's rare
-  // process-wide barrier holds the processor to it, so a Read costs no fence.
-  readerBusy.store(true, std::memory_order_relaxed);
-  std::atomic_signal_fence(std::memory_order_seq_cst);
+  // after it. Where the writer has a process-wide barrier, it holds the processor
+  // to this order and only the compiler is held here, so a Read costs no fence.
+  if (processBarrier) {
+    readerBusy.store(true, std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+  } else {
+    readerBusy.store(true, std::memory_order_seq_cst);
+  }
   uint64_t from = readTotal.load(std::memory_order_relaxed);  // only this thread stores it
-  const uint64_t cleared = clearMark.load(std::memory_order_acquire);
+  const uint64_t cleared = clearMark.load(std::memory_order_seq_cst);
   // writeTotal first (here, or when it was last loaded): the layout loaded after it
   // holds every byte it counts. Looked at again only when the bytes last seen do
   // not suffice, so the writer's line stays where it is meanwhile.
@@ -187,7 +194,7 @@ int32_t ByteRingBuffer::Clear() {
   const uint64_t mark = writeTotal.load(std::memory_order_acquire);
   uint64_t previous = clearMark.load(std::memory_order_relaxed);
   while (previous < mark &&
-         !clearMark.compare_exchange_weak(previous, mark, std::memory_order_acq_rel)) {
+         !clearMark.compare_exchange_weak(previous, mark, std::memory_order_seq_cst)) {
   }
   return 0;
 }

@@ -9,8 +9,10 @@
 // - The writer reuses the space behind the reader's own position, and also the
 //   space a Clear discarded once it has seen the reader outside a Read: a Read
 //   raises readerBusy before it looks at clearMark, so one that starts later begins
-//   at or after the mark the writer saw (the writer puts every thread through a
-//   process-wide barrier between the two looks, so the reader pays no fence). While
+//   at or after the mark the writer saw (where the system has a process-wide
+//   barrier the writer puts every thread through it between the two looks, so the
+//   reader pays no fence; elsewhere both sides' accesses are sequentially
+//   consistent). While
 //   a Read is running the discarded bytes keep their space, since the reader may
 //   still be copying them.
 // - Growth is the writer's: it copies the unread bytes into new storage, publishes
@@ -26,6 +28,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/Kernel.h"
+
 namespace tesmo {
 
 class ByteRingBuffer {
@@ -35,7 +39,11 @@ public:
   // keeps the doubled capacity inside 32 bits.
   static constexpr int32_t kMaxCapacity = INT32_MAX;
 
-  explicit ByteRingBuffer(int32_t maxCapacity = kMaxCapacity);  // throws std::bad_alloc
+  // processBarrier: whether the writer may use the system's process-wide barrier
+  // (where it has one); false orders both sides sequentially consistently.
+  explicit ByteRingBuffer(
+      int32_t maxCapacity = kMaxCapacity,
+      bool processBarrier = HasProcessWideMemoryBarrier());  // throws std::bad_alloc
   virtual ~ByteRingBuffer();
   ByteRingBuffer(const ByteRingBuffer&) = delete;
   ByteRingBuffer& operator=(const ByteRingBuffer&) = delete;
@@ -109,6 +117,9 @@ private:
   std::atomic<uint64_t> readerEpoch{0};
   // Raised for the length of each Read, before it looks at clearMark.
   std::atomic<bool> readerBusy{false};
+  // Whether the writer's rare barrier reaches the reader's thread (Linux), or both
+  // sides order their accesses sequentially consistently (Windows). On the reader's line: it reads it on every Read.
+  const bool processBarrier;
   int64_t readOffset = 0;
   uint64_t seenWriteTotal = 0;  // reader only: writeTotal as last loaded
   // Written by Clear.

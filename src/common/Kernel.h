@@ -14,11 +14,14 @@ constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 uint32_t TickCount();
 void SleepMs(uint32_t ms);
 
+// True where ProcessWideMemoryBarrier can be relied on (found out once): Linux's
+// membarrier. Not on Windows, where Wine's FlushProcessWriteBuffers does nothing.
+bool HasProcessWideMemoryBarrier();
 // Makes every running thread of the process pass a full memory barrier before it
 // returns, so that a thread which only orders its own accesses for the compiler is
 // ordered against the caller all the same. Costly (it interrupts other processors):
-// for rare paths only. False, having done nothing, where the system cannot.
-bool ProcessWideMemoryBarrier();
+// for rare paths only, and only where HasProcessWideMemoryBarrier().
+void ProcessWideMemoryBarrier();
 
 // Re-entrant lock: the thread that holds it may enter it again.
 class RecursiveLock {

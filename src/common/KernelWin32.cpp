@@ -10,10 +10,10 @@ uint32_t TickCount() { return GetTickCount(); }
 
 void SleepMs(uint32_t ms) { Sleep(ms); }
 
-bool ProcessWideMemoryBarrier() {
-  FlushProcessWriteBuffers();
-  return true;
-}
+// FlushProcessWriteBuffers would be the call, but Wine 8 implements it as a stub
+// that returns at once: callers fence on both sides instead.
+bool HasProcessWideMemoryBarrier() { return false; }
+void ProcessWideMemoryBarrier() {}
 
 struct RecursiveLock::Impl {
   CRITICAL_SECTION section;

@@ -219,109 +219,117 @@ TEST(ByteRingBuffer, ClearedSpaceIsReusedWithoutGrowthBeforeTheReaderLooks) {
 // and the blocks written after the clearing ended all arrive. No part of it relies
 // on one thread having run before another.
 TEST(ByteRingBuffer, WriterReaderAndClearsRunTogetherWithoutLosingOrTearing) {
-  using Clock = std::chrono::steady_clock;
-  constexpr uint32_t kBlocks = 10'000'000;
-  constexpr uint32_t kTailBlocks = 5000;
-  constexpr int32_t kBlockBytes = 8;  // the number, then its complement
-  const auto writeUntil = Clock::now() + std::chrono::seconds(10);
-  const auto giveUpAt = Clock::now() + std::chrono::seconds(60);
-  ByteRingBuffer ring(8 * kInitial);
-  std::atomic<bool> writing{true};
-  std::atomic<bool> clearing{true};
-  std::atomic<uint32_t> clears{0};
-  std::atomic<int64_t> finalNumber{-1};
-  uint32_t growthsRefused = 0;
-  uint32_t next = 0;  // the writer's, then this thread's once the writer has ended
+  // Both ways of ordering the reader against the writer's reuse of cleared space:
+  // the process-wide barrier where the system has one, and plain sequential
+  // consistency (the Windows build's) everywhere.
+  for (bool processBarrier : {true, false}) {
+    if (processBarrier && !tesmo::HasProcessWideMemoryBarrier()) continue;
+    SCOPED_TRACE(processBarrier ? "process-wide barrier" : "sequentially consistent");
+    using Clock = std::chrono::steady_clock;
+    constexpr uint32_t kBlocks = 10'000'000;
+    constexpr uint32_t kTailBlocks = 5000;
+    constexpr int32_t kBlockBytes = 8;  // the number, then its complement
+    const auto writeUntil = Clock::now() + std::chrono::seconds(5);
+    const auto giveUpAt = Clock::now() + std::chrono::seconds(60);
+    ByteRingBuffer ring(8 * kInitial, processBarrier);
+    std::atomic<bool> writing{true};
+    std::atomic<bool> clearing{true};
+    std::atomic<uint32_t> clears{0};
+    std::atomic<int64_t> finalNumber{-1};
+    uint32_t growthsRefused = 0;
+    uint32_t next = 0;  // the writer's, then this thread's once the writer has ended
 
-  auto writeBlocks = [&](uint32_t count) {
-    std::vector<unsigned char> batch(static_cast<size_t>(count) * kBlockBytes);
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint32_t number = next + i, complement = ~number;
-      std::memcpy(&batch[i * kBlockBytes], &number, 4);
-      std::memcpy(&batch[i * kBlockBytes + 4], &complement, 4);
-    }
-    try {
-      ring.Write(batch.data(), static_cast<uint32_t>(batch.size()));
-      next += count;
-      return true;
-    } catch (const std::bad_alloc&) {
-      ++growthsRefused;  // not admitted: the same numbers go again, in smaller batches
-      return false;
-    }
-  };
+    auto writeBlocks = [&](uint32_t count) {
+      std::vector<unsigned char> batch(static_cast<size_t>(count) * kBlockBytes);
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t number = next + i, complement = ~number;
+        std::memcpy(&batch[i * kBlockBytes], &number, 4);
+        std::memcpy(&batch[i * kBlockBytes + 4], &complement, 4);
+      }
+      try {
+        ring.Write(batch.data(), static_cast<uint32_t>(batch.size()));
+        next += count;
+        return true;
+      } catch (const std::bad_alloc&) {
+        ++growthsRefused;  // not admitted: the same numbers go again, in smaller batches
+        return false;
+      }
+    };
 
-  std::thread writer([&] {
-    std::mt19937 random(1);
-    // A batch larger than the first storage: growth happens whatever the schedule.
-    writeBlocks(40000);
-    while (next < kBlocks - kTailBlocks && Clock::now() < writeUntil) {
-      // Now and then far more than fits, so the storage grows (until it may not).
-      uint32_t count = random() % 4096 == 0 ? 30000 + random() % 60000 : 1 + random() % 64;
-      if (count > kBlocks - kTailBlocks - next) count = kBlocks - kTailBlocks - next;
-      writeBlocks(count);
-      // The admission limit's role, with the writer's own quick test.
+    std::thread writer([&] {
+      std::mt19937 random(1);
+      // A batch larger than the first storage: growth happens whatever the schedule.
+      writeBlocks(40000);
+      while (next < kBlocks - kTailBlocks && Clock::now() < writeUntil) {
+        // Now and then far more than fits, so the storage grows (until it may not).
+        uint32_t count = random() % 4096 == 0 ? 30000 + random() % 60000 : 1 + random() % 64;
+        if (count > kBlocks - kTailBlocks - next) count = kBlocks - kTailBlocks - next;
+        writeBlocks(count);
+        // The admission limit's role, with the writer's own quick test.
+        while (!ring.WriterHasAtMost(400000) && Clock::now() < giveUpAt) std::this_thread::yield();
+      }
+      writing = false;
+    });
+    std::thread clearer([&] {
+      std::mt19937 random(2);
+      while (writing) {
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+        ring.Clear();
+        ++clears;
+      }
+      clearing = false;
+    });
+
+    int64_t last = -1;
+    uint64_t received = 0, torn = 0, backwards = 0, gaps = 0;
+    std::thread reader([&] {
+      std::mt19937 random(3);
+      std::vector<unsigned char> out(16 * kBlockBytes);
+      while ((finalNumber.load() < 0 || last != finalNumber.load()) && Clock::now() < giveUpAt) {
+        int32_t blocks = 1 + static_cast<int32_t>(random() % 16);
+        // The reader's own quick test first, as the delivery thread makes it.
+        if (!ring.ReaderHasMoreThan(kBlockBytes - 1) ||
+            (ring.Read(out.data(), blocks * kBlockBytes) != 0 &&
+             ring.Read(out.data(), (blocks = 1) * kBlockBytes) != 0)) {
+          std::this_thread::yield();
+          continue;
+        }
+        for (int32_t b = 0; b < blocks; ++b) {
+          uint32_t number, complement;
+          std::memcpy(&number, &out[b * kBlockBytes], 4);
+          std::memcpy(&complement, &out[b * kBlockBytes + 4], 4);
+          if (complement != ~number) ++torn;
+          if (static_cast<int64_t>(number) <= last) ++backwards;
+          if (static_cast<int64_t>(number) > last + 1) ++gaps;
+          last = number;
+          ++received;
+        }
+      }
+    });
+
+    writer.join();
+    clearer.join();
+    // No Clear comes after these: every one of them must arrive.
+    const uint32_t tailFirst = next;
+    while (next < tailFirst + kTailBlocks && Clock::now() < giveUpAt) {
+      if (!writeBlocks(std::min<uint32_t>(500, tailFirst + kTailBlocks - next)))
+        std::this_thread::yield();
       while (!ring.WriterHasAtMost(400000) && Clock::now() < giveUpAt) std::this_thread::yield();
     }
-    writing = false;
-  });
-  std::thread clearer([&] {
-    std::mt19937 random(2);
-    while (writing) {
-      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
-      ring.Clear();
-      ++clears;
-    }
-    clearing = false;
-  });
+    finalNumber = static_cast<int64_t>(next) - 1;
+    reader.join();
 
-  int64_t last = -1;
-  uint64_t received = 0, torn = 0, backwards = 0, gaps = 0;
-  std::thread reader([&] {
-    std::mt19937 random(3);
-    std::vector<unsigned char> out(16 * kBlockBytes);
-    while ((finalNumber.load() < 0 || last != finalNumber.load()) && Clock::now() < giveUpAt) {
-      int32_t blocks = 1 + static_cast<int32_t>(random() % 16);
-      // The reader's own quick test first, as the delivery thread makes it.
-      if (!ring.ReaderHasMoreThan(kBlockBytes - 1) ||
-          (ring.Read(out.data(), blocks * kBlockBytes) != 0 &&
-           ring.Read(out.data(), (blocks = 1) * kBlockBytes) != 0)) {
-        std::this_thread::yield();
-        continue;
-      }
-      for (int32_t b = 0; b < blocks; ++b) {
-        uint32_t number, complement;
-        std::memcpy(&number, &out[b * kBlockBytes], 4);
-        std::memcpy(&complement, &out[b * kBlockBytes + 4], 4);
-        if (complement != ~number) ++torn;
-        if (static_cast<int64_t>(number) <= last) ++backwards;
-        if (static_cast<int64_t>(number) > last + 1) ++gaps;
-        last = number;
-        ++received;
-      }
-    }
-  });
-
-  writer.join();
-  clearer.join();
-  // No Clear comes after these: every one of them must arrive.
-  const uint32_t tailFirst = next;
-  while (next < tailFirst + kTailBlocks && Clock::now() < giveUpAt) {
-    if (!writeBlocks(std::min<uint32_t>(500, tailFirst + kTailBlocks - next)))
-      std::this_thread::yield();
-    while (!ring.WriterHasAtMost(400000) && Clock::now() < giveUpAt) std::this_thread::yield();
+    ASSERT_EQ(next, tailFirst + kTailBlocks) << "the writer made no progress";
+    EXPECT_EQ(last, finalNumber.load())
+        << "the blocks written after the last Clear did not all arrive";
+    EXPECT_EQ(torn, 0u);
+    EXPECT_EQ(backwards, 0u);
+    EXPECT_LE(gaps, clears.load());
+    EXPECT_GE(received, kTailBlocks);
+    EXPECT_GT(ring.Capacity(), kInitial);  // the first batch made it grow
+    EXPECT_EQ(ring.Count(), 0);
+    std::printf("received %llu of %u blocks, %u clears, %llu gaps, capacity %d, %u refused\n",
+                static_cast<unsigned long long>(received), next, clears.load(),
+                static_cast<unsigned long long>(gaps), ring.Capacity(), growthsRefused);
   }
-  finalNumber = static_cast<int64_t>(next) - 1;
-  reader.join();
-
-  ASSERT_EQ(next, tailFirst + kTailBlocks) << "the writer made no progress";
-  EXPECT_EQ(last, finalNumber.load()) << "the blocks written after the last Clear did not all arrive";
-  EXPECT_EQ(torn, 0u);
-  EXPECT_EQ(backwards, 0u);
-  EXPECT_LE(gaps, clears.load());
-  EXPECT_GE(received, kTailBlocks);
-  EXPECT_GT(ring.Capacity(), kInitial);  // the first batch made it grow
-  EXPECT_EQ(ring.Count(), 0);
-  std::printf("received %llu of %u blocks, %u clears, %llu gaps, capacity %d, %u refused\n",
-              static_cast<unsigned long long>(received), next, clears.load(),
-              static_cast<unsigned long long>(gaps), ring.Capacity(), growthsRefused);
 }
