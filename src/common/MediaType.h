@@ -62,20 +62,6 @@ public:
     copy.type = type;
     return copy;
   }
-  // Only the major type, subtype and format type of `source`: what a sample grabber
-  // needs to accept that stream and no other, whatever the size.
-  static MediaType KindOf(const AM_MEDIA_TYPE& source) {
-    MediaType kind;
-    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!type) return kind;
-    *type = AM_MEDIA_TYPE{};
-    type->majortype = source.majortype;
-    type->subtype = source.subtype;
-    type->formattype = source.formattype;
-    kind.type = type;
-    return kind;
-  }
-
 private:
   AM_MEDIA_TYPE* type = nullptr;
 };

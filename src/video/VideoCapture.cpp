@@ -69,7 +69,6 @@ void VideoCapture::Reset() {
   sourceFilter.Reset();
   grabberFilter.Reset();
   nullRenderer.Reset();
-  drawsPreview = false;
   cameraFormat.reset();
   ClosePainter();
   opened = false;

@@ -90,8 +90,9 @@ private:
   ComPtr<ICaptureGraphBuilder2> captureBuilder;
   ComPtr<IBaseFilter> sourceFilter;
   ComPtr<IBaseFilter> grabberFilter;
-  ComPtr<IBaseFilter> nullRenderer;  // only where no video renderer takes the stream
-  bool drawsPreview = false;         // then the library draws the preview itself
+  // Only where no video renderer takes the stream; the library then draws the
+  // preview itself.
+  ComPtr<IBaseFilter> nullRenderer;
   std::optional<FrameFormat> cameraFormat;  // what the connected stream carries
   std::shared_ptr<PreviewPainter> previewPainter;
   // Closes the library's own preview window, if any (host's thread only).

@@ -190,7 +190,6 @@ bool VideoCapture::EndInNullRenderer() {
   ComPtr<IPin> rendererInput = FindPin(nullRenderer.Get(), PINDIR_INPUT);
   if (!rendererInput || graph->ConnectDirect(grabberOutput.Get(), rendererInput.Get(), nullptr) != S_OK)
     return false;
-  drawsPreview = true;
   return true;
 }
 
@@ -268,7 +267,7 @@ CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
   ScopedHostLock operation(delivery->OperationLock());
   previewOwner = static_cast<HWND>(ownerWindow);
   if (!opened) return kCaptureDone;  // applied by the next Open
-  if (drawsPreview) {
+  if (nullRenderer) {
     ClosePainter();
     if (!previewOwner) return kCaptureDone;
     if (cameraFormat)
