@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev                    # tests: sources for the cross build, package natively
   libbenchmark-dev libjack-jackd2-dev        # benchmarks
   libyuv-dev                                 # the frame converter's reference (tests, benchmark)
+  libturbojpeg0-dev                          # the JPEG reference (tests, benchmark)
   sox                                        # checking captured WAV files
   debootstrap pulseaudio pulseaudio-utils    # the check against Wine 10's capture filter
   x11-apps                                   # xwd: the screenshot of the real camera check's preview

@@ -22,10 +22,11 @@ bool IsYuv(PixelFormat format) {
   }
 }
 
-// 0 the wanted format itself, 1 uncompressed YUV, 2 another RGB.
-int FormatRank(PixelFormat format, std::optional<PixelFormat> wanted) {
-  if (wanted && format == *wanted) return 0;
-  return IsYuv(format) ? 1 : 2;
+// 0 the wanted format itself, 1 uncompressed YUV, 2 another RGB, 3 MJPG.
+int FormatRank(const CameraMode& mode, std::optional<PixelFormat> wanted) {
+  if (!mode.format) return 3;
+  if (wanted && *mode.format == *wanted) return 0;
+  return IsYuv(*mode.format) ? 1 : 2;
 }
 
 }  // namespace
@@ -53,10 +54,10 @@ int ChooseCameraMode(const std::vector<CameraMode>& modes, int32_t width, int32_
   std::tuple<int, int, int> bestKey;
   for (int i = 0; i < static_cast<int>(modes.size()); ++i) {
     const CameraMode& mode = modes[static_cast<size_t>(i)];
-    if (!mode.format || !mode.Offers(width, height)) continue;
+    if (!mode.Usable(wanted) || !mode.Offers(width, height)) continue;
     if (wanted && TargetFrameBytes(*wanted, width, height) < 0) continue;
     const auto key = std::make_tuple(mode.ReachesThirtyFrames() ? 0 : 1,
-                                     FormatRank(*mode.format, wanted), mode.videoInfo2 ? 1 : 0);
+                                     FormatRank(mode, wanted), mode.videoInfo2 ? 1 : 0);
     // Strictly better only: among equals the camera's own order stands.
     if (best < 0 || key < bestKey) {
       best = i;

@@ -32,6 +32,8 @@ std::optional<PixelFormat> PixelFormatOfSubtype(const GUID& subtype) {
   return std::nullopt;
 }
 
+bool IsMotionJpegSubtype(const GUID& subtype) { return IsFourcc(subtype, 'M', 'J', 'P', 'G'); }
+
 BITMAPINFOHEADER* VideoHeaderOf(AM_MEDIA_TYPE& type, REFERENCE_TIME** interval) {
   if (!type.pbFormat) return nullptr;
   if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
@@ -53,6 +55,7 @@ bool ReadVideoType(const AM_MEDIA_TYPE& type, VideoTypeFacts& facts) {
   const BITMAPINFOHEADER* header = VideoHeaderOf(const_cast<AM_MEDIA_TYPE&>(type));
   if (!header || header->biWidth <= 0 || header->biHeight == 0) return false;
   facts.format = PixelFormatOfSubtype(type.subtype);
+  facts.motionJpeg = IsMotionJpegSubtype(type.subtype);
   facts.width = header->biWidth;
   facts.height = std::abs(header->biHeight);
   // Only an RGB picture can be stored upside down; YUV rows always run top-down.
@@ -82,6 +85,7 @@ bool ReadCameraModes(IAMStreamConfig* config, std::vector<CameraMode>& modes,
     if (!ReadVideoType(*type.Get(), facts)) continue;
     CameraMode mode;
     mode.format = facts.format;
+    mode.motionJpeg = facts.motionJpeg;
     mode.videoInfo2 = IsEqualGUID(type->formattype, FORMAT_VideoInfo2) != 0;
     // A range of sizes (an analog card's one capability) where the caps give one;
     // else the type's own size.

@@ -15,10 +15,13 @@ namespace tesmo {
 // The library's name for a video subtype; null for one it cannot convert
 // (compressed, or unknown).
 std::optional<PixelFormat> PixelFormatOfSubtype(const GUID& subtype);
+// Motion JPEG, which the library decodes.
+bool IsMotionJpegSubtype(const GUID& subtype);
 
 // What a VideoInfo or VideoInfo2 media type says of its frames.
 struct VideoTypeFacts {
   std::optional<PixelFormat> format;
+  bool motionJpeg = false;
   int32_t width = 0;
   int32_t height = 0;      // rows, whatever the row order
   bool topDown = false;    // an RGB type with a negative height

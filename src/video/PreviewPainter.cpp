@@ -2,10 +2,10 @@
 
 namespace tesmo {
 
-std::shared_ptr<PreviewPainter> PreviewPainter::Create(HWND owner, const FrameFormat& camera,
+std::shared_ptr<PreviewPainter> PreviewPainter::Create(HWND owner, const FrameFormat& frames,
                                                        int width, int height) {
   std::shared_ptr<PreviewPainter> painter(new PreviewPainter());
-  if (!owner || !painter->toRgb32.Configure(camera, PixelFormat::Rgb32)) return nullptr;
+  if (!owner || !painter->toRgb32.Configure(frames, PixelFormat::Rgb32)) return nullptr;
   // A static control paints only its background, which each frame then covers.
   painter->window = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BLACKRECT, 0, 0,
                                     width, height, owner, nullptr, GetModuleHandleW(nullptr),
@@ -28,10 +28,10 @@ void PreviewPainter::Close() {
   if (closing) DestroyWindow(closing);
 }
 
-void PreviewPainter::Show(const unsigned char* cameraFrame, int32_t length) {
+void PreviewPainter::Show(const unsigned char* frame, int32_t length) {
   if (length != toRgb32.SourceBytes()) return;
   picture.resize(static_cast<size_t>(toRgb32.TargetBytes()));
-  toRgb32.Convert(cameraFrame, picture.data());
+  toRgb32.Convert(frame, picture.data());
   ScopedLock hold(paintLock);
   if (!window) return;
   HDC context = GetDC(window);

@@ -1,7 +1,7 @@
 // The library's own preview, for a camera mode that no video renderer takes (and no
 // converter of the system brings to one): a 240 x 180 child window of the host's
 // window, at 0, 0, into which the delivery thread draws each frame that goes out,
-// scaled, as RGB32 converted from the camera's format.
+// scaled, as RGB32 converted from the frames the host gets.
 //
 // Threads: made and closed on the host's thread (the window is that thread's);
 // Show runs on the delivery thread and draws through the window's device context,
@@ -20,14 +20,14 @@ namespace tesmo {
 
 class PreviewPainter final : public FrameViewer {
 public:
-  // Null when the window cannot be made or the camera's format cannot be shown.
-  static std::shared_ptr<PreviewPainter> Create(HWND owner, const FrameFormat& camera, int width,
+  // Null when the window cannot be made or the frames' format cannot be shown.
+  static std::shared_ptr<PreviewPainter> Create(HWND owner, const FrameFormat& frames, int width,
                                                 int height);
   ~PreviewPainter();
   PreviewPainter(const PreviewPainter&) = delete;
   PreviewPainter& operator=(const PreviewPainter&) = delete;
 
-  void Show(const unsigned char* cameraFrame, int32_t length) override;
+  void Show(const unsigned char* frame, int32_t length) override;
   // On the host's thread: destroys the window; Show draws nothing from then on.
   void Close();
 

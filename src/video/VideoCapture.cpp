@@ -69,7 +69,7 @@ void VideoCapture::Reset() {
   sourceFilter.Reset();
   grabberFilter.Reset();
   nullRenderer.Reset();
-  cameraFormat.reset();
+  deliveredFormat.reset();
   ClosePainter();
   opened = false;
   wantedMediaType.Reset();

@@ -93,7 +93,7 @@ private:
   // Only where no video renderer takes the stream; the library then draws the
   // preview itself.
   ComPtr<IBaseFilter> nullRenderer;
-  std::optional<FrameFormat> cameraFormat;  // what the connected stream carries
+  std::optional<FrameFormat> deliveredFormat;  // the frames the host gets
   std::shared_ptr<PreviewPainter> previewPainter;
   // Closes the library's own preview window, if any (host's thread only).
   void ClosePainter();

@@ -45,7 +45,17 @@ void VideoDelivery::SetViewer(std::shared_ptr<FrameViewer> newViewer) {
 void VideoDelivery::SetCameraFormat(int32_t length, std::shared_ptr<const FrameConverter> with) {
   ScopedLock hold(queueLock);
   converter = std::move(with);
+  decoder.reset();
+  compressedCamera.store(false, std::memory_order_release);
   cameraLength.store(length, std::memory_order_release);
+}
+
+void VideoDelivery::SetCameraDecoder(int32_t maxLength, std::shared_ptr<FrameDecoder> with) {
+  ScopedLock hold(queueLock);
+  converter.reset();
+  decoder = std::move(with);
+  compressedCamera.store(true, std::memory_order_release);
+  cameraLength.store(maxLength, std::memory_order_release);
 }
 
 bool VideoDelivery::SetFramesPerMinute(int32_t value) {
@@ -57,9 +67,15 @@ bool VideoDelivery::SetFramesPerMinute(int32_t value) {
 }
 
 void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {
-  // First, whatever the state: a frame of another size means the device no longer
-  // delivers the format asked for.
-  if (length != CameraFrameLength()) {
+  if (compressedCamera.load(std::memory_order_acquire)) {
+    // Compressed frames vary in length; whether one is right shows once decoded.
+    if (length <= 0 || length > CameraFrameLength()) {
+      undecodedFrames.fetch_add(1, std::memory_order_acq_rel);
+      return;
+    }
+  } else if (length != CameraFrameLength()) {
+    // First, whatever the state: a frame of another size means the device no longer
+    // delivers the format asked for.
     // For this store's generation, so that a host Close and Open that come before
     // the delivery thread does never get their new device closed by it.
     closeRequest.RaiseForCurrent();
@@ -144,7 +160,9 @@ void VideoDelivery::DeliverUntilEnded() {
 bool VideoDelivery::RunPass() {
   FrameRecord oldest{};
   std::shared_ptr<const FrameConverter> conversion;
+  std::shared_ptr<FrameDecoder> decoding;
   std::shared_ptr<FrameViewer> shownIn;
+  uint32_t generation = 0;
   {
     ScopedLock hold(queueLock);
     // Tested again under the lock: a Stop, or a frame of the wrong size, that came
@@ -155,7 +173,9 @@ bool VideoDelivery::RunPass() {
     if (!record) return false;
     oldest = *record;
     conversion = converter;  // the frames queued are all the current camera's
+    decoding = decoder;
     shownIn = viewer;
+    generation = closeRequest.Generation();
     frameQueue.RemoveOldest();
     // The newer frames are dropped: the host gets the oldest one per pass.
     while ((record = frameQueue.Oldest())) {
@@ -165,18 +185,46 @@ bool VideoDelivery::RunPass() {
   }
   // Outside queueLock: the streaming thread goes on storing, and a host Close
   // meanwhile only retires this buffer, which the Recycle below then frees.
-  if (shownIn) shownIn->Show(oldest.data, oldest.length);
-  if (conversion && conversion->IsConfigured() && oldest.length == conversion->SourceBytes()) {
-    // Only this thread uses the buffer, so it stays valid through OnData whatever
-    // the host does meanwhile.
+  // A converted or decoded frame goes into this thread's own buffer, so it stays
+  // valid through OnData whatever the host does meanwhile.
+  const unsigned char* frame = oldest.data;
+  int32_t length = oldest.length;
+  if (decoding) {
+    converted.resize(static_cast<size_t>(decoding->TargetBytes()));
+    if (!decoding->Decode(oldest.data, oldest.length, converted.data())) {
+      framePool.Recycle(oldest.data);
+      NoteUndecoded(oldest.tick, generation);
+      return true;
+    }
+    undecodedRun = 0;
+    frame = converted.data();
+    length = decoding->TargetBytes();
+  } else if (conversion && conversion->IsConfigured() && oldest.length == conversion->SourceBytes()) {
     converted.resize(static_cast<size_t>(conversion->TargetBytes()));
     conversion->Convert(oldest.data, converted.data());
-    Deliver(converted.data(), conversion->TargetBytes(), oldest.tick);
-  } else {
-    Deliver(oldest.data, oldest.length, oldest.tick);
+    frame = converted.data();
+    length = conversion->TargetBytes();
   }
+  if (shownIn) shownIn->Show(frame, length);
+  Deliver(frame, length, oldest.tick);
   framePool.Recycle(oldest.data);
   return true;
+}
+
+void VideoDelivery::NoteUndecoded(uint32_t tick, uint32_t generation) {
+  undecodedFrames.fetch_add(1, std::memory_order_acq_rel);
+  if (undecodedRun == 0 || generation != undecodedRunGeneration) {
+    undecodedRun = 0;
+    undecodedRunStart = tick;
+    undecodedRunGeneration = generation;
+  }
+  ++undecodedRun;
+  // A second of frames that none decoded is a device fault, as a frame of the wrong
+  // size is; two at least, so that at a slow pace one bad frame never decides it.
+  if (undecodedRun >= 2 && tick - undecodedRunStart >= 1000) {
+    if (closeRequest.Raise(generation)) wakeEvent.Set();
+    undecodedRun = 0;
+  }
 }
 
 void VideoDelivery::Deliver(const unsigned char* data, int32_t length, uint32_t tick) {

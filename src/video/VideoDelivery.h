@@ -13,6 +13,12 @@
 // slot. At a pace at or above the camera's rate every frame goes out, within
 // moments of its arrival.
 //
+// An MJPG camera's frames vary in length: StoreSample takes any up to a limit, and
+// the delivery thread decodes the frame that goes out. A frame that does not decode
+// (or decodes to another size) is dropped and counted; when they go on for a second
+// (frames arriving over at least a second, none decoding) the delivery thread raises
+// the same close request a frame of the wrong length does.
+//
 // A frame of the wrong length raises a close request (resetPending) for the
 // generation of the store that took it (each Open is a new generation); from then
 // on no pass delivers, and at the start of its next cycle the delivery thread runs
@@ -56,16 +62,17 @@
 #include "common/Kernel.h"
 #include "common/SinkDelivery.h"
 #include "video/FrameConverter.h"
+#include "video/FrameDecoder.h"
 #include "video/FramePool.h"
 #include "video/FrameQueue.h"
 
 namespace tesmo {
 
-// Shown each camera frame that goes out, on the delivery thread just before OnData:
-// the library's own preview, where no video renderer shows the stream.
+// Shown each frame that goes out, as the host gets it, on the delivery thread just
+// before OnData: the library's own preview, where no video renderer shows the stream.
 class FrameViewer {
 public:
-  virtual void Show(const unsigned char* cameraFrame, int32_t length) = 0;
+  virtual void Show(const unsigned char* frame, int32_t length) = 0;
 
 protected:
   ~FrameViewer() = default;
@@ -98,7 +105,14 @@ public:
   // hands the camera's frames over as they are. ResetStore goes back to the host's
   // format unconverted.
   void SetCameraFormat(int32_t cameraLength, std::shared_ptr<const FrameConverter> converter);
+  // An MJPG camera instead: frames of 1 to maxLength bytes, each decoded by `decoder`
+  // on the delivery thread. ResetStore ends it, as it does a converter.
+  void SetCameraDecoder(int32_t maxLength, std::shared_ptr<FrameDecoder> decoder);
+  // The length every camera frame has, or for an MJPG camera the most it may have.
   int32_t CameraFrameLength() const { return cameraLength.load(std::memory_order_acquire); }
+  // Camera frames dropped since the data path was made: too long for an MJPG camera,
+  // or not decoded.
+  uint32_t UndecodedFrames() const { return undecodedFrames.load(std::memory_order_acquire); }
   // The viewer shown each frame that goes out; null for none. ResetStore clears it.
   void SetViewer(std::shared_ptr<FrameViewer> newViewer);
   int32_t Width() const { return width.load(std::memory_order_acquire); }
@@ -141,6 +155,9 @@ private:
   // Delivers the oldest frame and drops the rest; false when none was taken.
   bool RunPass();
   void Deliver(const unsigned char* data, int32_t length, uint32_t tick);
+  // Counts a frame that did not decode; a second's run of them closes the device
+  // opened as `generation`.
+  void NoteUndecoded(uint32_t tick, uint32_t generation);
   // The time between two deliveries: 60000 / framesPerMinute whole milliseconds, a
   // little less than the frame time of a camera at that rate (33 ms at 1800 for
   // 33.3 ms at 30 fps), so a delivery that fell behind a frame catches up with it.
@@ -152,6 +169,13 @@ private:
   std::atomic<int32_t> frameLength{320 * 240 * 24 / 8};
   std::atomic<int32_t> cameraLength{320 * 240 * 24 / 8};
   std::shared_ptr<const FrameConverter> converter;  // guarded by queueLock
+  std::shared_ptr<FrameDecoder> decoder;             // guarded by queueLock
+  std::atomic<bool> compressedCamera{false};
+  std::atomic<uint32_t> undecodedFrames{0};
+  // The delivery thread's own record of the undecoded frames in a row.
+  uint32_t undecodedRun = 0;
+  uint32_t undecodedRunStart = 0;
+  uint32_t undecodedRunGeneration = 0;
   std::shared_ptr<FrameViewer> viewer;               // guarded by queueLock
   std::vector<unsigned char> converted;  // the delivery thread's own, lent to OnData
   std::atomic<int32_t> framesPerMinute{kDefaultFramesPerMinute};

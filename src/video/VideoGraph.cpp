@@ -10,7 +10,10 @@
 #include "common/CaptureRoute.h"
 #include "common/DeviceEnumeration.h"
 #include "common/GraphControl.h"
+#include <algorithm>
+
 #include "video/CameraModes.h"
+#include "video/MjpegDecoder.h"
 #include "video/VideoCapture.h"
 
 namespace tesmo {
@@ -153,7 +156,9 @@ bool VideoCapture::ConfigureFormat() {
       wantedMediaType = MediaType::CopyOf(*type.Get());
       return true;
     }
-    modes[static_cast<size_t>(choice)].format.reset();  // refused: try the next best
+    // Refused: try the next best.
+    modes[static_cast<size_t>(choice)].format.reset();
+    modes[static_cast<size_t>(choice)].motionJpeg = false;
   }
 }
 
@@ -205,20 +210,32 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
 
   const GUID* wantedSubtype = SubtypeOfFormatCode(formatCode);
   if (!wantedSubtype) {
-    // The host takes the device's own format as it comes.
+    // The host takes the device's own format as it comes; MJPG frames, whose length
+    // varies, it could not tell apart.
+    if (facts.motionJpeg) return false;
     int32_t length = facts.sampleBytes;
     if (facts.format) {
-      cameraFormat = FrameFormat{*facts.format, width, height, facts.topDown};
-      length = SourceFrameBytes(*cameraFormat);
+      deliveredFormat = FrameFormat{*facts.format, width, height, facts.topDown};
+      length = SourceFrameBytes(*deliveredFormat);
     }
     if (length <= 0) return false;
     delivery->SetCameraFormat(length, nullptr);
     return true;
   }
-  if (!facts.format) return false;
   const PixelFormat wanted = *PixelFormatOfSubtype(*wantedSubtype);
+  deliveredFormat = FrameFormat{wanted, width, height, false};
+  if (facts.motionJpeg) {
+    auto decoder = MjpegDecoder::Create(width, height, wanted);
+    if (!decoder || decoder->TargetBytes() != delivery->FrameLength()) return false;
+    // A compressed frame is never longer than the type says, nor than the picture
+    // would be uncompressed at 32 bits; a longer one is dropped, not taken for JPEG.
+    const int32_t maxLength =
+        std::max(facts.sampleBytes, ExpectedFrameLength(width, height, 32));
+    delivery->SetCameraDecoder(maxLength, std::move(decoder));
+    return true;
+  }
+  if (!facts.format) return false;
   const FrameFormat camera{*facts.format, width, height, facts.topDown};
-  cameraFormat = camera;
   // The camera's frames are already the host's: handed over as they are.
   if (*facts.format == wanted && !facts.topDown &&
       SourceFrameBytes(camera) == delivery->FrameLength()) {
@@ -270,9 +287,9 @@ CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
   if (nullRenderer) {
     ClosePainter();
     if (!previewOwner) return kCaptureDone;
-    if (cameraFormat)
+    if (deliveredFormat)
       previewPainter =
-          PreviewPainter::Create(previewOwner, *cameraFormat, kPreviewWidth, kPreviewHeight);
+          PreviewPainter::Create(previewOwner, *deliveredFormat, kPreviewWidth, kPreviewHeight);
     if (!previewPainter) return kCaptureFailed;
     delivery->SetViewer(previewPainter);
     return kCaptureDone;

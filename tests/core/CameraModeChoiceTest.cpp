@@ -20,30 +20,44 @@ CameraMode Mode(std::optional<PixelFormat> format, int32_t width, int32_t height
   return mode;
 }
 
+CameraMode Mjpg(int32_t width, int32_t height, int64_t minInterval = 333333) {
+  CameraMode mode = Mode(std::nullopt, width, height, minInterval);
+  mode.motionJpeg = true;
+  return mode;
+}
+
 }  // namespace
 
 // A USB webcam's list: each size in YUY2 and MJPG, each twice (VideoInfo, then
 // VideoInfo2), the host's size not first. The choice is the exact size, a mode that
 // reaches 30 fps before a slower one, then the format, then VideoInfo.
 TEST(CameraModeChoice, PicksTheExactSizeAtThirtyFramesThenByFormat) {
-  const std::optional<PixelFormat> mjpg;  // compressed: not convertible yet
+  const std::optional<PixelFormat> h264;  // compressed, and not decoded
   std::vector<CameraMode> webcam = {
       Mode(PixelFormat::Yuy2, 640, 480), Mode(PixelFormat::Yuy2, 640, 480, 333333, 2000000, true),
-      Mode(mjpg, 640, 480),
+      Mjpg(640, 480),
       Mode(PixelFormat::Yuy2, 1280, 720, 2000000, 2000000),  // 5 fps
-      Mode(mjpg, 1280, 720),
+      Mjpg(1280, 720),
       Mode(PixelFormat::Nv12, 320, 240, 333333, 2000000, true),  // VideoInfo2 only
       Mode(PixelFormat::Yuy2, 320, 240, 666666, 2000000),      // 15 fps at best
   };
   EXPECT_EQ(ChooseCameraMode(webcam, 640, 480, PixelFormat::Rgb24), 0);
   EXPECT_EQ(ChooseCameraMode(webcam, 640, 480, PixelFormat::I420), 0);
-  // At 1280 x 720 only the 5 fps YUY2 mode can be converted.
-  EXPECT_EQ(ChooseCameraMode(webcam, 1280, 720, PixelFormat::Rgb32), 3);
+  // At 1280 x 720 only MJPG reaches 30 fps: it wins over 5 fps YUY2, but not for a
+  // host that takes the camera's frames as they come.
+  EXPECT_EQ(ChooseCameraMode(webcam, 1280, 720, PixelFormat::Rgb32), 4);
+  EXPECT_EQ(ChooseCameraMode(webcam, 1280, 720, PixelFormat::I420), 4);
+  EXPECT_EQ(ChooseCameraMode(webcam, 1280, 720, std::nullopt), 3);
+  // At one rate, uncompressed before MJPG: a 5 fps MJPG mode loses to 5 fps YUY2.
+  EXPECT_EQ(ChooseCameraMode({Mjpg(1280, 720, 2000000), webcam[3]}, 1280, 720, PixelFormat::Rgb24), 1);
+  // An MJPG-only camera works for the host's formats, not for its own.
+  EXPECT_EQ(ChooseCameraMode({Mjpg(640, 480), Mjpg(1920, 1080)}, 1920, 1080, PixelFormat::Rgb555), 1);
+  EXPECT_EQ(ChooseCameraMode({Mjpg(640, 480)}, 640, 480, std::nullopt), -1);
   // 30 fps NV12 (VideoInfo2) before 15 fps YUY2 (VideoInfo).
   EXPECT_EQ(ChooseCameraMode(webcam, 320, 240, PixelFormat::Rgb555), 5);
   // Sizes it lacks, a height given as negative, or only compressed modes: none.
   EXPECT_EQ(ChooseCameraMode(webcam, 800, 600, PixelFormat::Rgb24), -1);
-  EXPECT_EQ(ChooseCameraMode({Mode(mjpg, 640, 480)}, 640, 480, PixelFormat::Rgb24), -1);
+  EXPECT_EQ(ChooseCameraMode({Mode(h264, 640, 480)}, 640, 480, PixelFormat::Rgb24), -1);
   EXPECT_EQ(ChooseCameraMode({}, 640, 480, PixelFormat::Rgb24), -1);
   // An odd size cannot become I420 frames.
   EXPECT_EQ(ChooseCameraMode({Mode(PixelFormat::Yuy2, 321, 240)}, 321, 240, PixelFormat::I420), -1);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -891,4 +892,97 @@ TEST(VideoDelivery, ConvertsTheCamerasFramesIntoTheHostsFormat) {
   ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }));
   EXPECT_EQ(path.delivery->CameraFrameLength(), kRgb24Length);
   path.delivery->SetSink(nullptr);
+}
+
+namespace {
+
+// Stands in for the JPEG decoder: a "compressed" frame is MakeFrame(number, any
+// length), and decodes to MakeFrame(number, kRgb24Length) unless its number is one
+// the decoder is told to fail.
+class NumberDecoder final : public tesmo::FrameDecoder {
+public:
+  explicit NumberDecoder(std::function<bool(uint32_t)> fails) : fails(std::move(fails)) {}
+  int32_t TargetBytes() const override { return kRgb24Length; }
+  bool Decode(const unsigned char* data, int32_t length, unsigned char* target) override {
+    if (length < 4 || !FrameIntact(data, length) || fails(FrameNumber(data))) return false;
+    const auto frame = MakeFrame(FrameNumber(data), kRgb24Length);
+    std::copy(frame.begin(), frame.begin() + kRgb24Length, target);
+    return true;
+  }
+
+private:
+  std::function<bool(uint32_t)> fails;
+};
+
+// Stores compressed frame `number` and waits until the delivery thread has dealt with
+// it: delivered, or counted as not decoded.
+bool StoreCompressed(OpenPath& path, uint32_t number, int32_t length, uint32_t tick) {
+  const size_t delivered = path.sink.Frames().size();
+  const uint32_t undecoded = path.delivery->UndecodedFrames();
+  path.Store(number, tick, length);
+  return WaitFor([&] {
+    return path.sink.Frames().size() > delivered || path.delivery->UndecodedFrames() > undecoded;
+  });
+}
+
+}  // namespace
+
+// An MJPG camera: frames of any length up to the limit are taken, each delivered
+// frame is the decoded one, and a frame that does not decode is dropped and counted
+// without closing anything. A frame over the limit is dropped too, not taken as a
+// frame of the wrong size.
+TEST(VideoDelivery, DecodesCompressedFramesOfAnyLengthAndDropsThoseThatDoNotDecode) {
+  OpenPath path;
+  path.delivery->SetCameraDecoder(
+      1000, std::make_shared<NumberDecoder>([](uint32_t number) { return number % 3 == 2; }));
+  path.Start();
+  std::vector<uint32_t> expected;
+  for (uint32_t number = 0; number < 30; ++number) {
+    ASSERT_TRUE(StoreCompressed(path, number, int32_t(8 + number * 33), number * 33)) << number;
+    if (number % 3 != 2) expected.push_back(number);
+  }
+  const auto frames = path.sink.Frames();
+  std::vector<uint32_t> delivered;
+  for (const auto& frame : frames) {
+    delivered.push_back(frame.number);
+    EXPECT_EQ(frame.length, kRgb24Length);
+    EXPECT_TRUE(frame.intact) << frame.number;
+  }
+  EXPECT_EQ(delivered, expected);
+  EXPECT_EQ(path.delivery->UndecodedFrames(), 10u);
+
+  const uint32_t before = path.delivery->UndecodedFrames();
+  path.Store(100, 2000, 1001);  // over the limit
+  EXPECT_EQ(path.delivery->UndecodedFrames(), before + 1);
+  ASSERT_TRUE(StoreCompressed(path, 103, 1000, 2033));  // at the limit
+  EXPECT_EQ(path.sink.Frames().back().number, 103u);
+  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_EQ(path.resets.load(), 0);
+  // The host's own length means nothing to an MJPG camera either.
+  path.Store(106, 2066, kRgb24Length);
+  EXPECT_FALSE(path.delivery->ResetPending());
+}
+
+// A camera gone bad: once frames arriving over a whole second have none decoded,
+// the device is closed as after a frame of the wrong size. A good frame in between
+// starts the count again, and a Reset ends the decoding.
+TEST(VideoDelivery, ASecondOfFramesThatDoNotDecodeClosesTheDevice) {
+  OpenPath path;
+  path.delivery->SetCameraDecoder(
+      1000, std::make_shared<NumberDecoder>([](uint32_t number) { return number >= 10; }));
+  path.Start();
+  for (uint32_t tick : {0u, 200u, 400u}) ASSERT_TRUE(StoreCompressed(path, 10 + tick, 500, tick));
+  ASSERT_TRUE(StoreCompressed(path, 1, 500, 600));  // decodes: the run ends
+  for (uint32_t tick = 800; tick <= 1700; tick += 100) {
+    ASSERT_TRUE(StoreCompressed(path, 10 + tick, 500, tick));
+    EXPECT_FALSE(path.delivery->ResetPending()) << tick;
+  }
+  EXPECT_EQ(path.resets.load(), 0);
+  EXPECT_EQ(path.delivery->UndecodedFrames(), 13u);
+  path.Store(2000, 1800, 500);  // 1000 ms after the run began
+  ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }));
+  EXPECT_TRUE(path.resetOnDeliveryThread.load());
+  EXPECT_EQ(path.delivery->UndecodedFrames(), 14u);
+  // Back to the host's own format, checked by length again.
+  EXPECT_EQ(path.delivery->CameraFrameLength(), kRgb24Length);
 }
