@@ -3,8 +3,6 @@
 #include "DeviceTestSupport.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -110,30 +108,6 @@ TEST_F(JpegFramesTest, SpoiledFramesFailToDecode) {
   EXPECT_LT(cut.size(), jpeg.size());
   DecodedJpeg picture;
   EXPECT_NE(S_OK, DecodeJpeg(cut.data(), cut.size(), picture));
-}
-
-// Not a check: the time one 1080p frame takes, for the record.
-TEST_F(JpegFramesTest, DISABLED_EncodeTime1080p) {
-  JpegEncoder encoder;
-  const long stride = RowBytes(PixelFormat::Rgb24, 1920);
-  std::vector<uint8_t> pixels(size_t(stride) * 1080);
-  std::vector<double> draw, encode;
-  size_t bytes = 0;
-  for (uint32_t n = 0; n < 31; ++n) {
-    auto t0 = std::chrono::steady_clock::now();
-    FillVideoFrame(PixelFormat::Rgb24, 1920, -1080, n, pixels.data(), long(pixels.size()));
-    auto t1 = std::chrono::steady_clock::now();
-    std::vector<uint8_t> jpeg;
-    ASSERT_EQ(S_OK, encoder.Encode(pixels.data(), 1920, 1080, stride, jpeg));
-    bytes = jpeg.size();
-    auto t2 = std::chrono::steady_clock::now();
-    draw.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
-    encode.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
-  }
-  std::sort(draw.begin(), draw.end());
-  std::sort(encode.begin(), encode.end());
-  std::printf("draw median %.2f ms, encode median %.2f ms (min %.2f, max %.2f), %zu bytes\n",
-              draw[15], encode[15], encode[0], encode[30], bytes);
 }
 
 }  // namespace
