@@ -331,7 +331,7 @@ TEST_F(CameraModesTest, ImpossibleModesAreRefusedInTheDescription) {
   for (const wchar_t* bad :
        {L"kind=video;formats=YUY2:640x480;format=RGB24:640x480", L"kind=video;formats=YUY2:641x480",
         L"kind=video;formats=NV12:640x481", L"kind=video;formats=YUY2:640x-480",
-        L"kind=video;formats=MJPG:640x480", L"kind=video;formats=I420:640x480@30-5",
+        L"kind=video;formats=MJPG:640x-480", L"kind=video;formats=I420:640x480@30-5",
         L"kind=video;caps=vi3", L"kind=video;fpsrange=0-30"}) {
     SCOPED_TRACE(std::string(bad, bad + wcslen(bad)));
     const wchar_t* list[] = {bad};

@@ -61,6 +61,7 @@ bool ParseAudioFormat(const std::wstring& text, AudioFormatSpec& format) {
 // allocate gigabytes); YUV is top-down by definition and shares chroma between pixel pairs.
 bool PictureFits(const VideoSubtype& subtype, long width, long height) {
   if (width <= 0 || height == 0 || width > 8192 || std::labs(height) > 8192) return false;
+  if (subtype.jpeg) return height > 0;  // a JPEG picture is top-down by definition
   return IsRgb(subtype.format) ||
          (height > 0 && width % 2 == 0 && (!IsPlanar(subtype.format) || height % 2 == 0));
 }
@@ -146,7 +147,8 @@ bool ParseFaults(const std::wstring& text, std::vector<FaultSpec>& faults) {
 bool FinishVideoModes(DeviceConfig& config, bool topDown, bool currentSeen, std::wstring& error) {
   auto flip = [](VideoFormatSpec& mode) {
     const VideoSubtype* known = FindVideoSubtype(mode.subtype);
-    if (known && IsRgb(known->format) && mode.height > 0) mode.height = -mode.height;
+    if (known && IsRgb(known->format) && !known->jpeg && mode.height > 0)
+      mode.height = -mode.height;
   };
   if (topDown) {
     for (auto& mode : config.videoFormats) flip(mode);
@@ -251,6 +253,13 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     } else if (key == L"waveinid") {
       ok = ParseInt(value, number) && number >= 0;
       config.waveInId = number;
+    } else if (key == L"path") {
+      config.devicePath = value;
+      ok = !value.empty();
+    } else if (key == L"nopath") {
+      bool noPath = false;
+      ok = ParseFlag(value, noPath);
+      config.hasPath = !noPath;
     } else if (key == L"noconverter") {
       ok = ParseFlag(value, config.withoutConverter);
     } else if (key == L"pins") {
@@ -315,6 +324,22 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
       config.streamEndEvent = key == L"unplugafter"   ? EC_DEVICE_LOST
                               : key == L"streamerror" ? EC_ERRORABORT
                                                       : EC_STREAM_ERROR_STOPPED;
+    } else if (key == L"nodht") {
+      ok = ParseInt(value, number) && number >= 1;
+      config.noHuffmanEvery = number;
+    } else if (key == L"corruptevery") {
+      ok = ParseInt(value, number) && number >= 1;
+      config.corruptEvery = number;
+    } else if (key == L"corruptfrom") {
+      ok = ParseInt(value, number) && number >= 0;
+      config.corruptFrom = number;
+    } else if (key == L"jpegsize") {
+      auto size = Split(Trim(value), L'x');
+      long width = 0, height = 0;
+      ok = size.size() == 2 && ParseInt(size[0], width) && ParseInt(size[1], height) && width > 0 &&
+           height > 0 && width <= 8192 && height <= 8192;
+      config.jpegWidth = int(width);
+      config.jpegHeight = int(height);
     } else if (key == L"tone") {
       ok = ParseInt(value, number) && number > 0 && number < 20000;
       config.toneHz = int(number);

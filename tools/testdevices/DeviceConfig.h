@@ -40,6 +40,10 @@ struct DeviceConfig {
   std::wstring name;
   bool hasName = true;
   long waveInId = -1;  // "WaveInID" in the moniker's property bag; negative: none
+  // "DevicePath" in the moniker's property bag: this text, or (empty) one made from the kind
+  // and the name; none at all when hasPath is false.
+  std::wstring devicePath;
+  bool hasPath = true;
   // The set is registered without the colour converter, as on a machine (Wine's)
   // that has no converter for the camera's format.
   bool withoutConverter = false;
@@ -65,6 +69,13 @@ struct DeviceConfig {
   long streamEndAfter = -1;
   long streamEndEvent = 0;
   int toneHz = 0;  // 0: byte-sequence content
+  // MJPG frames: frame n goes without its Huffman tables when n % noHuffmanEvery is
+  // noHuffmanEvery - 1, and is spoiled when n % corruptEvery is corruptEvery - 1 or
+  // n >= corruptFrom (0 or negative: never); the JPEG says jpegWidth x jpegHeight (0: the mode's).
+  long noHuffmanEvery = 0;
+  long corruptEvery = 0;
+  long corruptFrom = -1;
+  int jpegWidth = 0, jpegHeight = 0;
   std::vector<FaultSpec> faults;
 
   bool Accepts(const AudioFormatSpec& format) const;

@@ -22,6 +22,7 @@ const VideoSubtype kVideoSubtypes[] = {
     {MEDIASUBTYPE_NV12, PixelFormat::Nv12, 12, MAKEFOURCC('N', 'V', '1', '2'), L"NV12"},
     {MEDIASUBTYPE_YUY2, PixelFormat::Yuy2, 16, MAKEFOURCC('Y', 'U', 'Y', '2'), L"YUY2"},
     {MEDIASUBTYPE_UYVY, PixelFormat::Uyvy, 16, MAKEFOURCC('U', 'Y', 'V', 'Y'), L"UYVY"},
+    {MEDIASUBTYPE_MJPG, PixelFormat::Rgb24, 24, MAKEFOURCC('M', 'J', 'P', 'G'), L"MJPG", true},
 };
 
 }  // namespace
@@ -196,7 +197,8 @@ MediaType MakeVideoType(const GUID& subtype, int width, int height, REFERENCE_TI
   AM_MEDIA_TYPE& t = mt.Edit();
   t.majortype = MEDIATYPE_Video;
   t.subtype = subtype;
-  t.bFixedSizeSamples = TRUE;
+  t.bFixedSizeSamples = !(known && known->jpeg);
+  t.bTemporalCompression = FALSE;
   t.lSampleSize = bmi.biSizeImage;
   BYTE block[sizeof(VIDEOINFOHEADER2) + sizeof masks] = {};
   ULONG blockSize;

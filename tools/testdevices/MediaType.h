@@ -12,13 +12,16 @@ extern const GUID kSubtypeI420;
 constexpr DWORD kFourccI420 = MAKEFOURCC('I', '4', '2', '0');
 
 // A video subtype the test devices produce or read: its layout, biBitCount and biCompression
-// (BI_RGB or the FOURCC) and its name in device descriptions.
+// (BI_RGB or the FOURCC) and its name in device descriptions. A JPEG subtype (MJPG) gives the
+// layout its pictures are drawn in before they are compressed; its frames vary in size, up to
+// the layout's frame size.
 struct VideoSubtype {
   const GUID& subtype;
   PixelFormat format;
   int bits;
   DWORD compression;
   const wchar_t* name;
+  bool jpeg = false;
 };
 const VideoSubtype* FindVideoSubtype(const GUID& subtype);  // null: not one of ours
 const VideoSubtype* FindVideoSubtype(const wchar_t* name);

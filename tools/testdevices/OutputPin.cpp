@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "Enumerators.h"
+#include "JpegEncoder.h"
+#include "JpegFrames.h"
 #include "PinInfo.h"
 #include "SampleContent.h"
 
@@ -123,6 +125,11 @@ ALLOCATOR_PROPERTIES OutputPin::WantedAllocatorProperties(const MediaType& forma
     wanted.cBuffers = 3;
     wanted.cbBuffer = std::max<long>(format.Bitmap() ? long(format.Bitmap()->biSizeImage) : 0,
                                      format.Get().lSampleSize);
+    // A JPEG that says another size than the mode may be the larger one.
+    const DeviceConfig& config = filter.Config();
+    if (IsJpeg(format) && config.jpegWidth)
+      wanted.cbBuffer = std::max<long>(
+          wanted.cbBuffer, FrameBytes(PixelFormat::Rgb24, config.jpegWidth, config.jpegHeight));
   }
   wanted.cbAlign = 1;
   wanted.cbPrefix = 0;
@@ -424,7 +431,10 @@ void OutputPin::StartStreaming() {
   ResetEvent(stopEvent);
   ResetEvent(streamerEnded);
   streamer = std::thread([this] {
+    // As a driver's streaming thread: the JPEG encoder is a COM object.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     StreamLoop();
+    if (SUCCEEDED(com)) CoUninitialize();
     SetEvent(streamerEnded);
   });
 }
@@ -469,6 +479,9 @@ void OutputPin::StreamLoop() {
   if (frameInterval <= 0) frameInterval = kUnitsPerSecond / filter.Config().framesPerSecond;
   const LONGLONG startedAt = Now100ns();
   const uint64_t bytesAtStart = bytesSent, samplesAtStart = samplesSent;
+  // One encoder for the run: creating the imaging factory per frame would cost frame rate.
+  std::unique_ptr<JpegEncoder> encoder;
+  if (!audio && IsJpeg(format)) encoder = std::make_unique<JpegEncoder>();
 
   for (;;) {
     if (filter.StreamEnds(IsCapture())) break;  // the device is gone until a new filter object
@@ -489,7 +502,8 @@ void OutputPin::StreamLoop() {
     ComPtr<IMediaSample> sample;
     if (allocator->GetBuffer(&sample, nullptr, nullptr, 0) != S_OK) break;  // decommitted: stopping
     HRESULT hr = audio ? DeliverAudio(sample.Get(), wave)
-                       : DeliverVideo(sample.Get(), picture, frameInterval, format.Get().subtype);
+                       : DeliverVideo(sample.Get(), picture, frameInterval, format.Get().subtype,
+                                      encoder.get());
     if (hr != S_OK) break;
   }
 }
@@ -525,18 +539,53 @@ HRESULT OutputPin::DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave) 
   return S_OK;
 }
 
-HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& picture,
-                                REFERENCE_TIME interval, const GUID& subtype) {
+bool OutputPin::IsJpeg(const MediaType& format) {
+  const VideoSubtype* known = FindVideoSubtype(format.Get().subtype);
+  return known && known->jpeg;
+}
+
+long OutputPin::DrawJpegFrame(JpegEncoder& encoder, const BITMAPINFOHEADER& picture,
+                              uint32_t frameNumber, BYTE* data, long capacity) {
   const DeviceConfig& config = filter.Config();
-  const long frameSize = long(picture.biSizeImage);
+  const int width = config.jpegWidth ? config.jpegWidth : int(picture.biWidth);
+  const int height = config.jpegWidth ? config.jpegHeight : std::abs(int(picture.biHeight));
+  const long stride = RowBytes(PixelFormat::Rgb24, width);
+  drawnPicture.resize(size_t(stride) * size_t(height));
+  // Drawn top-down, as JPEG stores rows. The byte stamp lands on the corner pixels and, like
+  // any exact byte, does not survive compression: the cells carry the number.
+  FillVideoFrame(PixelFormat::Rgb24, width, -height, frameNumber, drawnPicture.data(),
+                 long(drawnPicture.size()));
+  if (encoder.Encode(drawnPicture.data(), width, height, stride, jpegFrame) != S_OK) return -1;
+  size_t size = jpegFrame.size();
+  auto every = [frameNumber](long period) {
+    return period > 0 && frameNumber % uint64_t(period) == uint64_t(period - 1);
+  };
+  if (every(config.noHuffmanEvery)) size = RemoveHuffmanTables(jpegFrame.data(), size);
+  if (every(config.corruptEvery) ||
+      (config.corruptFrom >= 0 && frameNumber >= uint64_t(config.corruptFrom)))
+    size = CorruptJpeg(jpegFrame.data(), size);
+  // A frame larger than the buffer arrives cut, as from a camera whose size bound was wrong.
+  size = std::min(size, size_t(capacity));
+  std::memcpy(data, jpegFrame.data(), size);
+  return long(size);
+}
+
+HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& picture,
+                                REFERENCE_TIME interval, const GUID& subtype,
+                                JpegEncoder* encoder) {
+  const DeviceConfig& config = filter.Config();
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  long frameSize = long(picture.biSizeImage);
+  if (encoder)
+    frameSize = DrawJpegFrame(*encoder, picture, uint32_t(samplesSent), data, sample->GetSize());
   if (frameSize <= 0 || sample->GetSize() < frameSize) return E_FAIL;
   const bool wrongSize =
       config.wrongSizeAfter >= 0 && samplesSent >= uint64_t(config.wrongSizeAfter);
   const long size = wrongSize ? frameSize / 2 : frameSize;
-  BYTE* data = nullptr;
-  sample->GetPointer(&data);
-  FillVideoFrame(FindVideoSubtype(subtype)->format, picture.biWidth, picture.biHeight,
-                 uint32_t(samplesSent), data, size);
+  if (!encoder)
+    FillVideoFrame(FindVideoSubtype(subtype)->format, picture.biWidth, picture.biHeight,
+                   uint32_t(samplesSent), data, size);
   REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval, end = start + interval;
   LONGLONG mediaStart = LONGLONG(samplesSent), mediaEnd = mediaStart + 1;
   sample->SetActualDataLength(size);

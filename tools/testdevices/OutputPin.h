@@ -7,6 +7,7 @@
 #include <dshow.h>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "PinInfo.h"
 
 namespace testdevices {
+
+class JpegEncoder;
 
 class OutputPin : public StreamCallsRefused<OutputPin>,
                   public IKsPropertySet,
@@ -74,8 +77,14 @@ private:
   void StreamLoop();
   void JoinStreamer();
   HRESULT DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave);
+  // `encoder` for an MJPG format, else null.
   HRESULT DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& picture,
-                       REFERENCE_TIME interval, const GUID& subtype);
+                       REFERENCE_TIME interval, const GUID& subtype, JpegEncoder* encoder);
+  static bool IsJpeg(const MediaType& format);
+  // Frame `frameNumber` as a JPEG (with the description's faults) into `data`: its size, or
+  // -1 when the encoder fails.
+  long DrawJpegFrame(JpegEncoder& encoder, const BITMAPINFOHEADER& picture, uint32_t frameNumber,
+                     BYTE* data, long capacity);
   // Hands a filled sample downstream and records the capture pin's deliveries.
   void Send(IMediaSample* sample, long size, bool wrongSize);
 
@@ -95,6 +104,9 @@ private:
   std::thread streamer;
   uint64_t bytesSent = 0;
   uint64_t samplesSent = 0;
+  // The streaming thread's own: an MJPG frame's picture before and after compression.
+  std::vector<uint8_t> drawnPicture;
+  std::vector<uint8_t> jpegFrame;
 };
 
 }  // namespace testdevices

@@ -56,6 +56,29 @@ const CLSID& CategoryOf(DeviceKind kind) {
                                    : CLSID_VideoInputDeviceCategory;
 }
 
+// A device path as the system's devices have one: "\\?\<bus>#<device>#<instance>#{<interface
+// category>}". Made from the kind and the name, so it stays with the device when a new set
+// changes the order; letters and digits stay, anything else becomes _XXXX (its code), so that
+// no two names meet; the second and later devices of one kind and name count on (&2, &3, ...),
+// as two cameras of one model have paths of their own.
+std::wstring DerivedDevicePath(DeviceKind kind, const std::wstring& name, int sameNameBefore) {
+  std::wstring safe;
+  for (wchar_t c : name) {
+    if ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9')) {
+      safe += c;
+    } else {
+      const wchar_t* digits = L"0123456789abcdef";
+      safe += L'_';
+      for (int shift = 12; shift >= 0; shift -= 4) safe += digits[unsigned(c) >> shift & 15];
+    }
+  }
+  if (sameNameBefore > 0) safe += L"&" + std::to_wstring(sameNameBefore + 1);
+  // KSCATEGORY_CAPTURE for cameras, KSCATEGORY_AUDIO for microphones.
+  const wchar_t* category = kind == DeviceKind::Video ? L"{65e8773d-8f56-11d0-a3b9-00a0c9223196}"
+                                                      : L"{33d9a762-90c8-11d0-bd43-00a0c911ce86}";
+  return L"\\\\?\\root#tesmo_test#" + safe + L"#" + category;
+}
+
 bool RegisterComClass(const CLSID& id, const std::wstring& title, const wchar_t* path) {
   const std::wstring classKey = L"CLSID\\" + GuidText(id);
   return SetString(HKEY_CLASSES_ROOT, classKey, nullptr, title) &&
@@ -153,6 +176,15 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
     // As the system's audio capture devices name the wave-in device they record from.
     if (config.waveInId >= 0 &&
         !SetDword(HKEY_CLASSES_ROOT, instanceKey, L"WaveInID", static_cast<DWORD>(config.waveInId)))
+      return E_FAIL;
+    // Beside FriendlyName, as the system's devices have it: the identity a client keeps.
+    int sameNameBefore = 0;
+    for (size_t j = 0; j < i; ++j)
+      sameNameBefore += configs[j].kind == config.kind && configs[j].name == config.name;
+    const std::wstring devicePath =
+        config.devicePath.empty() ? DerivedDevicePath(config.kind, config.name, sameNameBefore)
+                                  : config.devicePath;
+    if (config.hasPath && !SetString(HKEY_CLASSES_ROOT, instanceKey, L"DevicePath", devicePath))
       return E_FAIL;
   }
   for (const DeviceConfig& config : configs)

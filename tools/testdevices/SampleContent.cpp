@@ -141,9 +141,22 @@ void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNum
   }
   std::vector<Rgb> bars(static_cast<size_t>(width)), line(bars.size());
   for (int x = 0; x < width; ++x) bars[size_t(x)] = kBarColours[BarAt(x, width, frameNumber)];
-  for (int y = 0; y < std::abs(height); ++y) {
+  // Every row outside the cells shows the bars or the band. An RGB row stands alone in memory,
+  // so each of those two is drawn once and copied, which keeps HD frames cheap to draw.
+  const int rows = std::abs(height), cell = CellSize(width, height);
+  const int band = BandTop(height, frameNumber);
+  const uint8_t* drawn[2] = {nullptr, nullptr};  // a bars row, a band row
+  for (int y = 0; y < rows; ++y) {
+    uint8_t* row = target + long(height > 0 ? rows - 1 - y : y) * stride;
+    const bool plain = IsRgb(format) && CellAt(cell, y, cell) < 0;
+    const int kind = y >= band && y < band + kBandRows;
+    if (plain && drawn[kind]) {
+      std::memcpy(row, drawn[kind], size_t(stride));
+      continue;
+    }
     PictureRow(y, width, height, frameNumber, bars, line);
     DrawRow(format, width, height, y, line, target, stride);
+    if (plain) drawn[kind] = row;
   }
   if (target != data) std::memcpy(data, target, size_t(size));
   for (int i = 0; i < 4 && i < size; ++i) data[i] = uint8_t(frameNumber >> (8 * i));

@@ -38,7 +38,7 @@ void VideoCapabilities::Get(int index, const MediaType& current, MediaType& type
   int width = exact ? entry.mode.width : picture ? int(picture->biWidth) : 320;
   int height = exact ? entry.mode.height : picture ? int(picture->biHeight) : 240;
   const VideoSubtype* known = FindVideoSubtype(subtype);
-  if (!exact && known && !IsRgb(known->format)) height = std::abs(height);
+  if (!exact && known && (!IsRgb(known->format) || known->jpeg)) height = std::abs(height);
   LONGLONG shortest, longest;
   config.FrameIntervals(entry.mode, shortest, longest);
   type = MakeVideoType(subtype, width, height, shortest, entry.formatType);
@@ -97,7 +97,8 @@ HRESULT VideoCapabilities::Accept(const AM_MEDIA_TYPE& asked, MediaType& made) c
   if (interval == 0)
     interval = std::min(std::max<LONGLONG>(10000000LL / config.framesPerSecond, shortest), longest);
 
-  // The camera sizes its frames from the picture, whatever image size the caller carried over.
+  // The camera sizes its frames from the picture, whatever image size the caller carried over
+  // (a JPEG frame's bound: its picture uncompressed).
   BYTE* block = made.Edit().pbFormat;
   auto* header = const_cast<BITMAPINFOHEADER*>(picture);
   header->biSizeImage = DWORD(FrameBytes(known->format, header->biWidth, header->biHeight));
@@ -106,7 +107,8 @@ HRESULT VideoCapabilities::Accept(const AM_MEDIA_TYPE& asked, MediaType& made) c
   else
     reinterpret_cast<VIDEOINFOHEADER*>(block)->AvgTimePerFrame = interval;
   made.Edit().lSampleSize = long(header->biSizeImage);
-  made.Edit().bFixedSizeSamples = TRUE;
+  made.Edit().bFixedSizeSamples = !known->jpeg;
+  made.Edit().bTemporalCompression = FALSE;
   return S_OK;
 }
 
