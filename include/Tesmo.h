@@ -209,12 +209,47 @@ protected:
   ~VideoSourceCapture() = default;
 };
 
+// One mode a camera offers, as ListCameraModes reports it.
+struct CameraModeInfo {
+  int width;
+  int height;
+  // The rate the mode reaches, in frames per minute, to compare with SetFrameRate
+  // (1800 for 30 frames per second); 0 when the camera does not say.
+  int framesPerMinute;
+  // How the frames arrive: a FOURCC, first letter in the low byte ('MJPG', 'YUY2',
+  // 'NV12', ...), or for RGB the bit count: 24, 32, 16 (RGB565) or 15 (RGB555).
+  unsigned int format;
+};
+
 // Exported under these plain names (no decoration, also on x86).
 extern "C" {
 // A new, independent audio capture object (Closed), or null if it cannot be made.
 TESMO_API AudioSourceCapture* CreateASC();
 // A new, independent video capture object (Closed), or null if it cannot be made.
 TESMO_API VideoSourceCapture* CreateVSC();
+
+// Additions beyond the two object tables: what a host can learn about a device
+// before it opens one. deviceIndex is the index Open takes (the position in
+// ListDevices, unless a device without a readable name comes before it). The
+// results are those of the list operations: 1 written, 2 no such device (or it
+// cannot be read, or the enumeration failed), 255 a null pointer, a buffer too
+// small or a fault. Call them, like the operations, with COM initialised.
+
+// Writes the modes of video device deviceIndex's capture pin, each once, in the
+// camera's order, and their count. A mode with a range of sizes is reported at its
+// current size. With fewer than *count entries of room (capacity), 255 and *count
+// says how many are needed; 2 with *count 0 when the pin lists no modes.
+TESMO_API CaptureResult ListCameraModes(int deviceIndex, CameraModeInfo* modes, int capacity,
+                                        int* count);
+// Writes the stable identity of audio or video device deviceIndex: its "DevicePath"
+// where the device has one, else its moniker's display name, as zero-terminated text.
+// A host that stored it finds the same device again after plugging changed the
+// indexes by comparing it with each index's identity. *length gets the bytes it
+// takes with its zero; when capacity is less, 255 and nothing is written.
+TESMO_API CaptureResult GetAudioDeviceIdentity(int deviceIndex, char* identity, int capacity,
+                                               int* length);
+TESMO_API CaptureResult GetVideoDeviceIdentity(int deviceIndex, char* identity, int capacity,
+                                               int* length);
 }
 
 #endif  // TESMO_H

@@ -41,14 +41,8 @@ std::optional<UINT> ReadWaveInId(IPropertyBag* bag) {
 // first. Bound afresh on every call.
 AudioDevice FindAudioDevice(int index) {
   AudioDevice device;
-  ComPtr<IEnumMoniker> monikers;
-  if (!EnumerateCategory(CLSID_AudioInputDeviceCategory, monikers)) return device;
-  ComPtr<IMoniker> moniker;
-  for (;;) {
-    if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) return device;
-    if (index <= 0) break;
-    --index;
-  }
+  ComPtr<IMoniker> moniker = MonikerAt(CLSID_AudioInputDeviceCategory, index);
+  if (!moniker) return device;
   // A device without a property bag is not a usable device.
   ComPtr<IPropertyBag> bag;
   if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) !=

@@ -1,5 +1,9 @@
 #include "common/DeviceEnumeration.h"
 
+#include <string>
+
+#include "common/Kernel.h"
+
 namespace tesmo {
 
 bool EnumerateCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers) {
@@ -10,6 +14,78 @@ bool EnumerateCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers) {
     return false;
   // An empty category answers S_FALSE with no enumerator.
   return devices->CreateClassEnumerator(category, &monikers, 0) == S_OK && monikers;
+}
+
+ComPtr<IMoniker> MonikerAt(REFCLSID category, int index) {
+  ComPtr<IMoniker> moniker;
+  ComPtr<IEnumMoniker> monikers;
+  if (!EnumerateCategory(category, monikers)) return moniker;
+  for (int skipped = 0;; ++skipped) {
+    if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) {
+      moniker.Reset();
+      return moniker;
+    }
+    if (skipped >= index) return moniker;
+  }
+}
+
+namespace {
+
+// The property as a string, or empty when the bag has no such string.
+std::u16string ReadString(IPropertyBag* bag, const wchar_t* property) {
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_BSTR;
+  std::u16string text;
+  if (bag->Read(property, &value, nullptr) == S_OK && V_VT(&value) == VT_BSTR && V_BSTR(&value))
+    text = reinterpret_cast<const char16_t*>(V_BSTR(&value));
+  VariantClear(&value);
+  return text;
+}
+
+// The "DevicePath" of a plugged device, which stays the same when other devices come
+// and go; a device without one is known by its moniker's display name.
+std::u16string IdentityOf(IMoniker* moniker) {
+  ComPtr<IPropertyBag> bag;
+  if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) ==
+          S_OK &&
+      bag) {
+    std::u16string path = ReadString(bag.Get(), L"DevicePath");
+    if (!path.empty()) return path;
+  }
+  std::u16string name;
+  ComPtr<IBindCtx> context;
+  LPOLESTR displayName = nullptr;
+  if (CreateBindCtx(0, &context) == S_OK &&
+      moniker->GetDisplayName(context.Get(), nullptr, &displayName) == S_OK && displayName)
+    name = reinterpret_cast<const char16_t*>(displayName);
+  CoTaskMemFree(displayName);
+  return name;
+}
+
+}  // namespace
+
+CaptureResult GetDeviceIdentity(REFCLSID category, int index, char* identity, int capacity,
+                                int* length) {
+  if (!identity || !length || capacity <= 0) return kCaptureFailed;
+  try {
+    *length = 0;
+    if (index < 0) return kCaptureNo;
+    ComPtr<IMoniker> moniker = MonikerAt(category, index);
+    if (!moniker) return kCaptureNo;
+    const std::u16string text = IdentityOf(moniker.Get());
+    if (text.empty()) return kCaptureNo;
+    // With its terminating zero.
+    const int textLength = static_cast<int>(text.size()) + 1;
+    const int needed = WideToAnsi(text.c_str(), textLength, nullptr, 0);
+    if (needed <= 0) return kCaptureNo;
+    *length = needed;
+    if (needed > capacity) return kCaptureFailed;
+    return WideToAnsi(text.c_str(), textLength, identity, capacity) == needed ? kCaptureYes
+                                                                               : kCaptureFailed;
+  } catch (...) {
+    return kCaptureFailed;
+  }
 }
 
 bool AddFriendlyName(IMoniker* moniker, NameListWriter& names) {

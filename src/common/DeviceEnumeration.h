@@ -14,6 +14,19 @@ namespace tesmo {
 // be made or the category is empty (S_FALSE).
 bool EnumerateCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers);
 
+// The device at position `index` of the category (below 0: the first), stepped to
+// with Next (Wine's enumerator answers Skip without moving); empty past the last.
+// Every device counts, named or not, as Open counts them.
+ComPtr<IMoniker> MonikerAt(REFCLSID category, int index);
+
+// Writes the device's stable identity: its "DevicePath" where the property bag has
+// one, else the moniker's display name, in the ANSI code page with its terminating
+// zero. *length gets the bytes it takes, also when `capacity` is too small.
+// kCaptureYes, kCaptureNo when there is no such device or it cannot be read,
+// kCaptureFailed for null pointers, a buffer too small or a fault.
+CaptureResult GetDeviceIdentity(REFCLSID category, int index, char* identity, int capacity,
+                                int* length);
+
 // Appends the device's FriendlyName to the list; false (nothing added) when the
 // property bag or the name cannot be read.
 bool AddFriendlyName(IMoniker* moniker, NameListWriter& names);

@@ -1,7 +1,26 @@
 #include "Tesmo.h"
 #include "audio/AudioCapture.h"
+#include "common/DeviceEnumeration.h"
+#include "video/CameraModes.h"
 #include "video/VideoCapture.h"
 
 extern "C" TESMO_API AudioSourceCapture* CreateASC() { return tesmo::AudioCapture::Create(); }
 
 extern "C" TESMO_API VideoSourceCapture* CreateVSC() { return tesmo::VideoCapture::Create(); }
+
+extern "C" TESMO_API CaptureResult ListCameraModes(int deviceIndex, CameraModeInfo* modes,
+                                                   int capacity, int* count) {
+  return tesmo::ListModesOfCamera(deviceIndex, modes, capacity, count);
+}
+
+extern "C" TESMO_API CaptureResult GetAudioDeviceIdentity(int deviceIndex, char* identity,
+                                                          int capacity, int* length) {
+  return tesmo::GetDeviceIdentity(CLSID_AudioInputDeviceCategory, deviceIndex, identity, capacity,
+                                  length);
+}
+
+extern "C" TESMO_API CaptureResult GetVideoDeviceIdentity(int deviceIndex, char* identity,
+                                                          int capacity, int* length) {
+  return tesmo::GetDeviceIdentity(CLSID_VideoInputDeviceCategory, deviceIndex, identity, capacity,
+                                  length);
+}

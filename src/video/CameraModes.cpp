@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 
+#include "common/CaptureRoute.h"
+#include "common/DeviceEnumeration.h"
+
 namespace tesmo {
 
 namespace {
@@ -13,6 +16,37 @@ bool IsFourcc(const GUID& subtype, char a, char b, char c, char d) {
   GUID fourcc = kMediaSubtypeI420;
   fourcc.Data1 = MAKEFOURCC(a, b, c, d);
   return IsEqualGUID(subtype, fourcc) != 0;
+}
+
+// How a host is told the format: the FOURCC, or for RGB the bit count (15 for
+// RGB555, so that it differs from RGB565's 16).
+unsigned int FormatCodeOfSubtype(const GUID& subtype) {
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return 24;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32) || IsEqualGUID(subtype, MEDIASUBTYPE_ARGB32))
+    return 32;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB555)) return 15;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB565)) return 16;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB8)) return 8;
+  // Every FOURCC subtype is its code in the base GUID's first field.
+  GUID base = subtype;
+  base.Data1 = kMediaSubtypeI420.Data1;
+  return IsEqualGUID(base, kMediaSubtypeI420) ? static_cast<unsigned int>(subtype.Data1) : 0;
+}
+
+int FramesPerMinuteOf(REFERENCE_TIME interval) {
+  if (interval <= 0) return 0;
+  return static_cast<int>((600000000LL + interval / 2) / interval);
+}
+
+// The capture pin's stream configuration of a device not in any graph.
+ComPtr<IAMStreamConfig> StreamConfigOf(IBaseFilter* source) {
+  ComPtr<IAMStreamConfig> config;
+  ComPtr<ICaptureGraphBuilder2> builder;
+  CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                   IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&builder));
+  ComPtr<IPin> pin = FindCapturePin(builder.Get(), source, MEDIATYPE_Video);
+  if (pin) pin.As(config, IID_IAMStreamConfig);
+  return config;
 }
 
 }  // namespace
@@ -107,6 +141,49 @@ bool ReadCameraModes(IAMStreamConfig* config, std::vector<CameraMode>& modes,
     types.push_back(std::move(type));
   }
   return !modes.empty();
+}
+
+CaptureResult ListModesOfCamera(int deviceIndex, CameraModeInfo* modes, int capacity, int* count) {
+  if (!count || capacity < 0 || (!modes && capacity > 0)) return kCaptureFailed;
+  try {
+    *count = 0;
+    if (deviceIndex < 0) return kCaptureNo;
+    ComPtr<IMoniker> moniker = MonikerAt(CLSID_VideoInputDeviceCategory, deviceIndex);
+    ComPtr<IBaseFilter> source;
+    if (!moniker || moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                          reinterpret_cast<void**>(&source)) != S_OK)
+      return kCaptureNo;
+    ComPtr<IAMStreamConfig> config = StreamConfigOf(source.Get());
+    std::vector<CameraMode> cameraModes;
+    std::vector<MediaType> types;
+    if (!config || !ReadCameraModes(config.Get(), cameraModes, types)) return kCaptureNo;
+
+    std::vector<CameraModeInfo> found;
+    for (size_t i = 0; i < types.size(); ++i) {
+      REFERENCE_TIME* interval = nullptr;
+      const BITMAPINFOHEADER* header = VideoHeaderOf(*types[i].Get(), &interval);
+      const CameraMode& mode = cameraModes[i];
+      CameraModeInfo info{};
+      // A webcam's mode has one size; a range of sizes is reported at the type's own.
+      const bool ranged = mode.minWidth != mode.maxWidth || mode.minHeight != mode.maxHeight;
+      info.width = ranged ? header->biWidth : mode.minWidth;
+      info.height = ranged ? std::abs(header->biHeight) : mode.minHeight;
+      info.framesPerMinute = FramesPerMinuteOf(mode.minInterval > 0 ? mode.minInterval : *interval);
+      info.format = FormatCodeOfSubtype(types[i]->subtype);
+      // A webcam lists each mode twice, as VideoInfo and as VideoInfo2: once here.
+      bool listed = false;
+      for (const CameraModeInfo& earlier : found)
+        listed |= earlier.width == info.width && earlier.height == info.height &&
+                  earlier.framesPerMinute == info.framesPerMinute && earlier.format == info.format;
+      if (!listed) found.push_back(info);
+    }
+    *count = static_cast<int>(found.size());
+    if (*count > capacity) return kCaptureFailed;
+    for (size_t i = 0; i < found.size(); ++i) modes[i] = found[i];
+    return kCaptureYes;
+  } catch (...) {
+    return kCaptureFailed;
+  }
 }
 
 }  // namespace tesmo

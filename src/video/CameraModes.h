@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "Tesmo.h"
 #include "common/MediaPlatform.h"
 #include "common/MediaType.h"
 #include "video/CameraModeChoice.h"
@@ -38,5 +39,9 @@ BITMAPINFOHEADER* VideoHeaderOf(AM_MEDIA_TYPE& type, REFERENCE_TIME** interval =
 // VideoInfo2 entry (other entries are left out); false when it lists nothing.
 bool ReadCameraModes(IAMStreamConfig* config, std::vector<CameraMode>& modes,
                      std::vector<MediaType>& types);
+
+// The modes of video device `deviceIndex` for the host (see ListCameraModes in
+// Tesmo.h): each once, in the camera's order.
+CaptureResult ListModesOfCamera(int deviceIndex, CameraModeInfo* modes, int capacity, int* count);
 
 }  // namespace tesmo

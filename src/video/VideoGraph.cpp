@@ -70,14 +70,8 @@ bool EditType(AM_MEDIA_TYPE& type, const GUID* subtype, int32_t bitCount, int32_
 
 bool VideoCapture::SelectDevice(int index) {
   sourceFilter.Reset();
-  ComPtr<IEnumMoniker> monikers;
-  if (!EnumerateCategory(CLSID_VideoInputDeviceCategory, monikers)) return false;
-  // Stepped over with Next: Wine's device enumerator answers Skip without moving.
-  ComPtr<IMoniker> moniker;
-  for (int skipped = 0;; ++skipped) {
-    if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) return false;
-    if (skipped >= index) break;
-  }
+  ComPtr<IMoniker> moniker = MonikerAt(CLSID_VideoInputDeviceCategory, index);
+  if (!moniker) return false;
   char found[kNameEntryBytes] = {};
   NameListWriter name(found);
   if (!AddFriendlyName(moniker.Get(), name)) return false;

@@ -22,7 +22,8 @@ public:
     int length;
     long number;       // -1 where the cells could not be read
     std::string bars;  // empty when every bar is in place
-    unsigned long tick;
+    unsigned long tick;       // the frame's arrival, as the library stamped it
+    unsigned long deliveredAt;  // the tick count in OnData
   };
   PictureSink(testdevices::PixelFormat format, int width, int height)
       : format(format), width(width), height(height) {}
@@ -32,7 +33,7 @@ public:
     std::string bars =
         number < 0 ? "no number" : testpicture::CheckColourBars(view, uint32_t(number));
     std::lock_guard<std::mutex> hold(mutex);
-    frames.push_back({length, number, std::move(bars), tickMs});
+    frames.push_back({length, number, std::move(bars), tickMs, GetTickCount()});
     arrived.notify_all();
   }
   bool WaitFor(size_t count, int timeoutMs = 5000) {
