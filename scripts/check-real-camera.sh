@@ -128,6 +128,8 @@ suite() {
     return 1
   fi
   echo "Camera: [$index] $camera_name, Wine's \"VFW Capture\" filter"
+  # What the library reads of it before opening: its identity and its modes.
+  printf '%s\n' "$list" | tr -d '\r' | sed -n "/^  \[$index\] /,/^  \[/p" | grep -E '^ +(identity|mode)' || true
   camera_env=()
   captures "Captures" "" "$formats" || failed=1
   camera_env=(TESMO_V4L2_SLOW_MS=67)

@@ -1,10 +1,12 @@
 // A small Tesmo host: lists the audio and video capture devices, captures from
-// device 0 of each until some data has arrived, and exits with 0 on success.
+// device 0 of each until some data has arrived, and exits with 0 on success. The
+// camera is found again by its identity and opened at a size from its mode list.
 #include <windows.h>
 #include <objbase.h>
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "Tesmo.h"
@@ -81,6 +83,40 @@ bool CaptureAudio() {
   return ok;
 }
 
+// The index at which the device with this identity is now: plugging devices in and
+// out renumbers them, the identity stays. -1 when it is not there.
+int FindVideoDevice(const std::string& identity) {
+  for (int device = 0; device < 64; ++device) {
+    char text[1024];
+    int length = 0;
+    const CaptureResult result = GetVideoDeviceIdentity(device, text, sizeof text, &length);
+    if (result == kCaptureNo) break;  // past the last device
+    if (result == kCaptureYes && identity == text) return device;
+  }
+  return -1;
+}
+
+// The size to ask for: the camera's largest mode up to 640 x 480 that reaches 30
+// frames a second (1800 a minute); 320 x 240 when it lists none.
+void ChooseSize(int device, int& width, int& height) {
+  width = 320;
+  height = 240;
+  std::vector<CameraModeInfo> modes(64);
+  int count = 0;
+  if (ListCameraModes(device, modes.data(), static_cast<int>(modes.size()), &count) != kCaptureYes)
+    return;
+  int largest = 0;
+  for (int i = 0; i < count; ++i) {
+    const CameraModeInfo& mode = modes[i];
+    if (mode.framesPerMinute >= 1800 && mode.width <= 640 && mode.height <= 480 &&
+        mode.width * mode.height > largest) {
+      largest = mode.width * mode.height;
+      width = mode.width;
+      height = mode.height;
+    }
+  }
+}
+
 bool CaptureVideo() {
   VideoSourceCapture* video = CreateVSC();
   if (!video) return false;
@@ -88,9 +124,18 @@ bool CaptureVideo() {
   int count = 0;
   bool ok = video->ListDevices(names.data(), &count) == kCaptureYes && count > 0;
   if (ok) PrintNames("Video", names, count);
+  // A host stores the identity of the camera the user chose (here device 0) and finds
+  // it by that identity the next time, whatever its index has become.
+  char stored[1024] = {};
+  int length = 0;
+  ok = ok && GetVideoDeviceIdentity(0, stored, sizeof stored, &length) == kCaptureYes;
+  const int device = ok ? FindVideoDevice(stored) : -1;
+  int width = 0, height = 0;
+  ChooseSize(device, width, height);
+  std::printf("Camera [%d] %s at %dx%d\n", device, stored, width, height);
   Picture picture;
-  ok = ok && video->SetFormat(320, 240, kVideoRgb24) == kCaptureDone &&
-       video->Open(0) == kCaptureDone;
+  ok = ok && device >= 0 && video->SetFormat(width, height, kVideoRgb24) == kCaptureDone &&
+       video->Open(device) == kCaptureDone;
   ok = ok && video->SetSink(&picture) == kCaptureDone && video->Start() == kCaptureDone;
   ok = ok && picture.counter.WaitFor(3, 5000);
   video->Stop();

@@ -82,7 +82,7 @@ CaptureResult GetDeviceIdentity(REFCLSID category, int index, char* identity, in
     *length = needed;
     if (needed > capacity) return kCaptureFailed;
     return WideToAnsi(text.c_str(), textLength, identity, capacity) == needed ? kCaptureYes
-                                                                               : kCaptureFailed;
+                                                                              : kCaptureFailed;
   } catch (...) {
     return kCaptureFailed;
   }

@@ -93,10 +93,9 @@ bool ReadVideoType(const AM_MEDIA_TYPE& type, VideoTypeFacts& facts) {
   facts.width = header->biWidth;
   facts.height = std::abs(header->biHeight);
   // Only an RGB picture can be stored upside down; YUV rows always run top-down.
-  const bool rgb = facts.format && (*facts.format == PixelFormat::Rgb24 ||
-                                    *facts.format == PixelFormat::Rgb32 ||
-                                    *facts.format == PixelFormat::Rgb555 ||
-                                    *facts.format == PixelFormat::Rgb565);
+  const bool rgb = facts.format &&
+                   (*facts.format == PixelFormat::Rgb24 || *facts.format == PixelFormat::Rgb32 ||
+                    *facts.format == PixelFormat::Rgb555 || *facts.format == PixelFormat::Rgb565);
   facts.topDown = rgb && header->biHeight < 0;
   facts.sampleBytes = type.bFixedSizeSamples && type.lSampleSize > 0
                           ? static_cast<int32_t>(type.lSampleSize)

@@ -30,9 +30,9 @@ bool MjpegDecoder::DecodePicture(const unsigned char* data, int32_t length) {
     data = withTables.data();
     length = static_cast<int32_t>(withTables.size());
   }
-  if (!factory && CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IWICImagingFactory,
-                                   reinterpret_cast<void**>(&factory)) != S_OK)
+  if (!factory &&
+      CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                       IID_IWICImagingFactory, reinterpret_cast<void**>(&factory)) != S_OK)
     return false;
 
   ComPtr<IWICStream> stream;
@@ -45,8 +45,8 @@ bool MjpegDecoder::DecodePicture(const unsigned char* data, int32_t length) {
       decoder->GetFrame(0, &frame) != S_OK)
     return false;
   UINT frameWidth = 0, frameHeight = 0;
-  if (frame->GetSize(&frameWidth, &frameHeight) != S_OK ||
-      frameWidth != static_cast<UINT>(width) || frameHeight != static_cast<UINT>(height))
+  if (frame->GetSize(&frameWidth, &frameHeight) != S_OK || frameWidth != static_cast<UINT>(width) ||
+      frameHeight != static_cast<UINT>(height))
     return false;
 
   // Colour JPEG decodes to BGR as it is; a grey one goes through a format converter.

@@ -199,7 +199,8 @@ bool VideoDelivery::RunPass() {
     undecodedRun = 0;
     frame = converted.data();
     length = decoding->TargetBytes();
-  } else if (conversion && conversion->IsConfigured() && oldest.length == conversion->SourceBytes()) {
+  } else if (conversion && conversion->IsConfigured() &&
+             oldest.length == conversion->SourceBytes()) {
     converted.resize(static_cast<size_t>(conversion->TargetBytes()));
     conversion->Convert(oldest.data, converted.data());
     frame = converted.data();

@@ -169,14 +169,14 @@ private:
   std::atomic<int32_t> frameLength{320 * 240 * 24 / 8};
   std::atomic<int32_t> cameraLength{320 * 240 * 24 / 8};
   std::shared_ptr<const FrameConverter> converter;  // guarded by queueLock
-  std::shared_ptr<FrameDecoder> decoder;             // guarded by queueLock
+  std::shared_ptr<FrameDecoder> decoder;            // guarded by queueLock
   std::atomic<bool> compressedCamera{false};
   std::atomic<uint32_t> undecodedFrames{0};
   // The delivery thread's own record of the undecoded frames in a row.
   uint32_t undecodedRun = 0;
   uint32_t undecodedRunStart = 0;
   uint32_t undecodedRunGeneration = 0;
-  std::shared_ptr<FrameViewer> viewer;               // guarded by queueLock
+  std::shared_ptr<FrameViewer> viewer;   // guarded by queueLock
   std::vector<unsigned char> converted;  // the delivery thread's own, lent to OnData
   std::atomic<int32_t> framesPerMinute{kDefaultFramesPerMinute};
   std::atomic<uint32_t> cycles{0};

@@ -45,7 +45,8 @@ bool EditType(AM_MEDIA_TYPE& type, const GUID* subtype, int32_t bitCount, int32_
   if (!header) return false;
   header->biWidth = width;
   // A top-down RGB mode stays top-down; YUV heights are positive.
-  const bool keepTopDown = header->biHeight < 0 && (!subtype || !IsEqualGUID(*subtype, kMediaSubtypeI420));
+  const bool keepTopDown =
+      header->biHeight < 0 && (!subtype || !IsEqualGUID(*subtype, kMediaSubtypeI420));
   header->biHeight = keepTopDown ? -height : height;
   header->biPlanes = 1;
   if (interval > 0) *frameInterval = interval;
@@ -53,8 +54,8 @@ bool EditType(AM_MEDIA_TYPE& type, const GUID* subtype, int32_t bitCount, int32_
   if (subtype) {
     type.subtype = *subtype;
     header->biBitCount = static_cast<WORD>(bitCount);
-    header->biCompression = IsEqualGUID(*subtype, kMediaSubtypeI420) ? MAKEFOURCC('I', '4', '2', '0')
-                                                                      : BI_RGB;
+    header->biCompression =
+        IsEqualGUID(*subtype, kMediaSubtypeI420) ? MAKEFOURCC('I', '4', '2', '0') : BI_RGB;
   }
   if (const auto format = PixelFormatOfSubtype(type.subtype)) {
     const int32_t bytes = SourceFrameBytes(FrameFormat{*format, width, height, false});
@@ -100,7 +101,6 @@ void VideoCapture::SelectTvStandard() {
   decoder->put_TVFormat(AnalogVideo_PAL_D);
 }
 
-
 bool VideoCapture::ConfigureFormat() {
   SelectTvStandard();
   ComPtr<IAMStreamConfig> config;
@@ -138,8 +138,9 @@ bool VideoCapture::ConfigureFormat() {
     // as an edited type; a webcam's mode is asked for with its own type.
     if (ranged && wantedSubtype) {
       MediaType edited = MediaType::CopyOf(*type.Get());
-      if (edited && EditType(*edited.Get(), wantedSubtype, BitCountOfFormatCode(formatCode), width,
-                             height, mode.IntervalFor30()) &&
+      if (edited &&
+          EditType(*edited.Get(), wantedSubtype, BitCountOfFormatCode(formatCode), width, height,
+                   mode.IntervalFor30()) &&
           config->SetFormat(edited.Get()) == S_OK) {
         wantedMediaType = MediaType::CopyOf(*edited.Get());
         return true;
@@ -168,7 +169,8 @@ bool VideoCapture::ConnectGrabber() {
   // The builder may route through a Smart Tee or a converter; the frames must reach the grabber.
   ComPtr<IPin> capturePin =
       FindCapturePin(captureBuilder.Get(), sourceFilter.Get(), MEDIATYPE_Video);
-  return StreamReaches(capturePin.Get(), grabberFilter.Get()) && AdoptConnectedFormat(*grabber.Get());
+  return StreamReaches(capturePin.Get(), grabberFilter.Get()) &&
+         AdoptConnectedFormat(*grabber.Get());
 }
 
 bool VideoCapture::EndInNullRenderer() {
@@ -187,7 +189,8 @@ bool VideoCapture::EndInNullRenderer() {
       graph->AddFilter(nullRenderer.Get(), L"Null Render") != S_OK)
     return false;
   ComPtr<IPin> rendererInput = FindPin(nullRenderer.Get(), PINDIR_INPUT);
-  if (!rendererInput || graph->ConnectDirect(grabberOutput.Get(), rendererInput.Get(), nullptr) != S_OK)
+  if (!rendererInput ||
+      graph->ConnectDirect(grabberOutput.Get(), rendererInput.Get(), nullptr) != S_OK)
     return false;
   return true;
 }
@@ -223,8 +226,7 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
     if (!decoder || decoder->TargetBytes() != delivery->FrameLength()) return false;
     // A compressed frame is never longer than the type says, nor than the picture
     // would be uncompressed at 32 bits; a longer one is dropped, not taken for JPEG.
-    const int32_t maxLength =
-        std::max(facts.sampleBytes, ExpectedFrameLength(width, height, 32));
+    const int32_t maxLength = std::max(facts.sampleBytes, ExpectedFrameLength(width, height, 32));
     delivery->SetCameraDecoder(maxLength, std::move(decoder));
     return true;
   }

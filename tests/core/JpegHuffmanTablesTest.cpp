@@ -7,7 +7,7 @@
 #include <vector>
 
 #ifdef TESMO_HAVE_TURBOJPEG
-#include <turbojpeg.h>
+#  include <turbojpeg.h>
 #endif
 
 using tesmo::AddStandardHuffmanTables;
@@ -18,6 +18,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+#ifdef TESMO_HAVE_TURBOJPEG
 // The tables of every DHT segment before the first scan, by class and id.
 std::map<uint8_t, Bytes> HuffmanTablesOf(const Bytes& jpeg) {
   std::map<uint8_t, Bytes> tables;
@@ -29,7 +30,8 @@ std::map<uint8_t, Bytes> HuffmanTablesOf(const Bytes& jpeg) {
       while (table + 17 <= at + 2 + length) {
         size_t values = 0;
         for (int i = 1; i <= 16; ++i) values += jpeg[table + i];
-        tables[jpeg[table]] = Bytes(jpeg.begin() + long(table + 1), jpeg.begin() + long(table + 17 + values));
+        tables[jpeg[table]] =
+            Bytes(jpeg.begin() + long(table + 1), jpeg.begin() + long(table + 17 + values));
         table += 17 + values;
       }
     }
@@ -44,12 +46,14 @@ Bytes WithoutHuffmanTables(const Bytes& jpeg) {
   size_t at = 2;
   while (at + 4 <= jpeg.size() && jpeg[at + 1] != 0xDA) {
     const size_t length = size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
-    if (jpeg[at + 1] != 0xC4) out.insert(out.end(), jpeg.begin() + long(at), jpeg.begin() + long(at + 2 + length));
+    if (jpeg[at + 1] != 0xC4)
+      out.insert(out.end(), jpeg.begin() + long(at), jpeg.begin() + long(at + 2 + length));
     at += 2 + length;
   }
   out.insert(out.end(), jpeg.begin() + long(at), jpeg.end());
   return out;
 }
+#endif
 
 // Exactly `bytes` on the heap, so that a read past the end is caught by the sanitizer.
 std::unique_ptr<uint8_t[]> Exact(const Bytes& bytes) {
@@ -69,11 +73,11 @@ TEST(JpegHuffmanTables, RefusesDataThatIsNoJpegWithoutReadingPastIt) {
   const Bytes cases[] = {
       {},
       {0xFF, 0xD8},
-      {0xFF, 0xD8, 0xFF, 0xDB},                    // a segment without its length
-      {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00},  // a segment longer than the data
+      {0xFF, 0xD8, 0xFF, 0xDB},                          // a segment without its length
+      {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00},        // a segment longer than the data
       {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xDA},  // a length below 2
-      {0x00, 0xD8, 0xFF, 0xDA, 0x00, 0x02},             // no SOI
-      {0xFF, 0xD8, 0x12, 0x34, 0xFF, 0xDA},             // junk between segments
+      {0x00, 0xD8, 0xFF, 0xDA, 0x00, 0x02},              // no SOI
+      {0xFF, 0xD8, 0x12, 0x34, 0xFF, 0xDA},              // junk between segments
       {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xD9},  // an image without a scan
   };
   for (const Bytes& data : cases) {
@@ -102,7 +106,8 @@ TEST(JpegHuffmanTables, TheStandardTablesRestoreAFrameSentWithoutThem) {
   for (const int subsampling : {TJSAMP_420, TJSAMP_422, TJSAMP_444}) {
     constexpr int kWidth = 96, kHeight = 64;
     std::vector<unsigned char> rgb(kWidth * kHeight * 3);
-    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>((i * 7) ^ (i / 291));
+    for (size_t i = 0; i < rgb.size(); ++i)
+      rgb[i] = static_cast<unsigned char>((i * 7) ^ (i / 291));
     tjhandle encoder = tjInitCompress();
     ASSERT_NE(encoder, nullptr);
     unsigned char* encoded = nullptr;
@@ -134,8 +139,9 @@ TEST(JpegHuffmanTables, TheStandardTablesRestoreAFrameSentWithoutThem) {
     auto decode = [&](const Bytes& jpeg) {
       std::vector<unsigned char> pixels(kWidth * kHeight * 3);
       tjhandle decoder = tjInitDecompress();
-      const int result = tjDecompress2(decoder, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
-                                       pixels.data(), kWidth, 0, kHeight, TJPF_RGB, 0);
+      const int result =
+          tjDecompress2(decoder, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
+                        pixels.data(), kWidth, 0, kHeight, TJPF_RGB, 0);
       tjDestroy(decoder);
       return result == 0 ? pixels : std::vector<unsigned char>{};
     };

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FrameGaps.h"
 #include "support/PictureSink.h"
 #include "support/TestDevices.h"
 #include "Tesmo.h"
@@ -26,20 +27,29 @@ struct Layout {
 
 const Layout kLayouts[] = {
     {L"kind=video;name=USB webcam;formats=YUY2:640x480,YUY2:320x240;format=YUY2:640x480;caps=both",
-     {{320, 240}, {640, 480}}, 30},
+     {{320, 240}, {640, 480}},
+     30},
     {L"kind=video;name=NV12 webcam;formats=NV12:1280x720,NV12:320x240,NV12:640x480;caps=vi2",
-     {{640, 480}, {320, 240}}, 30},
+     {{640, 480}, {320, 240}},
+     30},
     {L"kind=video;name=UYVY camera;formats=UYVY:640x480,UYVY:320x240;caps=pairs",
-     {{320, 240}, {640, 480}}, 30},
-    {L"kind=video;name=YV12 camera;formats=YV12:640x480,YV12:320x240", {{320, 240}, {640, 480}}, 30},
+     {{320, 240}, {640, 480}},
+     30},
+    {L"kind=video;name=YV12 camera;formats=YV12:640x480,YV12:320x240",
+     {{320, 240}, {640, 480}},
+     30},
     {L"kind=video;name=I420 webcam;formats=I420:640x480,I420:320x240;format=I420:640x480",
-     {{320, 240}, {640, 480}}, 30},
+     {{320, 240}, {640, 480}},
+     30},
     {L"kind=video;name=Top-down RGB;formats=RGB24:640x-480,RGB565:320x-240",
-     {{320, 240}, {640, 480}}, 30},
+     {{320, 240}, {640, 480}},
+     30},
     {L"kind=video;name=RGB camera;formats=RGB32:320x240,RGB555:640x480,RGB24:640x480",
-     {{640, 480}, {320, 240}}, 30},
+     {{640, 480}, {320, 240}},
+     30},
     {L"kind=video;name=Slow webcam;formats=YUY2:640x480,YUY2:320x240;fpsrange=5-15",
-     {{320, 240}, {640, 480}}, 15},
+     {{320, 240}, {640, 480}},
+     15},
 };
 
 struct HostFormat {
@@ -75,9 +85,20 @@ namespace {
 // Opens the first camera at this size and host format, captures `count` frames and
 // checks them: the host's length, the camera's numbers rising, its bars in place and
 // its rate, with no frame lost but those `skipped` says the camera never sent whole.
+struct Expected {
+  double framesPerSecond;
+  size_t count = 12;
+  // Numbers the camera never sends whole (corrupt frames).
+  bool (*skipped)(long number) = nullptr;
+  // A camera that encodes each frame may fall behind its rate on a loaded machine.
+  bool cameraMayLag = false;
+};
+
 void CaptureAndCheck(VideoSourceCapture* capture, int width, int height, const HostFormat& host,
-                     double framesPerSecond, size_t count = 12,
-                     bool (*skipped)(long number) = nullptr) {
+                     const Expected& expected) {
+  const double framesPerSecond = expected.framesPerSecond;
+  const size_t count = expected.count;
+  const auto skipped = expected.skipped;
   SCOPED_TRACE(testing::Message() << width << "x" << height << " host format " << host.code);
   tesmo::test::PictureSink sink(host.format, width, height);
   ASSERT_EQ(capture->SetFormat(width, height, host.code), kCaptureDone);
@@ -103,30 +124,25 @@ void CaptureAndCheck(VideoSourceCapture* capture, int width, int height, const H
     }
   }
   // The camera's rate: from the third frame on (the first may have waited for the
-  // graph's start), numbers and time advance alike. Loose below: on a loaded machine
-  // the camera itself draws and encodes slower. The mode it was given says which rate
-  // was chosen.
+  // graph's start), numbers and time advance alike; the mode it was given says which
+  // rate was chosen.
   const auto& first = frames[2];
   const auto& last = frames.back();
   const double seconds = (last.tick - first.tick) / 1000.0;
   const double rate = seconds > 0 ? (last.number - first.number) / seconds : 0;
-  EXPECT_GT(rate, framesPerSecond * 0.4);
+  if (!expected.cameraMayLag) {
+    EXPECT_GT(rate, framesPerSecond * 0.7);
+  }
   EXPECT_LT(rate, framesPerSecond * 1.3);
   const TestDeviceRecord record = tesmo::test::DeviceRecord(0);
   EXPECT_NEAR(double(record.lastVideoInfo.AvgTimePerFrame), 1e7 / framesPerSecond, 1000);
   // Every frame the camera sent whole reached the host, but where the delivery thread
-  // fell behind (on a loaded machine): a frame is dropped only when a newer one came
-  // before it went out, so the frame delivered before the gap waited most of a frame
-  // time. A gap after a frame that went out at once is a frame the library lost.
-  for (size_t i = 1; i < frames.size(); ++i) {
-    long sentWhole = 0;
-    for (long number = frames[i - 1].number + 1; number < frames[i].number; ++number)
-      sentWhole += skipped && skipped(number) ? 0 : 1;
-    const unsigned long waited = frames[i - 1].deliveredAt - frames[i - 1].tick;
-    EXPECT_TRUE(sentWhole == 0 || waited >= 20)
-        << sentWhole << " frames lost after number " << frames[i - 1].number << ", which waited "
-        << waited << " ms";
-  }
+  // fell behind; from the third frame on, as the camera may send the first ones in a
+  // burst while the graph starts its clock.
+  std::vector<tesmo::test::DeliveredFrame> delivered;
+  for (size_t i = 2; i < frames.size(); ++i)
+    delivered.push_back({frames[i].number, frames[i].deliveredAt - frames[i].tick});
+  EXPECT_EQ(tesmo::test::UnexplainedGaps(delivered, skipped), "");
 }
 
 }  // namespace
@@ -138,7 +154,7 @@ TEST_P(CameraModes, EveryHostFormatAtTwoSizesAndNoneAtASizeItLacks) {
   ASSERT_NE(capture, nullptr);
   for (const auto& size : layout.sizes)
     for (const HostFormat& host : kHostFormats)
-      CaptureAndCheck(capture, size[0], size[1], host, layout.framesPerSecond);
+      CaptureAndCheck(capture, size[0], size[1], host, {layout.framesPerSecond});
   // A size the camera does not offer.
   ASSERT_EQ(capture->SetFormat(800, 600, kVideoRgb24), kCaptureDone);
   EXPECT_EQ(capture->Open(0), kCaptureFailed);
@@ -160,10 +176,10 @@ TEST_F(MotionJpegCameras, AnHdWebcamGivesEveryHostFormatAtThirtyFrames) {
   ASSERT_NE(capture, nullptr);
   for (const auto& size : {std::make_pair(1920, 1080), std::make_pair(1280, 720)})
     for (const HostFormat& host : kHostFormats)
-      CaptureAndCheck(capture, size.first, size.second, host, 30, 30);
+      CaptureAndCheck(capture, size.first, size.second, host, {30, 30, nullptr, true});
   EXPECT_EQ(tesmo::test::DeviceRecord(0).lastVideoInfo.bmiHeader.biCompression,
             MAKEFOURCC('M', 'J', 'P', 'G'));
-  CaptureAndCheck(capture, 640, 480, kHostFormats[0], 30);
+  CaptureAndCheck(capture, 640, 480, kHostFormats[0], {30});
   EXPECT_EQ(tesmo::test::DeviceRecord(0).lastVideoInfo.bmiHeader.biCompression,
             MAKEFOURCC('Y', 'U', 'Y', '2'));
   EXPECT_EQ(capture->Destroy(), kCaptureDone);
@@ -176,7 +192,8 @@ TEST_F(MotionJpegCameras, AnMjpgOnlyCameraWorksAtItsSizesOnly) {
       {L"kind=video;name=MJPG camera;caps=vi;formats=MJPG:1280x720@5-30,MJPG:640x480@5-30"});
   VideoSourceCapture* capture = CreateVSC();
   ASSERT_NE(capture, nullptr);
-  for (const HostFormat& host : kHostFormats) CaptureAndCheck(capture, 640, 480, host, 30);
+  for (const HostFormat& host : kHostFormats)
+    CaptureAndCheck(capture, 640, 480, host, {30, 12, nullptr, true});
   for (const auto& size : {std::make_pair(800, 600), std::make_pair(320, 240)}) {
     ASSERT_EQ(capture->SetFormat(size.first, size.second, kVideoRgb24), kCaptureDone);
     EXPECT_EQ(capture->Open(0), kCaptureFailed);
@@ -191,11 +208,12 @@ TEST_F(MotionJpegCameras, AnMjpgOnlyCameraWorksAtItsSizesOnly) {
 // A bad cable: every fourth frame is corrupt. Those are dropped, every good one is
 // delivered, and the capture goes on.
 TEST_F(MotionJpegCameras, CorruptFramesAreDroppedAndEveryGoodOneDelivered) {
-  tesmo::test::UseTestDevices({L"kind=video;name=Bad cable;formats=MJPG:640x480@5-30;corruptevery=4"});
+  tesmo::test::UseTestDevices(
+      {L"kind=video;name=Bad cable;formats=MJPG:640x480@5-30;corruptevery=4"});
   VideoSourceCapture* capture = CreateVSC();
   ASSERT_NE(capture, nullptr);
-  CaptureAndCheck(capture, 640, 480, kHostFormats[1], 30, 40,
-                  [](long number) { return number % 4 == 3; });
+  CaptureAndCheck(capture, 640, 480, kHostFormats[1],
+                  {30, 40, [](long number) { return number % 4 == 3; }, true});
   EXPECT_EQ(capture->Destroy(), kCaptureDone);
 }
 

@@ -72,12 +72,14 @@ TEST_F(DeviceFacts, TheModeListIsTheCamerasOwnEachModeOnce) {
        L"fail=IAMStreamConfig::GetNumberOfCapabilities"});
   const unsigned mjpg = Fourcc('M', 'J', 'P', 'G'), yuy2 = Fourcc('Y', 'U', 'Y', '2');
   // Listed twice (VideoInfo, then VideoInfo2) by the camera; once here.
-  const std::vector<CameraModeInfo> hd = {{1280, 720, 1800, mjpg},  {1920, 1080, 1800, mjpg},
-                                          {1280, 720, 300, yuy2},   {1920, 1080, 300, yuy2},
-                                          {640, 480, 1800, mjpg},   {640, 480, 1800, yuy2}};
+  const std::vector<CameraModeInfo> hd = {{1280, 720, 1800, mjpg}, {1920, 1080, 1800, mjpg},
+                                          {1280, 720, 300, yuy2},  {1920, 1080, 300, yuy2},
+                                          {640, 480, 1800, mjpg},  {640, 480, 1800, yuy2}};
   EXPECT_EQ(Modes(0), hd);
-  const std::vector<CameraModeInfo> mixed = {
-      {320, 240, 1800, 24}, {640, 480, 1800, 15}, {320, 240, 1800, 16}, {640, 480, 900, Fourcc('N', 'V', '1', '2')}};
+  const std::vector<CameraModeInfo> mixed = {{320, 240, 1800, 24},
+                                             {640, 480, 1800, 15},
+                                             {320, 240, 1800, 16},
+                                             {640, 480, 900, Fourcc('N', 'V', '1', '2')}};
   EXPECT_EQ(Modes(1), mixed);
   // A capture card's one capability with a range of sizes: at its current size, and
   // the fastest rate its range allows (1000 frames a second).
@@ -110,14 +112,17 @@ TEST_F(DeviceFacts, TheModeListIsTheCamerasOwnEachModeOnce) {
 TEST_F(DeviceFacts, AnIdentityFindsTheSameDeviceAfterTheOrderChanged) {
   tesmo::test::UseTestDevices({L"kind=video;name=Front camera", L"kind=audio;name=Headset",
                                L"kind=video;name=Old camera;nopath=1",
-                               L"kind=video;name=Back camera;path=\\\\?\\usb#vid_1234&pid_5678#1&2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
+                               L"kind=video;name=Back "
+                               L"camera;path=\\\\?\\usb#vid_1234&pid_5678#1&2#{65e8773d-8f56-11d0-"
+                               L"a3b9-00a0c9223196}\\global",
                                L"kind=audio;name=Line in"});
   const std::string front = Identity(GetVideoDeviceIdentity, 0);
   const std::string old = Identity(GetVideoDeviceIdentity, 1);
   const std::string back = Identity(GetVideoDeviceIdentity, 2);
   const std::string headset = Identity(GetAudioDeviceIdentity, 0);
   const std::string lineIn = Identity(GetAudioDeviceIdentity, 1);
-  EXPECT_EQ(back, "\\\\?\\usb#vid_1234&pid_5678#1&2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
+  EXPECT_EQ(back,
+            "\\\\?\\usb#vid_1234&pid_5678#1&2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
   EXPECT_EQ(front.rfind("\\\\?\\", 0), 0u) << front;
   // A device without a path is known by its moniker's display name.
   EXPECT_EQ(old.rfind("@device:", 0), 0u) << old;
@@ -132,7 +137,9 @@ TEST_F(DeviceFacts, AnIdentityFindsTheSameDeviceAfterTheOrderChanged) {
   // Plugged in another order, with a new camera first: the stored identities find
   // their devices at their new indexes, and Open there opens them.
   tesmo::test::UseTestDevices({L"kind=video;name=New camera", L"kind=audio;name=Line in",
-                               L"kind=video;name=Back camera;path=\\\\?\\usb#vid_1234&pid_5678#1&2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
+                               L"kind=video;name=Back "
+                               L"camera;path=\\\\?\\usb#vid_1234&pid_5678#1&2#{65e8773d-8f56-11d0-"
+                               L"a3b9-00a0c9223196}\\global",
                                L"kind=audio;name=Headset", L"kind=video;name=Front camera"});
   auto find = [](IdentityReader read, const std::string& stored) {
     for (int device = 0; device < 8; ++device) {

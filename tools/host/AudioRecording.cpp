@@ -23,7 +23,7 @@ std::vector<unsigned char> AudioRecording::CollectingSink::Take() {
   return taken;
 }
 
-bool AudioRecording::List() {
+bool AudioRecording::List(bool withDetails) {
   if (!capture) return false;
   std::vector<char> names(64 * kNameEntryBytes);
   int count = 0;
@@ -31,6 +31,10 @@ bool AudioRecording::List() {
   std::printf("Audio capture devices: %d\n", count);
   for (int i = 0; i < count; ++i) {
     std::printf("  [%d] %s\n", i, names.data() + i * kNameEntryBytes);
+    char identity[1024];
+    int length = 0;
+    if (withDetails && GetAudioDeviceIdentity(i, identity, sizeof identity, &length) == kCaptureYes)
+      std::printf("        identity: %s\n", identity);
     std::vector<char> inputs(64 * kNameEntryBytes);
     int inputCount = 0;
     if (capture->ListInputs(i, inputs.data(), &inputCount) == kCaptureYes)

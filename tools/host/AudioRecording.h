@@ -18,7 +18,8 @@ public:
   AudioRecording& operator=(const AudioRecording&) = delete;
 
   // Prints the devices and their inputs; false when none can be listed.
-  bool List();
+  // Prints the devices; with details also each one's identity (and a camera's modes).
+  bool List(bool withDetails);
   // Opens the chosen device and starts it; 0, or the program's exit code.
   int Begin(const CaptureOptions& options);
   // Writes what arrived since the last call.

@@ -40,7 +40,9 @@ void PrintCaptureUsage() {
       "Captures S seconds (default 5) from the default audio and video devices: PCM into a\n"
       "WAV file, every delivered frame as DIR/frame-NNNNNN.bmp (I420 converted to RGB).\n"
       "--record-level sets the recording level once the device is open, reads it back and\n"
-      "prints both results, with the volume of each wave-in device's mixer before and after.\n");
+      "prints both results, with the volume of each wave-in device's mixer before and after.\n"
+      "--list prints each device's identity (what finds it again after re-plugging) and each\n"
+      "camera's modes, and captures nothing.\n");
 }
 
 bool ParseCaptureOptions(int argc, char** argv, CaptureOptions& options) {

@@ -33,7 +33,7 @@ int Run(const CaptureOptions& options) {
   bool found = true;
   if (options.audio) {
     audio = std::make_unique<AudioRecording>();
-    if (!audio->List()) {
+    if (!audio->List(options.listOnly)) {
       std::fprintf(stderr, "tesmo-capture: no audio capture device found%s\n",
                    options.video ? " (--no-audio captures video only)" : "");
       found = false;
@@ -41,7 +41,7 @@ int Run(const CaptureOptions& options) {
   }
   if (options.video) {
     video = std::make_unique<VideoRecording>();
-    if (!video->List()) {
+    if (!video->List(options.listOnly)) {
       std::fprintf(stderr, "tesmo-capture: no video capture device found%s\n",
                    options.audio ? " (--no-video captures audio only)" : "");
       found = false;

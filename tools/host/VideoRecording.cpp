@@ -45,8 +45,8 @@ void VideoRecording::FrameSink::OnData(const unsigned char* data, int length,
   lastTick = tickMs;
   if (pictureFormat >= 0) {
     const long number = testpicture::ReadFrameNumber(
-        testpicture::HostFrame(testdevices::PixelFormat(pictureFormat), pictureWidth,
-                               pictureHeight, data, size_t(length)));
+        testpicture::HostFrame(testdevices::PixelFormat(pictureFormat), pictureWidth, pictureHeight,
+                               data, size_t(length)));
     if (number >= 0) {
       if (numbered++ == 0) firstNumber = number;
       lastNumber = number;
@@ -67,13 +67,54 @@ std::deque<std::vector<unsigned char>> VideoRecording::FrameSink::Take() {
   return taken;
 }
 
-bool VideoRecording::List() {
+namespace {
+
+// "MJPG", "YUY2", ... or "RGB24"; the library reports RGB by its bit count.
+std::string ModeFormatName(unsigned int format) {
+  switch (format) {
+    case 8: return "RGB8";
+    case 15: return "RGB555";
+    case 16: return "RGB565";
+    case 24: return "RGB24";
+    case 32: return "RGB32";
+    default: break;
+  }
+  std::string name;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const char letter = static_cast<char>(format >> shift);
+    name += letter >= 0x20 && letter < 0x7F ? letter : '?';
+  }
+  return name;
+}
+
+}  // namespace
+
+bool VideoRecording::List(bool withDetails) {
   if (!capture) return false;
   std::vector<char> names(64 * kNameEntryBytes);
   int count = 0;
   if (capture->ListDevices(names.data(), &count) != kCaptureYes) count = 0;
   std::printf("Video capture devices: %d\n", count);
-  for (int i = 0; i < count; ++i) std::printf("  [%d] %s\n", i, names.data() + i * kNameEntryBytes);
+  for (int i = 0; i < count; ++i) {
+    std::printf("  [%d] %s\n", i, names.data() + i * kNameEntryBytes);
+    if (!withDetails) continue;
+    char identity[1024];
+    int length = 0;
+    if (GetVideoDeviceIdentity(i, identity, sizeof identity, &length) == kCaptureYes)
+      std::printf("        identity: %s\n", identity);
+    std::vector<CameraModeInfo> modes(64);
+    int modeCount = 0;
+    if (ListCameraModes(i, modes.data(), static_cast<int>(modes.size()), &modeCount) !=
+        kCaptureYes) {
+      std::printf("        modes: none listed\n");
+      continue;
+    }
+    for (int m = 0; m < modeCount; ++m) {
+      const CameraModeInfo& mode = modes[static_cast<size_t>(m)];
+      std::printf("        mode: %dx%d %s, %d frames per minute\n", mode.width, mode.height,
+                  ModeFormatName(mode.format).c_str(), mode.framesPerMinute);
+    }
+  }
   return count > 0;
 }
 

@@ -17,7 +17,8 @@ public:
   VideoRecording(const VideoRecording&) = delete;
   VideoRecording& operator=(const VideoRecording&) = delete;
 
-  bool List();
+  // Prints the devices; with details also each one's identity (and a camera's modes).
+  bool List(bool withDetails);
   // Opens the chosen device (placing the preview in `previewOwner`, an HWND, when
   // not null) and starts it; 0, or the program's exit code.
   int Begin(const CaptureOptions& options, void* previewOwner);
