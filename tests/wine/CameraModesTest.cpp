@@ -141,8 +141,8 @@ void CaptureAndCheck(VideoSourceCapture* capture, int width, int height, const H
   // burst while the graph starts its clock.
   std::vector<tesmo::test::DeliveredFrame> delivered;
   for (size_t i = 2; i < frames.size(); ++i)
-    delivered.push_back({frames[i].number, frames[i].deliveredAt - frames[i].tick});
-  EXPECT_EQ(tesmo::test::UnexplainedGaps(delivered, skipped), "");
+    delivered.push_back({frames[i].number, frames[i].tick, frames[i].deliveredAt - frames[i].tick});
+  EXPECT_EQ(tesmo::test::UnexplainedGaps(delivered, 1000 / framesPerSecond, skipped), "");
 }
 
 }  // namespace

@@ -234,11 +234,11 @@ TEST_F(VideoCapture, AtTheCamerasPaceEveryFrameIsDeliveredFromTheFirstOn) {
   std::vector<tesmo::test::DeliveredFrame> delivered;
   for (size_t i = 0; i < frames.size(); ++i) {
     latency.push_back(frames[i].deliveryTick - static_cast<DWORD>(frames[i].arrivalTick));
-    delivered.push_back({long(frames[i].number), latency.back()});
+    delivered.push_back({long(frames[i].number), frames[i].arrivalTick, latency.back()});
     if (i) dropped += frames[i].number - frames[i - 1].number - 1;
   }
   EXPECT_EQ(frames[0].number, 0u);
-  EXPECT_EQ(tesmo::test::UnexplainedGaps(delivered), "");
+  EXPECT_EQ(tesmo::test::UnexplainedGaps(delivered, 1000.0 / 30), "");
   EXPECT_LE(dropped, frames.size() / 20) << "frames dropped before frame " << frames.size();
   std::sort(latency.begin(), latency.end());
   const DWORD p50 = latency[latency.size() / 2], p99 = latency[latency.size() * 99 / 100];
