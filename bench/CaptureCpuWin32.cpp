@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "Tesmo.h"
+#include "TestDeviceControl.h"
 #include "common/ComPtr.h"
 #include "common/DeviceEnumeration.h"
 #include "common/GraphControl.h"
@@ -42,7 +43,7 @@ namespace {
 using tesmo::ComPtr;
 
 std::atomic<long long> videoBytes{0}, audioBytes{0};
-std::atomic<long> videoFrames{0}, undecodedFrames{0};
+std::atomic<long> videoFrames{0}, decodedFrames{0}, undecodedFrames{0};
 
 enum class BareVideo { Rgb24, Mjpg, MjpgDecoded };
 
@@ -66,6 +67,27 @@ Formats formats;
 int FramesPerMinute() {
   const char* value = std::getenv("TESMO_CPU_FPM");
   return value ? std::atoi(value) : 1800;
+}
+
+// The frames the test camera has sent downstream so far, from its own record in this
+// process; -1 where the camera is another one.
+long long CameraFramesSent() {
+  const HMODULE devices = GetModuleHandleW(L"TesmoTestDevices.dll");
+  if (!devices) return -1;
+  using CountFunction = int (*)();
+  using RecordFunction = int (*)(int, TestDeviceRecord*);
+  const auto count = reinterpret_cast<CountFunction>(
+      reinterpret_cast<void*>(GetProcAddress(devices, "TestDevices_GetDeviceCount")));
+  const auto getRecord = reinterpret_cast<RecordFunction>(
+      reinterpret_cast<void*>(GetProcAddress(devices, "TestDevices_GetRecord")));
+  if (!count || !getRecord) return -1;
+  for (int device = 0; device < count(); ++device) {
+    TestDeviceRecord record{};
+    if (getRecord(device, &record) && record.connections > 0 &&
+        IsEqualGUID(record.lastFormatType.majortype, MEDIATYPE_Video))
+      return record.samplesDelivered;
+  }
+  return -1;
 }
 
 SIZE_T PeakPrivateBytes() {
@@ -133,7 +155,7 @@ struct LibraryCapture {
 
 // Decodes every frame handed to it, in order, on its own thread. The streaming thread
 // copies each frame in; it waits only when kMaxQueued frames are still undecoded (the
-// decode cannot keep up), so no frame is skipped. Counts the decoded frames.
+// decode cannot keep up), so no frame is skipped.
 class DecodingThread {
 public:
   explicit DecodingThread(std::shared_ptr<tesmo::MjpegDecoder> frameDecoder)
@@ -176,7 +198,7 @@ private:
       changed.notify_all();
       lock.unlock();
       if (decoder->Decode(frame.data(), static_cast<int32_t>(frame.size()), decoded.data()))
-        ++videoFrames;
+        ++decodedFrames;
       else
         ++undecodedFrames;
       lock.lock();
@@ -199,7 +221,7 @@ private:
 class CountingGrabberCallback : public ISampleGrabberCB {
 public:
   explicit CountingGrabberCallback(bool isVideo) : isVideo(isVideo) {}
-  // Every video frame is then decoded, and counted once decoded.
+  // Every video frame is then decoded as well.
   void DecodeWith(std::shared_ptr<tesmo::MjpegDecoder> decoder) {
     decoding = std::make_unique<DecodingThread>(std::move(decoder));
   }
@@ -218,10 +240,8 @@ public:
   STDMETHODIMP BufferCB(double, BYTE* data, long length) override {
     if (isVideo) {
       videoBytes += length;
-      if (decoding)
-        decoding->Push(data, length);
-      else
-        ++videoFrames;
+      ++videoFrames;
+      if (decoding) decoding->Push(data, length);
     } else {
       audioBytes += length;
     }
@@ -362,7 +382,8 @@ int main(int argc, char** argv) {
       status = 1;
     } else {
       PumpFor(1000);  // past the start-up work
-      const long long audioAtStart = audioBytes, framesAtStart = videoFrames;
+      const long long audioAtStart = audioBytes, framesAtStart = videoFrames,
+                      decodedAtStart = decodedFrames, cameraAtStart = CameraFramesSent();
       const ULONGLONG cpuAtStart = ProcessCpu100ns();
       const DWORD tickAtStart = GetTickCount();
       PumpFor(DWORD(seconds) * 1000);
@@ -370,10 +391,15 @@ int main(int argc, char** argv) {
       const double wallMs = GetTickCount() - tickAtStart;
       std::printf(
           "%s: %.0f ms CPU in %.1f s = %.1f%% of one core; %ld frames, %lld audio bytes; "
-          "peak private %.1f MB\n",
+          "peak private %.1f MB",
           bare ? mode : "library host", cpuMs, wallMs / 1000, 100.0 * cpuMs / wallMs,
           long(videoFrames - framesAtStart), audioBytes - audioAtStart,
           PeakPrivateBytes() / 1048576.0);
+      if (videoKind == BareVideo::MjpgDecoded)
+        std::printf("; %ld frames decoded", long(decodedFrames - decodedAtStart));
+      if (cameraAtStart >= 0)
+        std::printf("; %lld camera frames", CameraFramesSent() - cameraAtStart);
+      std::printf("\n");
       if (undecodedFrames > 0)
         std::fprintf(stderr, "tesmo_capture_cpu: %ld frames did not decode\n",
                      long(undecodedFrames));
