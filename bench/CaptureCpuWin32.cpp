@@ -4,30 +4,48 @@
 // (11025 Hz mono unless told) from the first devices; the process's user + kernel
 // time over the capture and its peak private memory are reported.
 //
-//   tesmo_capture_cpu tesmo|bare [SECONDS [WIDTHxHEIGHT [RATE CHANNELS]]]
+// For an MJPG camera, two more bare hosts ask the camera for its MJPG frames, which go
+// to a null renderer: bare-mjpg only grabs them, bare-mjpg-decode also decodes every
+// frame into RGB24 with the library's own decoder (tesmo::MjpegDecoder), as a host
+// that decodes what it grabs must: on a thread of its own, as the library decodes on
+// its delivery thread, so the camera's streaming thread keeps its 30 fps. Their
+// difference is the decoding alone: the camera's own encoding runs in the process
+// too, the same in every host.
+//
+//   tesmo_capture_cpu tesmo|bare|bare-mjpg|bare-mjpg-decode [SECONDS [WIDTHxHEIGHT [RATE CHANNELS]]]
 // TESMO_CPU_FPM sets the library's video pace (frames per minute, default 1800).
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "Tesmo.h"
+#include "TestDeviceControl.h"
 #include "common/ComPtr.h"
 #include "common/DeviceEnumeration.h"
 #include "common/GraphControl.h"
 #include "common/MediaPlatform.h"
 #include "common/MediaType.h"
+#include "video/MjpegDecoder.h"
 
 namespace {
 
 using tesmo::ComPtr;
 
 std::atomic<long long> videoBytes{0}, audioBytes{0};
-std::atomic<long> videoFrames{0};
+std::atomic<long> videoFrames{0}, decodedFrames{0}, undecodedFrames{0};
+
+enum class BareVideo { Rgb24, Mjpg, MjpgDecoded };
 
 // What both hosts capture.
 struct Formats {
@@ -49,6 +67,27 @@ Formats formats;
 int FramesPerMinute() {
   const char* value = std::getenv("TESMO_CPU_FPM");
   return value ? std::atoi(value) : 1800;
+}
+
+// The frames the test camera has sent downstream so far, from its own record in this
+// process; -1 where the camera is another one.
+long long CameraFramesSent() {
+  const HMODULE devices = GetModuleHandleW(L"TesmoTestDevices.dll");
+  if (!devices) return -1;
+  using CountFunction = int (*)();
+  using RecordFunction = int (*)(int, TestDeviceRecord*);
+  const auto count = reinterpret_cast<CountFunction>(
+      reinterpret_cast<void*>(GetProcAddress(devices, "TestDevices_GetDeviceCount")));
+  const auto getRecord = reinterpret_cast<RecordFunction>(
+      reinterpret_cast<void*>(GetProcAddress(devices, "TestDevices_GetRecord")));
+  if (!count || !getRecord) return -1;
+  for (int device = 0; device < count(); ++device) {
+    TestDeviceRecord record{};
+    if (getRecord(device, &record) && record.connections > 0 &&
+        IsEqualGUID(record.lastFormatType.majortype, MEDIATYPE_Video))
+      return record.samplesDelivered;
+  }
+  return -1;
 }
 
 SIZE_T PeakPrivateBytes() {
@@ -114,9 +153,78 @@ struct LibraryCapture {
 
 // --- the bare host ---------------------------------------------------------------
 
+// Decodes every frame handed to it, in order, on its own thread. The streaming thread
+// copies each frame in; it waits only when kMaxQueued frames are still undecoded (the
+// decode cannot keep up), so no frame is skipped.
+class DecodingThread {
+public:
+  explicit DecodingThread(std::shared_ptr<tesmo::MjpegDecoder> frameDecoder)
+      : decoder(std::move(frameDecoder)), thread([this] { Run(); }) {}
+  ~DecodingThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stopping = true;
+    }
+    changed.notify_all();
+    thread.join();
+  }
+  // The streaming thread only.
+  void Push(const BYTE* data, long length) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return queued.size() < kMaxQueued; });
+    std::vector<unsigned char> frame;
+    if (!spare.empty()) {
+      frame = std::move(spare.back());
+      spare.pop_back();
+    }
+    frame.assign(data, data + length);
+    queued.push_back(std::move(frame));
+    changed.notify_all();
+  }
+
+private:
+  static constexpr size_t kMaxQueued = 4;
+
+  void Run() {
+    // WIC, as on the library's delivery thread, in the multithreaded apartment.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::vector<unsigned char> decoded(static_cast<size_t>(decoder->TargetBytes()));
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      changed.wait(lock, [this] { return stopping || !queued.empty(); });
+      if (stopping) break;
+      std::vector<unsigned char> frame = std::move(queued.front());
+      queued.pop_front();
+      changed.notify_all();
+      lock.unlock();
+      if (decoder->Decode(frame.data(), static_cast<int32_t>(frame.size()), decoded.data()))
+        ++decodedFrames;
+      else
+        ++undecodedFrames;
+      lock.lock();
+      spare.push_back(std::move(frame));
+    }
+    lock.unlock();
+    decoder.reset();  // its imaging factory belongs to this thread's apartment
+    CoUninitialize();
+  }
+
+  std::shared_ptr<tesmo::MjpegDecoder> decoder;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::vector<unsigned char>> queued;  // guarded by mutex
+  std::vector<std::vector<unsigned char>> spare;  // guarded by mutex
+  bool stopping = false;                          // guarded by mutex
+  std::thread thread;                             // last: starts once the rest exists
+};
+
 class CountingGrabberCallback : public ISampleGrabberCB {
 public:
   explicit CountingGrabberCallback(bool isVideo) : isVideo(isVideo) {}
+  // Every video frame is then decoded as well.
+  void DecodeWith(std::shared_ptr<tesmo::MjpegDecoder> decoder) {
+    decoding = std::make_unique<DecodingThread>(std::move(decoder));
+  }
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_ISampleGrabberCB) {
@@ -129,10 +237,11 @@ public:
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP SampleCB(double, IMediaSample*) override { return S_OK; }
-  STDMETHODIMP BufferCB(double, BYTE*, long length) override {
+  STDMETHODIMP BufferCB(double, BYTE* data, long length) override {
     if (isVideo) {
       videoBytes += length;
       ++videoFrames;
+      if (decoding) decoding->Push(data, length);
     } else {
       audioBytes += length;
     }
@@ -141,6 +250,7 @@ public:
 
 private:
   bool isVideo;
+  std::unique_ptr<DecodingThread> decoding;  // outlives the graph, which stops first
 };
 
 ComPtr<IBaseFilter> FirstDevice(REFCLSID category) {
@@ -159,7 +269,8 @@ struct BareGraph {
   CountingGrabberCallback callback;
   explicit BareGraph(bool isVideo) : callback(isVideo) {}
 
-  bool Build(bool isVideo) {
+  bool Build(bool isVideo, BareVideo videoKind = BareVideo::Rgb24) {
+    const bool mjpg = isVideo && videoKind != BareVideo::Rgb24;
     const GUID& major = isVideo ? MEDIATYPE_Video : MEDIATYPE_Audio;
     source = FirstDevice(isVideo ? CLSID_VideoInputDeviceCategory : CLSID_AudioInputDeviceCategory);
     if (!source || !tesmo::CreateInProcess(CLSID_FilterGraph, graph) ||
@@ -168,8 +279,9 @@ struct BareGraph {
         !tesmo::CreateInProcess(CLSID_SampleGrabber, grabberFilter) ||
         graph->AddFilter(grabberFilter.Get(), L"Data Capture") != S_OK)
       return false;
-    if (!isVideo && (!tesmo::CreateInProcess(CLSID_NullRenderer, sink) ||
-                     graph->AddFilter(sink.Get(), L"Null Render") != S_OK))
+    // MJPG frames go nowhere after the grabber: a video renderer would decode them.
+    if ((!isVideo || mjpg) && (!tesmo::CreateInProcess(CLSID_NullRenderer, sink) ||
+                               graph->AddFilter(sink.Get(), L"Null Render") != S_OK))
       return false;
     if (graph->AddFilter(source.Get(), isVideo ? L"Video Source" : L"Audio Source") != S_OK)
       return false;
@@ -184,9 +296,10 @@ struct BareGraph {
         info->bmiHeader.biWidth = formats.width;
         info->bmiHeader.biHeight = formats.height;
         info->bmiHeader.biBitCount = 24;
-        info->bmiHeader.biCompression = BI_RGB;
+        info->bmiHeader.biCompression = mjpg ? MAKEFOURCC('M', 'J', 'P', 'G') : BI_RGB;
+        info->bmiHeader.biSizeImage = DWORD(formats.width) * DWORD(formats.height) * 3;
         info->AvgTimePerFrame = 333333;
-        type->subtype = MEDIASUBTYPE_RGB24;
+        type->subtype = mjpg ? MEDIASUBTYPE_MJPG : MEDIASUBTYPE_RGB24;
       } else if (!isVideo && type->cbFormat >= sizeof(WAVEFORMATEX)) {
         auto* wave = reinterpret_cast<WAVEFORMATEX*>(type->pbFormat);
         const WORD align = static_cast<WORD>(2 * formats.channels);
@@ -207,6 +320,12 @@ struct BareGraph {
       ComPtr<IAMBufferNegotiation> negotiation;
       ALLOCATOR_PROPERTIES properties = {8, 3 * formats.BlockBytes(), 2 * formats.channels, 0};
       if (output && output.As(negotiation)) negotiation->SuggestAllocatorProperties(&properties);
+    }
+    if (isVideo && videoKind == BareVideo::MjpgDecoded) {
+      auto decoder =
+          tesmo::MjpegDecoder::Create(formats.width, formats.height, tesmo::PixelFormat::Rgb24);
+      if (!decoder) return false;
+      callback.DecodeWith(std::move(decoder));
     }
     ComPtr<ISampleGrabber> grabber;
     if (!grabberFilter.As(grabber)) return false;
@@ -229,9 +348,15 @@ struct BareGraph {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool bare = argc > 1 && std::strcmp(argv[1], "bare") == 0;
-  if (argc < 2 || (!bare && std::strcmp(argv[1], "tesmo") != 0)) {
-    std::fprintf(stderr, "usage: tesmo_capture_cpu tesmo|bare [SECONDS]\n");
+  const char* mode = argc > 1 ? argv[1] : "";
+  const bool bare = std::strncmp(mode, "bare", 4) == 0;
+  const BareVideo videoKind = std::strcmp(mode, "bare-mjpg") == 0          ? BareVideo::Mjpg
+                              : std::strcmp(mode, "bare-mjpg-decode") == 0 ? BareVideo::MjpgDecoded
+                                                                           : BareVideo::Rgb24;
+  if (std::strcmp(mode, "tesmo") != 0 && std::strcmp(mode, "bare") != 0 &&
+      videoKind == BareVideo::Rgb24) {
+    std::fprintf(stderr,
+                 "usage: tesmo_capture_cpu tesmo|bare|bare-mjpg|bare-mjpg-decode [SECONDS]\n");
     return 64;
   }
   const int seconds = argc > 2 ? std::atoi(argv[2]) : 30;
@@ -247,7 +372,7 @@ int main(int argc, char** argv) {
     BareGraph video(true), audio(false);
     bool started = false;
     if (bare) {
-      started = video.Build(true) && audio.Build(false) && video.Run() && audio.Run();
+      started = video.Build(true, videoKind) && audio.Build(false) && video.Run() && audio.Run();
     } else {
       started = library.Start();
     }
@@ -257,7 +382,8 @@ int main(int argc, char** argv) {
       status = 1;
     } else {
       PumpFor(1000);  // past the start-up work
-      const long long audioAtStart = audioBytes, framesAtStart = videoFrames;
+      const long long audioAtStart = audioBytes, framesAtStart = videoFrames,
+                      decodedAtStart = decodedFrames, cameraAtStart = CameraFramesSent();
       const ULONGLONG cpuAtStart = ProcessCpu100ns();
       const DWORD tickAtStart = GetTickCount();
       PumpFor(DWORD(seconds) * 1000);
@@ -265,10 +391,18 @@ int main(int argc, char** argv) {
       const double wallMs = GetTickCount() - tickAtStart;
       std::printf(
           "%s: %.0f ms CPU in %.1f s = %.1f%% of one core; %ld frames, %lld audio bytes; "
-          "peak private %.1f MB\n",
-          bare ? "bare grabber host" : "library host", cpuMs, wallMs / 1000, 100.0 * cpuMs / wallMs,
+          "peak private %.1f MB",
+          bare ? mode : "library host", cpuMs, wallMs / 1000, 100.0 * cpuMs / wallMs,
           long(videoFrames - framesAtStart), audioBytes - audioAtStart,
           PeakPrivateBytes() / 1048576.0);
+      if (videoKind == BareVideo::MjpgDecoded)
+        std::printf("; %ld frames decoded", long(decodedFrames - decodedAtStart));
+      if (cameraAtStart >= 0)
+        std::printf("; %lld camera frames", CameraFramesSent() - cameraAtStart);
+      std::printf("\n");
+      if (undecodedFrames > 0)
+        std::fprintf(stderr, "tesmo_capture_cpu: %ld frames did not decode\n",
+                     long(undecodedFrames));
     }
   }
   CoUninitialize();
