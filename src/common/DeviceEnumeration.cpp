@@ -1,5 +1,6 @@
 #include "common/DeviceEnumeration.h"
 
+#include <optional>
 #include <string>
 
 #include "common/Kernel.h"
@@ -31,12 +32,20 @@ ComPtr<IMoniker> MonikerAt(REFCLSID category, int index) {
 
 namespace {
 
-// The property as a string, or empty when the bag has no such string.
-std::u16string ReadString(IPropertyBag* bag, const wchar_t* property) {
+ComPtr<IPropertyBag> PropertyBagOf(IMoniker* moniker) {
+  ComPtr<IPropertyBag> bag;
+  if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) !=
+      S_OK)
+    bag.Reset();
+  return bag;
+}
+
+// The property as a string; none when the bag has no such string.
+std::optional<std::u16string> ReadString(IPropertyBag* bag, const wchar_t* property) {
   VARIANT value;
   VariantInit(&value);
   V_VT(&value) = VT_BSTR;
-  std::u16string text;
+  std::optional<std::u16string> text;
   if (bag->Read(property, &value, nullptr) == S_OK && V_VT(&value) == VT_BSTR && V_BSTR(&value))
     text = reinterpret_cast<const char16_t*>(V_BSTR(&value));
   VariantClear(&value);
@@ -46,12 +55,9 @@ std::u16string ReadString(IPropertyBag* bag, const wchar_t* property) {
 // The "DevicePath" of a plugged device, which stays the same when other devices come
 // and go; a device without one is known by its moniker's display name.
 std::u16string IdentityOf(IMoniker* moniker) {
-  ComPtr<IPropertyBag> bag;
-  if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) ==
-          S_OK &&
-      bag) {
-    std::u16string path = ReadString(bag.Get(), L"DevicePath");
-    if (!path.empty()) return path;
+  if (ComPtr<IPropertyBag> bag = PropertyBagOf(moniker)) {
+    std::optional<std::u16string> path = ReadString(bag.Get(), L"DevicePath");
+    if (path && !path->empty()) return *path;
   }
   std::u16string name;
   ComPtr<IBindCtx> context;
@@ -89,18 +95,11 @@ CaptureResult GetDeviceIdentity(REFCLSID category, int index, char* identity, in
 }
 
 bool AddFriendlyName(IMoniker* moniker, NameListWriter& names) {
-  ComPtr<IPropertyBag> bag;
-  if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) !=
-      S_OK)
-    return false;
-  VARIANT name;
-  VariantInit(&name);
-  V_VT(&name) = VT_BSTR;
-  bool read =
-      bag->Read(L"FriendlyName", &name, nullptr) == S_OK && V_VT(&name) == VT_BSTR && V_BSTR(&name);
-  if (read) names.Add(reinterpret_cast<const char16_t*>(V_BSTR(&name)));
-  VariantClear(&name);
-  return read;
+  ComPtr<IPropertyBag> bag = PropertyBagOf(moniker);
+  if (!bag) return false;
+  const std::optional<std::u16string> name = ReadString(bag.Get(), L"FriendlyName");
+  if (name) names.Add(name->c_str());
+  return name.has_value();
 }
 
 CaptureResult ListDeviceNames(REFCLSID category, char* names, int* count) {

@@ -11,11 +11,16 @@ namespace tesmo {
 
 namespace {
 
-// The FOURCC subtypes share one GUID pattern: the code in Data1.
-bool IsFourcc(const GUID& subtype, char a, char b, char c, char d) {
+// The FOURCC subtypes share one GUID pattern, the code in Data1: that code, or 0 for a
+// subtype of another pattern.
+unsigned int FourccOf(const GUID& subtype) {
   GUID fourcc = kMediaSubtypeI420;
-  fourcc.Data1 = MAKEFOURCC(a, b, c, d);
-  return IsEqualGUID(subtype, fourcc) != 0;
+  fourcc.Data1 = subtype.Data1;
+  return IsEqualGUID(subtype, fourcc) ? static_cast<unsigned int>(subtype.Data1) : 0;
+}
+
+bool IsFourcc(const GUID& subtype, char a, char b, char c, char d) {
+  return FourccOf(subtype) == MAKEFOURCC(a, b, c, d);
 }
 
 // How a host is told the format: the FOURCC, or for RGB the bit count (15 for
@@ -27,10 +32,7 @@ unsigned int FormatCodeOfSubtype(const GUID& subtype) {
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB555)) return 15;
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB565)) return 16;
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB8)) return 8;
-  // Every FOURCC subtype is its code in the base GUID's first field.
-  GUID base = subtype;
-  base.Data1 = kMediaSubtypeI420.Data1;
-  return IsEqualGUID(base, kMediaSubtypeI420) ? static_cast<unsigned int>(subtype.Data1) : 0;
+  return FourccOf(subtype);
 }
 
 int FramesPerMinuteOf(REFERENCE_TIME interval) {
