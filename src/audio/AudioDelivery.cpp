@@ -32,6 +32,8 @@ void AudioDelivery::ResetStore() {
   SetRunning(false);
   closeRequest.Clear();
   ringBuffer.Clear();
+  // After the clear, so that a block read before it goes to no sink.
+  NextStoreEpoch();
 }
 
 uint32_t AudioDelivery::AudioDeliveryThread(void* parameter) {
@@ -49,8 +51,9 @@ void AudioDelivery::DeliverUntilEnded() {
       // Read once per block, so the length handed out is the length read.
       const int32_t size = BlockBytes();
       if (!Sink() || !IsRunning() || !ringBuffer.ReaderHasMoreThan(size)) break;
+      const uint32_t epoch = StoreEpoch();
       if (ringBuffer.Read(block, size) != 0) continue;  // cleared meanwhile
-      CallSink([&](AudioSink& target) { target.OnData(block, size, TickCount()); });
+      CallSink(epoch, [&](AudioSink& target) { target.OnData(block, size, TickCount()); });
     }
     drainPasses.fetch_add(1, std::memory_order_acq_rel);
   }

@@ -48,6 +48,12 @@ public:
     if (closeRequest.Raise(generation)) wakeEvent.Set();
   }
   bool ClosePending() const { return closeRequest.Pending(); }
+
+  // Counts the store's resets. Data taken from the store before a reset is never
+  // handed to a sink after it: a pass held between taking a frame or block and
+  // calling the sink (a starved thread) would otherwise deliver the old device's
+  // data after the host closed and opened again, perhaps in another format.
+  uint32_t StoreEpoch() const { return storeEpoch.load(std::memory_order_acquire); }
   // The owner's close hook; null clears it, waiting for a close in progress.
   void SetResetHandler(ResetHandler* handler) { closeRequest.SetHandler(handler); }
   // Held by the owner's host operations that use the graph or the store.
@@ -120,18 +126,19 @@ protected:
     return 0;
   }
 
-  // Calls `call` with the sink set now, under sinkLock; false when none is set or
-  // delivery has ended. Read under the lock and through the call gate: a sink
-  // cleared since the caller's test gets no call, SetSink returning means the old
-  // sink is no longer in use, and EndDelivery returning means no call starts.
-  // `call` should go straight to OnData: what comes before it counts as the start.
+  // Calls `call` with the sink set now, under sinkLock; false when none is set,
+  // delivery has ended or the store was reset since the data was taken (in
+  // `takenInEpoch`). Read under the lock and through the call gate: a sink cleared
+  // since the caller's test gets no call, SetSink returning means the old sink is no
+  // longer in use, and EndDelivery returning means no call starts. `call` should go
+  // straight to OnData: what comes before it counts as the start.
   template <class Call>
-  bool CallSink(Call call) {
+  bool CallSink(uint32_t takenInEpoch, Call call) {
     ScopedLock delivering(sinkLock);
     CallState state = CallState::None;
     if (!callState.compare_exchange_strong(state, CallState::Taking, std::memory_order_acq_rel))
       return false;
-    SinkType* target = Sink();
+    SinkType* target = StoreEpoch() == takenInEpoch ? Sink() : nullptr;
     if (target) {
       callState.store(CallState::Calling, std::memory_order_release);
       call(*target);
@@ -141,6 +148,8 @@ protected:
   }
 
   bool Alive() const { return alive.load(std::memory_order_acquire); }
+  // Part of every reset of the store, once it is empty.
+  void NextStoreEpoch() { storeEpoch.fetch_add(1, std::memory_order_acq_rel); }
 
   // The close request for the generation open now, run on the delivery thread; the
   // fallback (no owner's hook) is the data path's own reset.
@@ -161,6 +170,7 @@ private:
   std::atomic<CallState> callState{CallState::None};
   std::atomic<bool> running{false};
   std::atomic<bool> alive{true};
+  std::atomic<uint32_t> storeEpoch{0};
   RecursiveLock sinkLock;
   std::unique_ptr<Thread> workerThread;
 };

@@ -114,6 +114,7 @@ void VideoDelivery::ResetStore() {
       framePool.Recycle(record->data);
       frameQueue.RemoveOldest();
     }
+    NextStoreEpoch();  // a frame a pass took before this goes to no sink
   }
   framePool.ResetBlockSize(-1);
   SetCameraFormat(FrameLength(), nullptr);
@@ -163,6 +164,7 @@ bool VideoDelivery::RunPass() {
   std::shared_ptr<FrameDecoder> decoding;
   std::shared_ptr<FrameViewer> shownIn;
   uint32_t generation = 0;
+  uint32_t epoch = 0;
   {
     ScopedLock hold(queueLock);
     // Tested again under the lock: a Stop, or a frame of the wrong size, that came
@@ -176,6 +178,7 @@ bool VideoDelivery::RunPass() {
     decoding = decoder;
     shownIn = viewer;
     generation = closeRequest.Generation();
+    epoch = StoreEpoch();
     frameQueue.RemoveOldest();
     // The newer frames are dropped: the host gets the oldest one per pass.
     while ((record = frameQueue.Oldest())) {
@@ -207,7 +210,7 @@ bool VideoDelivery::RunPass() {
     length = conversion->TargetBytes();
   }
   if (shownIn) shownIn->Show(frame, length);
-  Deliver(frame, length, oldest.tick);
+  Deliver(frame, length, oldest.tick, epoch);
   framePool.Recycle(oldest.data);
   return true;
 }
@@ -228,13 +231,14 @@ void VideoDelivery::NoteUndecoded(uint32_t tick, uint32_t generation) {
   }
 }
 
-void VideoDelivery::Deliver(const unsigned char* data, int32_t length, uint32_t tick) {
+void VideoDelivery::Deliver(const unsigned char* data, int32_t length, uint32_t tick,
+                            uint32_t epoch) {
   // The line goes out before the sink is taken: standard output may block, and
   // no OnData may begin after an EndDelivery that returned meanwhile. A sink
   // cleared in between leaves the line without a call.
   if (!Sink()) return;
   std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
-  CallSink([&](VideoSink& target) { target.OnData(data, length, tick); });
+  CallSink(epoch, [&](VideoSink& target) { target.OnData(data, length, tick); });
 }
 
 }  // namespace tesmo

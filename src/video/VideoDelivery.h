@@ -154,7 +154,7 @@ private:
   void DeliverUntilEnded();
   // Delivers the oldest frame and drops the rest; false when none was taken.
   bool RunPass();
-  void Deliver(const unsigned char* data, int32_t length, uint32_t tick);
+  void Deliver(const unsigned char* data, int32_t length, uint32_t tick, uint32_t epoch);
   // Counts a frame that did not decode; a second's run of them closes the device
   // opened as `generation`.
   void NoteUndecoded(uint32_t tick, uint32_t generation);

@@ -408,27 +408,61 @@ TEST(VideoDelivery, EndingOutlivesASinkStuckInOnData) {
   EXPECT_EQ(sink.Frames().size(), 1u);
 }
 
+#ifndef _WIN32
+// Standard output turned into a full pipe that nobody reads, so that the delivery
+// thread is held writing its "video frame" line: between taking a frame out of the
+// queue and calling the sink, the place a starved thread may stop for long.
+class HeldStandardOutput {
+public:
+  HeldStandardOutput() {
+    if (pipe(ends) != 0) return;
+    fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    while (write(ends[1], filler.data(), filler.size()) > 0 || errno == EINTR) {
+    }
+    fcntl(ends[1], F_SETFL, 0);
+    std::fflush(stdout);
+    // Unbuffered, so the line is written (and blocks) at once.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    saved = dup(1);
+    dup2(ends[1], 1);
+  }
+  ~HeldStandardOutput() { Restore(); }
+  // Standard output as it was, so that failures can be read.
+  void Restore() {
+    if (ends[0] < 0) return;
+    Drain();
+    if (saved >= 0) {
+      dup2(saved, 1);
+      close(saved);
+    }
+    close(ends[0]);
+    close(ends[1]);
+    ends[0] = ends[1] = saved = -1;
+  }
+  bool Holding() const { return saved >= 0; }
+  // Lets every line through from now on.
+  void Release() { fcntl(ends[0], F_SETFL, O_NONBLOCK); }
+  void Drain() {
+    while (read(ends[0], filler.data(), filler.size()) > 0) {
+    }
+  }
+
+private:
+  int ends[2] = {-1, -1};
+  int saved = -1;
+  std::vector<char> filler = std::vector<char>(4096, 'x');
+};
+#endif
+
 // No OnData starts once EndDelivery has returned, however long the delivery thread
-// was held between taking the frame and calling the sink: here it is held writing
-// its "video frame" line to a standard output that nobody reads (a full pipe).
+// was held between taking the frame and calling the sink.
 TEST(VideoDelivery, NoOnDataStartsAfterEndingReturnedWhileTheThreadWasHeld) {
 #ifdef _WIN32
   GTEST_SKIP() << "holds the thread with a full POSIX pipe";
 #else
-  int pipeEnds[2];
-  ASSERT_EQ(pipe(pipeEnds), 0);
-  fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096);
-  fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
-  std::vector<char> filler(4096, 'x');
-  while (write(pipeEnds[1], filler.data(), filler.size()) > 0 || errno == EINTR) {
-  }
-  fcntl(pipeEnds[1], F_SETFL, 0);
-  std::fflush(stdout);
-  // Unbuffered, so the line is written (and blocks) at once.
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  const int savedOutput = dup(1);
-  dup2(pipeEnds[1], 1);
-
+  HeldStandardOutput output;
+  ASSERT_TRUE(output.Holding());
   auto delivery = VideoDelivery::Create();
   FrameSink sink;
   delivery->OpenStore();
@@ -441,23 +475,64 @@ TEST(VideoDelivery, NoOnDataStartsAfterEndingReturnedWhileTheThreadWasHeld) {
   const bool endedInTime = delivery->EndDelivery(300);
 
   // Unblock the thread, then let it run to its end.
-  fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+  output.Release();
   std::weak_ptr<VideoDelivery> watch = delivery;
   delivery.reset();
   const bool threadEnded = WaitFor([&] {
-    while (read(pipeEnds[0], filler.data(), filler.size()) > 0) {
-    }
+    output.Drain();
     return watch.expired();
   });
-  dup2(savedOutput, 1);
-  close(savedOutput);
-  close(pipeEnds[0]);
-  close(pipeEnds[1]);
+  output.Restore();
 
   ASSERT_TRUE(taken);
   EXPECT_FALSE(endedInTime);  // it was held past the bound
   ASSERT_TRUE(threadEnded);
   EXPECT_EQ(sink.Frames().size(), 0u) << "OnData began after EndDelivery had returned";
+#endif
+}
+
+// A frame the delivery thread took before the host closed never reaches the sink
+// after the host opened again: the host that closed, cleared its sink, opened and
+// set it gets the new device's frames only, the first one first.
+TEST(VideoDelivery, AFrameTakenBeforeACloseIsNotDeliveredAfterTheNextOpen) {
+#ifdef _WIN32
+  GTEST_SKIP() << "holds the thread with a full POSIX pipe";
+#else
+  HeldStandardOutput output;
+  ASSERT_TRUE(output.Holding());
+  OpenPath path;
+  path.Start();
+  path.Store(7, 0);
+  const bool taken = WaitFor([&] { return path.delivery->QueuedFrames() == 0; });
+  {
+    ScopedLock operation(path.delivery->OperationLock());  // as Close holds it
+    path.delivery->ResetStore();
+  }
+  path.delivery->SetSink(nullptr);
+  {
+    ScopedLock operation(path.delivery->OperationLock());  // as Open and Start hold it
+    path.delivery->OpenStore();
+    path.delivery->SetRunning(true);
+  }
+  path.delivery->SetSink(&path.sink);
+  path.Store(0, 40);
+  output.Release();
+  const bool delivered = WaitFor([&] {
+    output.Drain();
+    return !path.sink.Frames().empty();
+  });
+  // Nothing more comes: the thread is waiting again with an empty queue.
+  output.Drain();
+  const bool settled = path.WaitForCycle();
+  output.Restore();
+
+  ASSERT_TRUE(taken);
+  ASSERT_TRUE(delivered);
+  EXPECT_TRUE(settled);
+  const auto frames = path.sink.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].number, 0u) << "a frame of the closed device came after the Open";
+  EXPECT_TRUE(frames[0].intact);
 #endif
 }
 

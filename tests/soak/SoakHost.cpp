@@ -36,7 +36,10 @@ public:
     std::lock_guard<std::mutex> hold(mutex);
     ++units;
     lastTick = GetTickCount();
-    if (length != 320) ++breaks;
+    if (length != 320) {
+      ++breaks;
+      std::printf("  audio block of %d bytes\n", length);
+    }
     for (int i = 0; i < length; ++i) Next(data[i], data[i] == (last + 1) % 251);
   }
   // Video: the frame number (bytes 0..3) rises.
@@ -44,7 +47,10 @@ public:
     std::lock_guard<std::mutex> hold(mutex);
     ++units;
     lastTick = GetTickCount();
-    if (length != 320 * 240 * 3) ++breaks;
+    if (length != 320 * 240 * 3) {
+      ++breaks;
+      std::printf("  video frame of %d bytes\n", length);
+    }
     uint32_t number = 0;
     std::memcpy(&number, data, 4);
     Next(number, static_cast<long long>(number) > last);
@@ -86,10 +92,13 @@ private:
     if (!follows) {
       // A new audio run starts at byte 0; of a new video run the first frame delivered
       // may be a later one (the oldest waiting frame, from the old run, went first).
-      if (restartsAllowed > 0 && (value == 0 || !bytes))
+      if (restartsAllowed > 0 && (value == 0 || !bytes)) {
         --restartsAllowed;
-      else
-        ++breaks;
+      } else {
+        if (++breaks <= 10)
+          std::printf("  %s: %lld after %lld (%lld delivered so far)\n",
+                    bytes ? "audio byte" : "video frame", value, last, units);
+      }
     }
     last = value;
   }
