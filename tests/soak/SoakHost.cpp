@@ -9,6 +9,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,10 +37,7 @@ public:
     std::lock_guard<std::mutex> hold(mutex);
     ++units;
     lastTick = GetTickCount();
-    if (length != 320) {
-      ++breaks;
-      std::printf("  audio block of %d bytes\n", length);
-    }
+    if (length != 320) Break("  audio block of %d bytes\n", length);
     for (int i = 0; i < length; ++i) Next(data[i], data[i] == (last + 1) % 251);
   }
   // Video: the frame number (bytes 0..3) rises.
@@ -47,10 +45,7 @@ public:
     std::lock_guard<std::mutex> hold(mutex);
     ++units;
     lastTick = GetTickCount();
-    if (length != 320 * 240 * 3) {
-      ++breaks;
-      std::printf("  video frame of %d bytes\n", length);
-    }
+    if (length != 320 * 240 * 3) Break("  video frame of %d bytes\n", length);
     uint32_t number = 0;
     std::memcpy(&number, data, 4);
     Next(number, static_cast<long long>(number) > last);
@@ -88,17 +83,23 @@ public:
   }
 
 private:
+  // Counts a break; the first few are told, so that a failed run says what happened.
+  __attribute__((format(printf, 2, 3))) void Break(const char* format, ...) {
+    if (++breaks > 10) return;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+  }
   void Next(long long value, bool follows) {
     if (!follows) {
       // A new audio run starts at byte 0; of a new video run the first frame delivered
       // may be a later one (the oldest waiting frame, from the old run, went first).
-      if (restartsAllowed > 0 && (value == 0 || !bytes)) {
+      if (restartsAllowed > 0 && (value == 0 || !bytes))
         --restartsAllowed;
-      } else {
-        if (++breaks <= 10)
-          std::printf("  %s: %lld after %lld (%lld delivered so far)\n",
-                    bytes ? "audio byte" : "video frame", value, last, units);
-      }
+      else
+        Break("  %s: %lld after %lld (%lld delivered so far)\n",
+              bytes ? "audio byte" : "video frame", value, last, units);
     }
     last = value;
   }
