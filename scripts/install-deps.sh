@@ -14,14 +14,20 @@ packages=(
   x11-apps                                   # xwd: the screenshot of the real camera check's preview
   zip unzip                                  # the release archive (scripts/release.sh)
   clang lld libwine-dev                      # the host built with the Microsoft C++ ABI
+  libclang-rt-14-dev                         # libFuzzer, for the frame decoder's fuzz target
+  nasm dpkg-dev                              # building libjpeg-turbo's SIMD; unpacking source packages
 )
+# The pixel libraries' Debian source packages, built into the DLL (after the packages,
+# which bring dpkg-source).
+fetch_sources() { "$(dirname "$0")/fetch-pixel-sources.sh"; }
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && { echo "All packages present."; exit 0; }
+[ ${#missing[@]} -eq 0 ] && { echo "All packages present."; fetch_sources; exit 0; }
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fetch_sources

@@ -9,6 +9,14 @@
 // decode per frame), then a VideoInfo entry before a VideoInfo2 one, then the
 // camera's own order. So above 640 x 480, where a USB webcam reaches 30 fps only in
 // MJPG, MJPG wins over a slower uncompressed mode. Other compressed modes are left out.
+//
+// A camera that lacks the size (a 16:9 laptop camera, a virtual camera with one HD
+// mode) is asked for another, whose frames are cropped to the host's aspect ratio
+// and scaled: among the modes that reach 30 frames per second if any do, the
+// smallest that still covers the host's size once cropped, then by format as above;
+// where none covers it, the largest. A mode with a range of sizes offers the host's
+// size brought into its range. A host that takes the camera's own format gets only
+// the exact size: its frames are passed on as they come.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +42,10 @@ struct CameraMode {
   bool videoInfo2 = false;
 
   bool Offers(int32_t width, int32_t height) const;
+  // The picture to ask this mode for when the host wants width x height: that size
+  // where the mode offers it, else the nearest the mode has (its own size, or the
+  // host's brought into its range on its steps).
+  void PictureFor(int32_t width, int32_t height, int32_t& modeWidth, int32_t& modeHeight) const;
   // Uncompressed, or MJPG for a host that wants one of its own formats.
   bool Usable(std::optional<PixelFormat> wanted) const { return format || (motionJpeg && wanted); }
   bool ReachesThirtyFrames() const;
@@ -42,10 +54,11 @@ struct CameraMode {
   int64_t IntervalFor30() const;
 };
 
-// The position in `modes` of the mode to ask for, or -1 when none offers the size
-// (or, for a host format, none can be converted to it). `wanted` null: the host
-// takes the camera's own format as it comes, so any uncompressed mode will do; its
-// frames could not be MJPG, whose length varies.
+// The position in `modes` of the mode to ask for (at PictureFor's size), or -1 when
+// none will do: for a host format, none can be converted to it or the host's size is
+// one it cannot have; with `wanted` null (the host takes the camera's own format as
+// it comes, so any uncompressed mode will do, but never MJPG, whose length varies)
+// none offers the exact size.
 int ChooseCameraMode(const std::vector<CameraMode>& modes, int32_t width, int32_t height,
                      std::optional<PixelFormat> wanted);
 

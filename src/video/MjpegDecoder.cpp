@@ -1,68 +1,125 @@
 #include "video/MjpegDecoder.h"
 
-#include "video/JpegHuffmanTables.h"
+#include <turbojpeg.h>
 
 namespace tesmo {
 
-std::shared_ptr<MjpegDecoder> MjpegDecoder::Create(int32_t width, int32_t height,
-                                                   PixelFormat target) {
-  std::shared_ptr<MjpegDecoder> decoder(new MjpegDecoder());
-  const FrameFormat bgrRows{PixelFormat::Rgb24, width, height, true};
-  if (!decoder->fromBgr.Configure(bgrRows, target)) return nullptr;
-  decoder->width = width;
-  decoder->height = height;
-  decoder->stride = static_cast<uint32_t>((width * 3 + 3) & ~3);  // the converter's DIB rows
-  decoder->picture.resize(static_cast<size_t>(decoder->fromBgr.SourceBytes()));
+namespace {
+
+// The DCT reductions libjpeg-turbo offers, largest first.
+constexpr int kReductions[] = {8, 4, 2};
+
+int32_t Reduced(int32_t side, int denominator) { return (side + denominator - 1) / denominator; }
+
+// The largest reduction whose picture, once cropped to the host's aspect ratio,
+// still holds the host's size: the host never gets a picture scaled up from one
+// decoded smaller than it needed.
+int ChooseReduction(int32_t cameraWidth, int32_t cameraHeight, int32_t hostWidth,
+                    int32_t hostHeight) {
+  for (int denominator : kReductions) {
+    const CropRect crop = CentreCrop(Reduced(cameraWidth, denominator),
+                                     Reduced(cameraHeight, denominator), hostWidth, hostHeight);
+    if (crop.width >= hostWidth && crop.height >= hostHeight) return denominator;
+  }
+  return 1;
+}
+
+}  // namespace
+
+bool IsSequentialJpeg(const unsigned char* data, int32_t length) {
+  if (!data || length < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+  int64_t at = 2;
+  while (at + 1 < length) {
+    if (data[at] != 0xFF) return false;
+    const unsigned char marker = data[at + 1];
+    at += 2;
+    if (marker == 0xFF) {  // fill byte before a marker
+      --at;
+      continue;
+    }
+    if (marker == 0xC0 || marker == 0xC1) return true;
+    // Any other frame header (progressive, lossless, arithmetic) is refused, and so
+    // is a scan or the end before any frame header.
+    if ((marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+         marker != 0xCC) ||
+        marker == 0xDA || marker == 0xD9)
+      return false;
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length
+    if (at + 1 >= length) return false;
+    const int segment = (data[at] << 8) | data[at + 1];
+    if (segment < 2) return false;
+    at += segment;
+  }
+  return false;
+}
+
+std::unique_ptr<MjpegDecoder> MjpegDecoder::Create(int32_t cameraWidth, int32_t cameraHeight,
+                                                   PixelFormat target, int32_t hostWidth,
+                                                   int32_t hostHeight) {
+  const int32_t bytes = TargetFrameBytes(target, hostWidth, hostHeight);
+  if (bytes < 0 || cameraWidth <= 0 || cameraHeight <= 0 ||
+      SourceFrameBytes({PixelFormat::Jpeg444, cameraWidth, cameraHeight, true}) < 0)
+    return nullptr;
+  std::unique_ptr<MjpegDecoder> decoder(new MjpegDecoder());
+  decoder->handle = tjInitDecompress();
+  if (!decoder->handle) return nullptr;
+  decoder->cameraWidth = cameraWidth;
+  decoder->cameraHeight = cameraHeight;
+  decoder->denominator = ChooseReduction(cameraWidth, cameraHeight, hostWidth, hostHeight);
+  decoder->decodedWidth = Reduced(cameraWidth, decoder->denominator);
+  decoder->decodedHeight = Reduced(cameraHeight, decoder->denominator);
+  decoder->target = target;
+  decoder->hostWidth = hostWidth;
+  decoder->hostHeight = hostHeight;
+  decoder->targetBytes = bytes;
+  decoder->planes.resize(static_cast<size_t>(SourceFrameBytes(
+      {PixelFormat::Jpeg444, decoder->decodedWidth, decoder->decodedHeight, true})));
   return decoder;
 }
 
-bool MjpegDecoder::Decode(const unsigned char* data, int32_t length, unsigned char* target) {
-  if (!data || length <= 0 || !DecodePicture(data, length)) return false;
-  fromBgr.Convert(picture.data(), target);
-  return true;
+MjpegDecoder::~MjpegDecoder() {
+  if (handle) tjDestroy(handle);
 }
 
-bool MjpegDecoder::DecodePicture(const unsigned char* data, int32_t length) {
-  const JpegHeaders headers = ReadJpegHeaders(data, static_cast<size_t>(length));
-  if (!headers.valid) return false;
-  if (!headers.hasHuffmanTables) {
-    if (!AddStandardHuffmanTables(data, static_cast<size_t>(length), withTables)) return false;
-    data = withTables.data();
-    length = static_cast<int32_t>(withTables.size());
-  }
-  if (!factory &&
-      CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                       IID_IWICImagingFactory, reinterpret_cast<void**>(&factory)) != S_OK)
-    return false;
+FrameConverter* MjpegDecoder::ConverterFor(PixelFormat layout) {
+  FrameConverter& converter =
+      converters[layout == PixelFormat::Jpeg420 ? 0 : layout == PixelFormat::Jpeg422 ? 1 : 2];
+  if (!converter.IsConfigured() &&
+      !converter.Configure({layout, decodedWidth, decodedHeight, true}, target, hostWidth,
+                           hostHeight))
+    return nullptr;
+  return &converter;
+}
 
-  ComPtr<IWICStream> stream;
-  ComPtr<IWICBitmapDecoder> decoder;
-  ComPtr<IWICBitmapFrameDecode> frame;
-  if (factory->CreateStream(&stream) != S_OK ||
-      stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(length)) != S_OK ||
-      factory->CreateDecoder(GUID_ContainerFormatJpeg, nullptr, &decoder) != S_OK ||
-      decoder->Initialize(stream.Get(), WICDecodeMetadataCacheOnDemand) != S_OK ||
-      decoder->GetFrame(0, &frame) != S_OK)
+bool MjpegDecoder::Decode(const unsigned char* data, int32_t length, unsigned char* out) {
+  if (!handle || !data || length <= 0 || !IsSequentialJpeg(data, length)) return false;
+  int width = 0, height = 0, subsampling = -1, colourspace = -1;
+  if (tjDecompressHeader3(handle, data, static_cast<unsigned long>(length), &width, &height,
+                          &subsampling, &colourspace) != 0)
     return false;
-  UINT frameWidth = 0, frameHeight = 0;
-  if (frame->GetSize(&frameWidth, &frameHeight) != S_OK || frameWidth != static_cast<UINT>(width) ||
-      frameHeight != static_cast<UINT>(height))
-    return false;
-
-  // Colour JPEG decodes to BGR as it is; a grey one goes through a format converter.
-  WICPixelFormatGUID pixelFormat{};
-  if (frame->GetPixelFormat(&pixelFormat) != S_OK) return false;
-  ComPtr<IWICFormatConverter> converter;
-  IWICBitmapSource* source = frame.Get();
-  if (!IsEqualGUID(pixelFormat, GUID_WICPixelFormat24bppBGR)) {
-    if (factory->CreateFormatConverter(&converter) != S_OK ||
-        converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone,
-                              nullptr, 0.0, WICBitmapPaletteTypeCustom) != S_OK)
-      return false;
-    source = converter.Get();
+  // Another size than the mode's is a fault of the camera, not a picture to scale.
+  if (width != cameraWidth || height != cameraHeight || colourspace != TJCS_YCbCr) return false;
+  PixelFormat layout;
+  switch (subsampling) {
+    case TJSAMP_420: layout = PixelFormat::Jpeg420; break;
+    case TJSAMP_422: layout = PixelFormat::Jpeg422; break;
+    case TJSAMP_444: layout = PixelFormat::Jpeg444; break;
+    default: return false;
   }
-  return source->CopyPixels(nullptr, stride, static_cast<UINT>(picture.size()), picture.data()) ==
-         S_OK;
+  FrameConverter* converter = ConverterFor(layout);
+  if (!converter) return false;
+  const int chromaWidth = tjPlaneWidth(1, decodedWidth, subsampling);
+  const int chromaHeight = tjPlaneHeight(1, decodedHeight, subsampling);
+  unsigned char* planeStarts[3] = {planes.data(), nullptr, nullptr};
+  planeStarts[1] = planeStarts[0] + static_cast<size_t>(decodedWidth) * decodedHeight;
+  planeStarts[2] = planeStarts[1] + static_cast<size_t>(chromaWidth) * chromaHeight;
+  int strides[3] = {decodedWidth, chromaWidth, chromaWidth};
+  // A warning means a damaged frame (cut short, a bad scan): decoding stops there.
+  if (tjDecompressToYUVPlanes(handle, data, static_cast<unsigned long>(length), planeStarts,
+                              decodedWidth, strides, decodedHeight, TJFLAG_STOPONWARNING) != 0)
+    return false;
+  converter->Convert(planes.data(), out);
+  return true;
 }
 
 }  // namespace tesmo

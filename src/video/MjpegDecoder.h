@@ -1,20 +1,22 @@
-// Decodes a camera's MJPG frames into the host's format with the platform's own JPEG
-// decoder (the Windows Imaging Component, which Wine implements too): the picture
-// comes out as top-down BGR rows, which the frame converter turns into the host's
-// RGB24, RGB32, RGB555 or I420. A frame without Huffman tables gets the standard
-// ones first (see JpegHuffmanTables.h).
+// Decodes a camera's MJPG frames into the host's format and size with libjpeg-turbo:
+// straight into the JPEG's own YUV planes, which the frame converter crops, scales
+// and turns into the host's RGB24, RGB32, RGB555 or I420. Where the host's picture
+// is at most half the camera's, the frame is decoded at a reduced scale in the DCT
+// (1/2, 1/4 or 1/8 of each side), which costs a fraction of a whole decode. Frames
+// without Huffman tables, as many webcams send them, decode with the standard ones.
 //
-// Threads: made by Open on the host's thread; Decode runs on the delivery thread
-// only, which is in COM's multithreaded apartment. The imaging factory is created
-// there, on the first frame after the Open, and kept for every later frame.
+// What a camera sends is not trusted: the header is read first, and a frame that is
+// not a baseline YCbCr JPEG (4:2:0, 4:2:2 or 4:4:4) of exactly the mode's size, or
+// that decodes only with a warning (a frame cut short), is refused, never delivered
+// half grey. So nothing a frame says can make the decoder work beyond the mode's size.
+//
+// Threads: made by Open on the host's thread; Decode runs on the delivery thread only.
 #pragma once
 
-#include <wincodec.h>
-
+#include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "common/ComPtr.h"
 #include "video/FrameConverter.h"
 #include "video/FrameDecoder.h"
 
@@ -22,24 +24,39 @@ namespace tesmo {
 
 class MjpegDecoder final : public FrameDecoder {
 public:
-  // Null when the host's format cannot be made at that size.
-  static std::shared_ptr<MjpegDecoder> Create(int32_t width, int32_t height, PixelFormat target);
+  // For a camera mode of cameraWidth x cameraHeight whose frames the host takes as
+  // `target` at hostWidth x hostHeight; null when the host's side is refused.
+  static std::unique_ptr<MjpegDecoder> Create(int32_t cameraWidth, int32_t cameraHeight,
+                                              PixelFormat target, int32_t hostWidth,
+                                              int32_t hostHeight);
+  ~MjpegDecoder() override;
+  MjpegDecoder(const MjpegDecoder&) = delete;
+  MjpegDecoder& operator=(const MjpegDecoder&) = delete;
 
-  int32_t TargetBytes() const override { return fromBgr.TargetBytes(); }
+  int32_t TargetBytes() const override { return targetBytes; }
   bool Decode(const unsigned char* data, int32_t length, unsigned char* target) override;
+  // 1 for a whole decode, else the DCT's reduction of each side (2, 4 or 8).
+  int ScaleDenominator() const { return denominator; }
 
 private:
   MjpegDecoder() = default;
-  // The decoded picture as top-down BGR rows in `picture`; false when it does not
-  // decode to the expected size.
-  bool DecodePicture(const unsigned char* data, int32_t length);
+  // The converter for decoded planes of this chroma layout, configured on first use.
+  FrameConverter* ConverterFor(PixelFormat planes);
 
-  ComPtr<IWICImagingFactory> factory;
-  FrameConverter fromBgr;
-  std::vector<unsigned char> picture;
-  std::vector<uint8_t> withTables;
-  int32_t width = 0, height = 0;
-  uint32_t stride = 0;
+  void* handle = nullptr;  // the TurboJPEG decompressor
+  int32_t cameraWidth = 0, cameraHeight = 0;
+  int32_t decodedWidth = 0, decodedHeight = 0;
+  int denominator = 1;
+  PixelFormat target = PixelFormat::Rgb24;
+  int32_t hostWidth = 0, hostHeight = 0;
+  int32_t targetBytes = -1;
+  std::vector<unsigned char> planes;  // room for 4:4:4 at the decoded size
+  FrameConverter converters[3];       // 4:2:0, 4:2:2, 4:4:4
 };
+
+// Whether `data` is a JPEG whose first frame header is baseline or extended
+// sequential with Huffman coding (SOF0, SOF1), as cameras send, found by walking
+// its markers without reading past `length`.
+bool IsSequentialJpeg(const unsigned char* data, int32_t length);
 
 }  // namespace tesmo

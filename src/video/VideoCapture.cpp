@@ -73,6 +73,7 @@ void VideoCapture::Reset() {
   ClosePainter();
   opened = false;
   wantedMediaType.Reset();
+  cameraWidth = cameraHeight = 0;
   delivery->ResetStore();
 }
 

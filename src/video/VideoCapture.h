@@ -101,6 +101,9 @@ private:
   DeviceLossWatcher deviceLoss;
   std::atomic<bool> opened{false};  // also cleared by the delivery thread
   int32_t formatCode = kVideoRgb24;
+  // The picture asked of the camera at Open: the host's size, or the mode's where the
+  // camera lacks it and the frames are cropped and scaled.
+  int32_t cameraWidth = 0, cameraHeight = 0;
   HWND previewOwner = nullptr;
   MediaType wantedMediaType;
   // The sink, running, resetPending, the frame format, the pace, the pool, the queue

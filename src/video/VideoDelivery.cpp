@@ -42,7 +42,7 @@ void VideoDelivery::SetViewer(std::shared_ptr<FrameViewer> newViewer) {
   viewer = std::move(newViewer);
 }
 
-void VideoDelivery::SetCameraFormat(int32_t length, std::shared_ptr<const FrameConverter> with) {
+void VideoDelivery::SetCameraFormat(int32_t length, std::shared_ptr<FrameConverter> with) {
   ScopedLock hold(queueLock);
   converter = std::move(with);
   decoder.reset();
@@ -160,7 +160,7 @@ void VideoDelivery::DeliverUntilEnded() {
 
 bool VideoDelivery::RunPass() {
   FrameRecord oldest{};
-  std::shared_ptr<const FrameConverter> conversion;
+  std::shared_ptr<FrameConverter> conversion;
   std::shared_ptr<FrameDecoder> decoding;
   std::shared_ptr<FrameViewer> shownIn;
   uint32_t generation = 0;

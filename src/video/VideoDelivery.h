@@ -104,7 +104,7 @@ public:
   // host's format on the delivery thread, only for the frames that go out. Null
   // hands the camera's frames over as they are. ResetStore goes back to the host's
   // format unconverted.
-  void SetCameraFormat(int32_t cameraLength, std::shared_ptr<const FrameConverter> converter);
+  void SetCameraFormat(int32_t cameraLength, std::shared_ptr<FrameConverter> converter);
   // An MJPG camera instead: frames of 1 to maxLength bytes, each decoded by `decoder`
   // on the delivery thread. ResetStore ends it, as it does a converter.
   void SetCameraDecoder(int32_t maxLength, std::shared_ptr<FrameDecoder> decoder);
@@ -168,7 +168,7 @@ private:
   std::atomic<int32_t> bitCount{24};
   std::atomic<int32_t> frameLength{320 * 240 * 24 / 8};
   std::atomic<int32_t> cameraLength{320 * 240 * 24 / 8};
-  std::shared_ptr<const FrameConverter> converter;  // guarded by queueLock
+  std::shared_ptr<FrameConverter> converter;  // guarded by queueLock
   std::shared_ptr<FrameDecoder> decoder;            // guarded by queueLock
   std::atomic<bool> compressedCamera{false};
   std::atomic<uint32_t> undecodedFrames{0};

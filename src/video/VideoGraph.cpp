@@ -112,6 +112,8 @@ bool VideoCapture::ConfigureFormat() {
   const std::optional<PixelFormat> wanted =
       wantedSubtype ? PixelFormatOfSubtype(*wantedSubtype) : std::nullopt;
 
+  cameraWidth = width;
+  cameraHeight = height;
   std::vector<CameraMode> modes;
   std::vector<MediaType> types;
   if (!ReadCameraModes(config.Get(), modes, types)) {
@@ -127,16 +129,18 @@ bool VideoCapture::ConfigureFormat() {
     return true;
   }
 
-  // The camera's own modes of the wanted size, best first; the first it accepts.
+  // The camera's own modes, best first (see ChooseCameraMode); the first it accepts.
   while (true) {
     const int choice = ChooseCameraMode(modes, width, height, wanted);
-    if (choice < 0) return false;  // no mode of that size (left): Open fails honestly
+    if (choice < 0) return false;  // no mode will do (left): Open fails honestly
     const CameraMode& mode = modes[static_cast<size_t>(choice)];
     MediaType& type = types[static_cast<size_t>(choice)];
+    mode.PictureFor(width, height, cameraWidth, cameraHeight);
     const bool ranged = mode.minWidth != mode.maxWidth || mode.minHeight != mode.maxHeight;
+    const bool exact = cameraWidth == width && cameraHeight == height;
     // A mode with a range of sizes takes the size, and maybe the wanted format too,
     // as an edited type; a webcam's mode is asked for with its own type.
-    if (ranged && wantedSubtype) {
+    if (ranged && exact && wantedSubtype) {
       MediaType edited = MediaType::CopyOf(*type.Get());
       if (edited &&
           EditType(*edited.Get(), wantedSubtype, BitCountOfFormatCode(formatCode), width, height,
@@ -146,7 +150,7 @@ bool VideoCapture::ConfigureFormat() {
         return true;
       }
     }
-    if (EditType(*type.Get(), nullptr, 0, width, height, mode.IntervalFor30()) &&
+    if (EditType(*type.Get(), nullptr, 0, cameraWidth, cameraHeight, mode.IntervalFor30()) &&
         config->SetFormat(type.Get()) == S_OK) {
       wantedMediaType = MediaType::CopyOf(*type.Get());
       return true;
@@ -203,13 +207,17 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
   if (connected.cbFormat && connected.pbFormat) CoTaskMemFree(connected.pbFormat);
   if (connected.pUnk) connected.pUnk->Release();
   const int32_t width = delivery->Width(), height = delivery->Height();
-  if (!known || facts.width != width || facts.height != height) return false;
+  // The picture asked of the camera; a device without IAMStreamConfig was asked nothing.
+  const int32_t askedWidth = cameraWidth > 0 ? cameraWidth : width;
+  const int32_t askedHeight = cameraHeight > 0 ? cameraHeight : height;
+  if (!known || facts.width != askedWidth || facts.height != askedHeight) return false;
+  const bool sameSize = facts.width == width && facts.height == height;
 
   const GUID* wantedSubtype = SubtypeOfFormatCode(formatCode);
   if (!wantedSubtype) {
     // The host takes the device's own format as it comes; MJPG frames, whose length
-    // varies, it could not tell apart.
-    if (facts.motionJpeg) return false;
+    // varies, it could not tell apart, and frames of another size it did not ask for.
+    if (facts.motionJpeg || !sameSize) return false;
     int32_t length = facts.sampleBytes;
     if (facts.format) {
       deliveredFormat = FrameFormat{*facts.format, width, height, facts.topDown};
@@ -222,24 +230,27 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
   const PixelFormat wanted = *PixelFormatOfSubtype(*wantedSubtype);
   deliveredFormat = FrameFormat{wanted, width, height, false};
   if (facts.motionJpeg) {
-    auto decoder = MjpegDecoder::Create(width, height, wanted);
+    std::shared_ptr<FrameDecoder> decoder =
+        MjpegDecoder::Create(facts.width, facts.height, wanted, width, height);
     if (!decoder || decoder->TargetBytes() != delivery->FrameLength()) return false;
     // A compressed frame is never longer than the type says, nor than the picture
     // would be uncompressed at 32 bits; a longer one is dropped, not taken for JPEG.
-    const int32_t maxLength = std::max(facts.sampleBytes, ExpectedFrameLength(width, height, 32));
+    const int32_t maxLength =
+        std::max(facts.sampleBytes, ExpectedFrameLength(facts.width, facts.height, 32));
     delivery->SetCameraDecoder(maxLength, std::move(decoder));
     return true;
   }
   if (!facts.format) return false;
-  const FrameFormat camera{*facts.format, width, height, facts.topDown};
+  const FrameFormat camera{*facts.format, facts.width, facts.height, facts.topDown};
   // The camera's frames are already the host's: handed over as they are.
-  if (*facts.format == wanted && !facts.topDown &&
+  if (sameSize && *facts.format == wanted && !facts.topDown &&
       SourceFrameBytes(camera) == delivery->FrameLength()) {
     delivery->SetCameraFormat(delivery->FrameLength(), nullptr);
     return true;
   }
   auto converter = std::make_shared<FrameConverter>();
-  if (!converter->Configure(camera, wanted) || converter->TargetBytes() != delivery->FrameLength())
+  if (!converter->Configure(camera, wanted, width, height) ||
+      converter->TargetBytes() != delivery->FrameLength())
     return false;
   const int32_t cameraLength = converter->SourceBytes();
   delivery->SetCameraFormat(cameraLength, std::move(converter));

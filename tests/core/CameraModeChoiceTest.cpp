@@ -55,8 +55,11 @@ TEST(CameraModeChoice, PicksTheExactSizeAtThirtyFramesThenByFormat) {
   EXPECT_EQ(ChooseCameraMode({Mjpg(640, 480)}, 640, 480, std::nullopt), -1);
   // 30 fps NV12 (VideoInfo2) before 15 fps YUY2 (VideoInfo).
   EXPECT_EQ(ChooseCameraMode(webcam, 320, 240, PixelFormat::Rgb555), 5);
-  // Sizes it lacks, a height given as negative, or only compressed modes: none.
-  EXPECT_EQ(ChooseCameraMode(webcam, 800, 600, PixelFormat::Rgb24), -1);
+  // A size it lacks: the smallest 30 fps mode that covers it once cropped to 4:3
+  // (1280 x 720 cut to 960 x 720), to be scaled; but no frames of another size for a
+  // host that takes the camera's own. Only compressed modes: none.
+  EXPECT_EQ(ChooseCameraMode(webcam, 800, 600, PixelFormat::Rgb24), 4);
+  EXPECT_EQ(ChooseCameraMode(webcam, 800, 600, std::nullopt), -1);
   EXPECT_EQ(ChooseCameraMode({Mode(h264, 640, 480)}, 640, 480, PixelFormat::Rgb24), -1);
   EXPECT_EQ(ChooseCameraMode({}, 640, 480, PixelFormat::Rgb24), -1);
   // An odd size cannot become I420 frames.
@@ -84,8 +87,17 @@ TEST(CameraModeChoice, RangesOfSizesAndIntervals) {
   card.maxHeight = 576;
   card.heightStep = 2;
   EXPECT_EQ(ChooseCameraMode({card}, 640, 480, PixelFormat::I420), 0);
-  EXPECT_EQ(ChooseCameraMode({card}, 644, 480, PixelFormat::I420), -1);  // off the step
-  EXPECT_EQ(ChooseCameraMode({card}, 800, 480, PixelFormat::I420), -1);  // past the range
+  // Off the step or past the range: the nearest size the card has, to be scaled.
+  int32_t w = 0, h = 0;
+  EXPECT_EQ(ChooseCameraMode({card}, 644, 480, PixelFormat::I420), 0);
+  card.PictureFor(644, 480, w, h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+  EXPECT_EQ(ChooseCameraMode({card}, 800, 480, PixelFormat::I420), 0);
+  card.PictureFor(800, 100, w, h);
+  EXPECT_EQ(w, 720);
+  EXPECT_EQ(h, 120);
+  EXPECT_EQ(ChooseCameraMode({card}, 800, 480, std::nullopt), -1);
 
   EXPECT_EQ(Mode(PixelFormat::Yuy2, 1, 1, 166666, 2000000).IntervalFor30(), 333333);
   EXPECT_EQ(Mode(PixelFormat::Yuy2, 1, 1, 666666, 2000000).IntervalFor30(), 666666);

@@ -2,6 +2,7 @@
 // black/white cells (which survive conversion, unlike the stamp in the first bytes) and the
 // colour bars. Works on any layout the camera or a converter produces.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -84,6 +85,64 @@ inline std::string CheckColourBars(const PictureView& view, uint32_t frameNumber
                      std::to_string(want.b) + "; ";
   }
   return differences;
+}
+
+// Empty when a host frame is the camera's picture of cameraWidth x cameraHeight,
+// cropped about its centre to the host's aspect ratio and scaled to the host's size:
+// for some position of the scrolling bars, every sampled pixel on two rows clear of
+// the cells and the band shows the colour the camera drew at the matching point.
+// Scaled cells cannot be read, so the frame number is searched instead; a stretched
+// or bordered picture matches no position.
+inline std::string CheckScaledBars(const PictureView& view, int cameraWidth, int cameraHeight,
+                                   int tolerance = 48) {
+  if (!view.Complete()) return "the frame is shorter than its picture";
+  // The crop the library makes: the largest rectangle of the host's aspect ratio,
+  // even-sized where cut, about the centre.
+  const long long across = (long long)cameraWidth * view.Rows(),
+                  down = (long long)cameraHeight * view.width;
+  double cropX = 0, cropY = 0, cropWidth = cameraWidth, cropHeight = cameraHeight;
+  if (across > down) {
+    cropWidth = double((down + view.Rows()) / (2LL * view.Rows()) * 2);
+    cropX = double(int((cameraWidth - cropWidth) / 2) / 2 * 2);
+  } else if (across < down) {
+    cropHeight = double((across + view.width) / (2LL * view.width) * 2);
+    cropY = double(int((cameraHeight - cropHeight) / 2) / 2 * 2);
+  }
+  const int barWidth = testdevices::BarWidth(cameraWidth);
+  const int positions = barWidth * 8 / testdevices::kBarShift;
+  const int cell = testdevices::CellSize(cameraWidth, cameraHeight);
+  const int cellsEnd = cell * (testdevices::kCellRows + 1);
+  std::string best = "no sample point";
+  for (int n = 0; n < positions; ++n) {
+    const int band = testdevices::BandTop(cameraHeight, uint32_t(n));
+    int compared = 0, differing = 0;
+    std::string first;
+    for (int row : {view.Rows() * 5 / 8, view.Rows() * 7 / 8}) {
+      const double cameraY = cropY + (row + 0.5) * cropHeight / view.Rows();
+      if (cameraY < cellsEnd + cell || (cameraY > band - 6 && cameraY < band + testdevices::kBandRows + 6))
+        continue;
+      for (int x = 1; x < view.width - 1; x += std::max(1, view.width / 64)) {
+        const double cameraX = cropX + (x + 0.5) * cropWidth / view.width;
+        // Away from a bar's edges, where the scaler blends two colours.
+        const int at = testdevices::BarAt(int(cameraX), cameraWidth, uint32_t(n));
+        const int centre = testdevices::BarCentre(at, cameraWidth, uint32_t(n));
+        if (std::abs(int(cameraX) - centre) > barWidth / 4) continue;
+        const testdevices::Rgb want =
+            testdevices::PictureColourAt(int(cameraX), int(cameraY), cameraWidth, cameraHeight, uint32_t(n));
+        const testdevices::Rgb got = testdevices::ReadColourAt(view, x, row);
+        ++compared;
+        if (std::abs(got.r - want.r) > tolerance || std::abs(got.g - want.g) > tolerance ||
+            std::abs(got.b - want.b) > tolerance) {
+          if (++differing == 1)
+            first = "(" + std::to_string(x) + "," + std::to_string(row) + ") " +
+                    std::to_string(got.r) + "," + std::to_string(got.g) + "," + std::to_string(got.b);
+        }
+      }
+    }
+    if (compared >= 8 && differing == 0) return "";
+    if (compared >= 8 && n == 0) best = std::to_string(differing) + " of " + std::to_string(compared) + " differ, first " + first;
+  }
+  return "no bar position matches: at position 0 " + best;
 }
 
 }  // namespace testpicture

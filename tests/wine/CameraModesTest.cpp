@@ -3,11 +3,15 @@
 // VideoInfo2 or both, some slower than 30 frames a second. For every layout, every
 // host format at two sizes the camera offers: Open succeeds, the frames arrive at
 // the camera's rate, whole, with the camera's frame numbers in order and its colour
-// bars where it drew them. A size it lacks: Open fails and nothing is held.
+// bars where it drew them. A size it lacks: the frames are the camera's picture,
+// cropped about the centre to the host's aspect ratio and scaled.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -73,6 +77,42 @@ protected:
 };
 
 class MotionJpegCameras : public CameraModes {};
+
+// Reads each frame as the camera's picture cropped and scaled to the host's size.
+class ScaledSink : public VideoSink {
+public:
+  struct Frame {
+    int length;
+    std::string bars;
+  };
+  ScaledSink(testdevices::PixelFormat format, int width, int height, int cameraWidth,
+             int cameraHeight)
+      : format(format), width(width), height(height), cameraWidth(cameraWidth),
+        cameraHeight(cameraHeight) {}
+  void OnData(const unsigned char* data, int length, unsigned long) override {
+    const auto view = testpicture::HostFrame(format, width, height, data, size_t(length));
+    std::string bars = testpicture::CheckScaledBars(view, cameraWidth, cameraHeight);
+    std::lock_guard<std::mutex> hold(mutex);
+    frames.push_back({length, std::move(bars)});
+    arrived.notify_all();
+  }
+  bool WaitFor(size_t count, int timeoutMs) {
+    std::unique_lock<std::mutex> hold(mutex);
+    return arrived.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                            [&] { return frames.size() >= count; });
+  }
+  std::vector<Frame> Frames() {
+    std::lock_guard<std::mutex> hold(mutex);
+    return frames;
+  }
+
+private:
+  const testdevices::PixelFormat format;
+  const int width, height, cameraWidth, cameraHeight;
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<Frame> frames;
+};
 
 const wchar_t kHdWebcam[] =
     L"kind=video;name=HD webcam;caps=both;formats=MJPG:1280x720@5-30,MJPG:1920x1080@5-30,"
@@ -145,9 +185,38 @@ void CaptureAndCheck(VideoSourceCapture* capture, int width, int height, const H
   EXPECT_EQ(tesmo::test::UnexplainedGaps(delivered, 1000 / framesPerSecond, skipped), "");
 }
 
+// Opens the first camera at a size it lacks, captures `count` frames and checks each
+// is the host's length and shows the camera's picture of the mode it was asked for
+// (cameraWidth x cameraHeight, as its record says), cropped to the host's aspect
+// ratio and scaled; the object stays open.
+void CaptureScaledAndCheck(VideoSourceCapture* capture, int width, int height,
+                           const HostFormat& host, int cameraWidth, int cameraHeight,
+                           size_t count = 6) {
+  SCOPED_TRACE(testing::Message() << width << "x" << height << " host format " << host.code
+                                  << " from " << cameraWidth << "x" << cameraHeight);
+  ScaledSink sink(host.format, width, height, cameraWidth, cameraHeight);
+  ASSERT_EQ(capture->SetFormat(width, height, host.code), kCaptureDone);
+  ASSERT_EQ(capture->Open(0), kCaptureDone);
+  const TestDeviceRecord record = tesmo::test::DeviceRecord(0);
+  EXPECT_EQ(record.lastVideoInfo.bmiHeader.biWidth, cameraWidth);
+  EXPECT_EQ(std::abs(record.lastVideoInfo.bmiHeader.biHeight), cameraHeight);
+  capture->SetSink(&sink);
+  ASSERT_EQ(capture->Start(), kCaptureDone);
+  EXPECT_TRUE(sink.WaitFor(count, 15000)) << "frames: " << sink.Frames().size();
+  capture->SetSink(nullptr);
+  EXPECT_EQ(capture->IsOpened(), kCaptureYes) << "closed itself";
+  ASSERT_EQ(capture->Close(), kCaptureDone);
+  const int length = width * height * host.bits / 8;
+  const auto frames = sink.Frames();
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(frames[i].length, length) << "frame " << i;
+    EXPECT_EQ(frames[i].bars, "") << "frame " << i;
+  }
+}
+
 }  // namespace
 
-TEST_P(CameraModes, EveryHostFormatAtTwoSizesAndNoneAtASizeItLacks) {
+TEST_P(CameraModes, EveryHostFormatAtTwoSizesAndASizeItLacksScaled) {
   const Layout& layout = kLayouts[GetParam()];
   tesmo::test::UseTestDevices({layout.description});
   VideoSourceCapture* capture = CreateVSC();
@@ -155,8 +224,12 @@ TEST_P(CameraModes, EveryHostFormatAtTwoSizesAndNoneAtASizeItLacks) {
   for (const auto& size : layout.sizes)
     for (const HostFormat& host : kHostFormats)
       CaptureAndCheck(capture, size[0], size[1], host, {layout.framesPerSecond});
-  // A size the camera does not offer.
-  ASSERT_EQ(capture->SetFormat(800, 600, kVideoRgb24), kCaptureDone);
+  // A size it lacks: a 1280 x 720 mode covers it cropped to 960 x 720; else none
+  // does, and the largest, 640 x 480, is scaled up.
+  const bool hd = std::wstring(layout.description).find(L"1280x720") != std::wstring::npos;
+  CaptureScaledAndCheck(capture, 800, 600, kHostFormats[0], hd ? 1280 : 640, hd ? 720 : 480, 4);
+  // A host that takes the camera's own frames gets no other size than the camera's.
+  ASSERT_EQ(capture->SetFormat(800, 600, 7), kCaptureDone);
   EXPECT_EQ(capture->Open(0), kCaptureFailed);
   EXPECT_EQ(capture->IsOpened(), kCaptureNo);
   EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << tesmo::test::LiveObjects();
@@ -185,20 +258,20 @@ TEST_F(MotionJpegCameras, AnHdWebcamGivesEveryHostFormatAtThirtyFrames) {
   EXPECT_EQ(capture->Destroy(), kCaptureDone);
 }
 
-// A camera that offers MJPG alone works for the host's four formats; not for a host
-// that takes the camera's own frames (they vary in length), nor at a size it lacks.
-TEST_F(MotionJpegCameras, AnMjpgOnlyCameraWorksAtItsSizesOnly) {
+// A camera that offers MJPG alone works for the host's four formats, also at sizes it
+// lacks (320 x 240 decoded at half scale from 640 x 480; 800 x 600 from 1280 x 720
+// cropped to 4:3); not for a host that takes the camera's own frames (they vary in
+// length).
+TEST_F(MotionJpegCameras, AnMjpgOnlyCameraWorksAtEverySizeForTheHostsFormats) {
   tesmo::test::UseTestDevices(
       {L"kind=video;name=MJPG camera;caps=vi;formats=MJPG:1280x720@5-30,MJPG:640x480@5-30"});
   VideoSourceCapture* capture = CreateVSC();
   ASSERT_NE(capture, nullptr);
   for (const HostFormat& host : kHostFormats)
     CaptureAndCheck(capture, 640, 480, host, {30, 12, nullptr, true});
-  for (const auto& size : {std::make_pair(800, 600), std::make_pair(320, 240)}) {
-    ASSERT_EQ(capture->SetFormat(size.first, size.second, kVideoRgb24), kCaptureDone);
-    EXPECT_EQ(capture->Open(0), kCaptureFailed);
-    EXPECT_EQ(capture->IsOpened(), kCaptureNo);
-  }
+  CaptureScaledAndCheck(capture, 320, 240, kHostFormats[0], 640, 480);
+  CaptureScaledAndCheck(capture, 320, 240, kHostFormats[1], 640, 480);
+  CaptureScaledAndCheck(capture, 800, 600, kHostFormats[3], 1280, 720);
   ASSERT_EQ(capture->SetFormat(640, 480, 7), kCaptureDone);  // the device's own format
   EXPECT_EQ(capture->Open(0), kCaptureFailed);
   EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << tesmo::test::LiveObjects();
@@ -244,6 +317,41 @@ TEST_F(MotionJpegCameras, ASecondOfFramesThatDoNotDecodeClosesTheObject) {
       EXPECT_EQ(frames.size(), 0u);
     }
     capture->SetSink(nullptr);
+    EXPECT_EQ(capture->Destroy(), kCaptureDone);
+    EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << tesmo::test::LiveObjects();
+  }
+}
+
+// Cameras without the host's size, as common ones are laid out: a virtual camera with
+// one HD mode, a laptop camera with 16:9 modes only, a capture card with two HD modes,
+// and an MJPG camera with 1080p only. The defaults (320 x 240) and 640 x 480 open in
+// every host format, from the smallest mode that covers the size once cropped to
+// 4:3, and the frames show that mode's picture cropped about the centre and scaled.
+TEST_F(CameraModes, CamerasThatLackTheHostsSizeServeItCroppedAndScaled) {
+  struct Case {
+    const wchar_t* description;
+    int modes[2][2];  // the mode asked for at 320 x 240 and at 640 x 480
+  };
+  const Case cases[] = {
+      {L"kind=video;name=Virtual camera;formats=NV12:1920x1080,YUY2:1920x1080;caps=both",
+       {{1920, 1080}, {1920, 1080}}},
+      {L"kind=video;name=Laptop camera;formats=YUY2:1280x720,YUY2:640x360,YUY2:424x240,"
+       L"YUY2:320x180",
+       {{424, 240}, {1280, 720}}},
+      {L"kind=video;name=Capture card;formats=YUY2:1920x1080,YUY2:1280x720",
+       {{1280, 720}, {1280, 720}}},
+      {L"kind=video;name=MJPG HD camera;formats=MJPG:1920x1080@5-30", {{1920, 1080}, {1920, 1080}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "camera " << testing::PrintToString(std::wstring(c.description)));
+    tesmo::test::UseTestDevices({c.description});
+    VideoSourceCapture* capture = CreateVSC();
+    ASSERT_NE(capture, nullptr);
+    const int sizes[2][2] = {{320, 240}, {640, 480}};
+    for (int i = 0; i < 2; ++i)
+      for (const HostFormat& host : kHostFormats)
+        CaptureScaledAndCheck(capture, sizes[i][0], sizes[i][1], host, c.modes[i][0],
+                              c.modes[i][1], 4);
     EXPECT_EQ(capture->Destroy(), kCaptureDone);
     EXPECT_EQ(TestDevices_GetLiveObjectCount(), 0) << tesmo::test::LiveObjects();
   }
