@@ -25,3 +25,10 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/TesmoConfigVersion.
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/TesmoConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/TesmoConfigVersion.cmake
         DESTINATION lib/cmake/Tesmo)
+
+# The licences of the pixel libraries linked into Tesmo.dll.
+set(pixel_license_names libjpeg-turbo-LICENSE.md libjpeg-turbo-README.ijg libyuv-LICENSE
+                        libyuv-PATENTS)
+foreach(license name IN ZIP_LISTS TESMO_PIXEL_LICENSES pixel_license_names)
+  install(FILES ${license} DESTINATION share/licenses/Tesmo RENAME ${name})
+endforeach()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both Windows flavours and packs build/release/Tesmo-<version>.zip:
-#   Tesmo-<version>/x64/  and  x86/   the installed trees (bin/, include/, lib/): the
-#                                      library, the demo host and the test devices
+#   Tesmo-<version>/x64/  and  x86/   the installed trees (bin/, include/, lib/, share/):
+#                                      the library, the demo host, the test devices and
+#                                      the licences of the pixel libraries in the DLL
 #   Tesmo-<version>/README.md, docs/host-guide.md, docs/example/
 # The version is the one in project(Tesmo VERSION ...). Runs no tests (scripts/test.sh
 # does); needs zip and unzip (scripts/install-deps.sh).
@@ -35,7 +36,8 @@ rm -rf "$stage"
 # The archive holds both flavours.
 listing=$(unzip -Z1 "$zipfile")
 for file in {x64,x86}/{bin/Tesmo.dll,bin/tesmo-capture.exe,bin/TesmoTestDevices.dll,include/Tesmo.h} \
-            {x64,x86}/lib/{libTesmo.dll.a,Tesmo.lib,cmake/Tesmo/TesmoConfig.cmake} docs/host-guide.md; do
+            {x64,x86}/lib/{libTesmo.dll.a,Tesmo.lib,cmake/Tesmo/TesmoConfig.cmake} docs/host-guide.md \
+            {x64,x86}/share/licenses/Tesmo/{libjpeg-turbo-LICENSE.md,libjpeg-turbo-README.ijg,libyuv-LICENSE,libyuv-PATENTS}; do
   grep -qx "$name/$file" <<<"$listing" || { echo "missing from the archive: $file" >&2; exit 1; }
 done
 echo "$release/$name.zip: $(du -k "$zipfile" | cut -f1) KiB, $(wc -l <<<"$listing") entries"
