@@ -26,6 +26,9 @@ native() {  # name sanitizer
 native asan address,undefined
 native tsan thread
 
+echo "=== MJPG frame fuzzer, libFuzzer + ASan + UBSan, 60 s (build/fuzz) ==="
+./scripts/fuzz.sh 60 || failed+=(fuzz)
+
 echo "=== Windows x64 build under Wine (build/windows) ==="
 if ./scripts/build-windows.sh; then
   # The video renderer and preview windows need an X display; Wine's server and
