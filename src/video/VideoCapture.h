@@ -52,6 +52,9 @@ public:
   CaptureResult SetPreviewWindow(void* ownerWindow) override;
   CaptureResult Destroy() override;
 
+  // GetVideoCaptureStatistics: the mode in use and the data path's counts.
+  CaptureResult ReadStatistics(VideoCaptureStatistics* statistics);
+
   // One frame, on the streaming thread (through grabberCallback).
   void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {
     delivery->StoreSample(data, length, tickMs);
@@ -104,6 +107,9 @@ private:
   // The picture asked of the camera at Open: the host's size, or the mode's where the
   // camera lacks it and the frames are cropped and scaled.
   int32_t cameraWidth = 0, cameraHeight = 0;
+  // The connected mode and what the library does to it, as a host reads them; set by
+  // Open on the host's thread.
+  VideoCaptureStatistics modeInUse{};
   HWND previewOwner = nullptr;
   MediaType wantedMediaType;
   // The sink, running, resetPending, the frame format, the pace, the pool, the queue
