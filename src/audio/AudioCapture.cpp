@@ -1,12 +1,11 @@
 // Construction, destruction and the operations that work on the object alone.
 #include "audio/AudioCapture.h"
 
-#include <algorithm>
-#include <cstring>
 
 #include <new>
 
 #include "common/PropertyPages.h"
+#include "common/SizedStructure.h"
 
 namespace tesmo {
 
@@ -43,11 +42,9 @@ CaptureResult AudioCapture::SetSink(AudioSink* sink) {
 CaptureResult AudioCapture::IsOpened() { return opened ? kCaptureYes : kCaptureNo; }
 
 CaptureResult AudioCapture::ReadStatistics(AudioCaptureStatistics* statistics) {
-  if (!statistics || statistics->size < static_cast<int>(sizeof statistics->size) || !opened)
-    return kCaptureFailed;
+  if (!CanWriteSized(statistics) || !opened) return kCaptureFailed;
   AudioCaptureStatistics all{};
   const AudioDelivery::Counts counts = delivery->ReadCounts();
-  all.size = statistics->size;
   all.deviceBuffers = agreedBuffers;
   all.deviceBufferBytes = agreedBufferBytes;
   all.lastDeviceBufferTick = counts.lastBufferTick;
@@ -55,8 +52,7 @@ CaptureResult AudioCapture::ReadStatistics(AudioCaptureStatistics* statistics) {
   all.blocksDelivered = counts.blocksDelivered;
   all.bytesRefused = counts.refused;
   all.bytesStored = counts.stored;
-  // A host built against a shorter structure gets the fields it knows.
-  std::memcpy(statistics, &all, std::min(sizeof all, static_cast<size_t>(statistics->size)));
+  WriteSized(all, statistics);
   return kCaptureDone;
 }
 

@@ -1,11 +1,9 @@
 // Construction, destruction and the operations that work on the object alone.
 #include "video/VideoCapture.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "common/DeviceEnumeration.h"
 #include "common/PropertyPages.h"
+#include "common/SizedStructure.h"
 
 namespace tesmo {
 
@@ -119,8 +117,7 @@ CaptureResult VideoCapture::SetSink(VideoSink* sink) {
 CaptureResult VideoCapture::IsOpened() { return opened ? kCaptureYes : kCaptureNo; }
 
 CaptureResult VideoCapture::ReadStatistics(VideoCaptureStatistics* statistics) {
-  if (!statistics || statistics->size < static_cast<int>(sizeof statistics->size) || !opened)
-    return kCaptureFailed;
+  if (!CanWriteSized(statistics) || !opened) return kCaptureFailed;
   VideoCaptureStatistics all = modeInUse;
   const VideoDelivery::Counts counts = delivery->ReadCounts();
   all.framesFromCamera = counts.fromCamera;
@@ -133,9 +130,7 @@ CaptureResult VideoCapture::ReadStatistics(VideoCaptureStatistics* statistics) {
   all.lastDeliveryTick = counts.lastDeliveryTick;
   all.delayMedianMs = counts.delayMedian;
   all.delayLargestMs = counts.delayLargest;
-  all.size = statistics->size;
-  // A host built against a shorter structure gets the fields it knows.
-  std::memcpy(statistics, &all, std::min(sizeof all, static_cast<size_t>(statistics->size)));
+  WriteSized(all, statistics);
   return kCaptureDone;
 }
 
