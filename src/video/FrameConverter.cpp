@@ -7,6 +7,14 @@
 
 namespace tesmo {
 
+// One picture in memory as libyuv takes it: each plane at its top row, with the step
+// to the next row (negative for a bottom-up DIB).
+struct FramePlanes {
+  unsigned char* plane[3] = {};
+  int stride[3] = {};
+  int width = 0, height = 0;
+};
+
 namespace {
 
 using Byte = unsigned char;
@@ -65,17 +73,10 @@ int32_t I420Bytes(int32_t width, int32_t height) {
   return width * height + 2 * ((width + 1) / 2) * ((height + 1) / 2);
 }
 
-// One picture in memory as libyuv takes it: each plane at its top row, with the step
-// to the next row (negative for a bottom-up DIB).
-struct Picture {
-  Byte* plane[3] = {};
-  int stride[3] = {};
-  int width = 0, height = 0;
-};
 
 // A tight I420 picture at `data`: Y, then U, then V.
-Picture I420At(Byte* data, int width, int height) {
-  Picture p;
+FramePlanes I420At(Byte* data, int width, int height) {
+  FramePlanes p;
   const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
   p.plane[0] = data;
   p.plane[1] = data + width * height;
@@ -88,8 +89,8 @@ Picture I420At(Byte* data, int width, int height) {
 }
 
 // A tight ARGB picture at `data`.
-Picture ArgbAt(Byte* data, int width, int height) {
-  Picture p;
+FramePlanes ArgbAt(Byte* data, int width, int height) {
+  FramePlanes p;
   p.plane[0] = data;
   p.stride[0] = width * 4;
   p.width = width;
@@ -98,9 +99,9 @@ Picture ArgbAt(Byte* data, int width, int height) {
 }
 
 // The part `crop` of a camera frame, with U before V whatever the frame's order.
-Picture SourcePicture(const FrameFormat& f, const Byte* frame, const CropRect& crop) {
+FramePlanes SourcePicture(const FrameFormat& f, const Byte* frame, const CropRect& crop) {
   Byte* base = const_cast<Byte*>(frame);  // libyuv's sources are const; ours too
-  Picture p;
+  FramePlanes p;
   p.width = crop.width;
   p.height = crop.height;
   const int width = f.width, height = f.height;
@@ -145,9 +146,9 @@ Picture SourcePicture(const FrameFormat& f, const Byte* frame, const CropRect& c
 }
 
 // The host's frame: RGB as a bottom-up DIB of tight rows, I420 as tight planes.
-Picture TargetPicture(PixelFormat target, Byte* frame, int width, int height) {
+FramePlanes TargetPicture(PixelFormat target, Byte* frame, int width, int height) {
   if (target == PixelFormat::I420) return I420At(frame, width, height);
-  Picture p;
+  FramePlanes p;
   const int rowBytes = width * BytesPerPixel(target);
   p.plane[0] = frame + static_cast<int64_t>(height - 1) * rowBytes;
   p.stride[0] = -rowBytes;
@@ -156,21 +157,32 @@ Picture TargetPicture(PixelFormat target, Byte* frame, int width, int height) {
   return p;
 }
 
-// Sets every pixel's fourth byte: an RGB32 host frame is opaque.
-void MakeOpaque(const Picture& argb) {
-  for (int y = 0; y < argb.height; ++y) {
-    Byte* row = argb.plane[0] + static_cast<int64_t>(y) * argb.stride[0];
-    for (int x = 0; x < argb.width; ++x) row[4 * x + 3] = 0xFF;
+// Applies `mask` (OR, or AND) to every pixel of a picture, eight bytes at a time:
+// two RGB32 or four RGB555 pixels per step, then the row's rest.
+template <bool Or>
+void MaskRows(const FramePlanes& picture, int bytesPerPixel, uint64_t mask) {
+  const size_t rowBytes = static_cast<size_t>(picture.width) * bytesPerPixel;
+  for (int y = 0; y < picture.height; ++y) {
+    Byte* row = picture.plane[0] + static_cast<int64_t>(y) * picture.stride[0];
+    size_t x = 0;
+    for (; x + 8 <= rowBytes; x += 8) {
+      uint64_t word;
+      std::memcpy(&word, row + x, 8);
+      word = Or ? word | mask : word & mask;
+      std::memcpy(row + x, &word, 8);
+    }
+    for (; x < rowBytes; ++x) {
+      const Byte part = static_cast<Byte>(mask >> (8 * (x % 8)));
+      row[x] = Or ? row[x] | part : row[x] & part;
+    }
   }
 }
 
+// Sets every pixel's fourth byte: an RGB32 host frame is opaque.
+void MakeOpaque(const FramePlanes& argb) { MaskRows<true>(argb, 4, 0xFF000000FF000000ull); }
+
 // libyuv's 1555 keeps an alpha bit where RGB555 has an unused one, kept 0.
-void ClearTopBits(const Picture& rgb555) {
-  for (int y = 0; y < rgb555.height; ++y) {
-    Byte* row = rgb555.plane[0] + static_cast<int64_t>(y) * rgb555.stride[0];
-    for (int x = 0; x < rgb555.width; ++x) row[2 * x + 1] &= 0x7F;
-  }
-}
+void ClearTopBits(const FramePlanes& rgb555) { MaskRows<false>(rgb555, 2, 0x7FFF7FFF7FFF7FFFull); }
 
 // Full range (JPEG) into limited range, one plane: luma 0..255 into 16..235, chroma
 // into 16..240 about 128, rounded; in fixed point, which the compiler vectorises.
@@ -185,7 +197,7 @@ void LimitRange(const Byte* from, int fromStride, Byte* to, int toStride, int wi
   }
 }
 
-void LimitRange(const Picture& from, const Picture& to) {
+void LimitRange(const FramePlanes& from, const FramePlanes& to) {
   const int chromaWidth = (to.width + 1) / 2, chromaHeight = (to.height + 1) / 2;
   LimitRange(from.plane[0], from.stride[0], to.plane[0], to.stride[0], to.width, to.height, true);
   for (int i = 1; i < 3; ++i)
@@ -194,7 +206,7 @@ void LimitRange(const Picture& from, const Picture& to) {
 }
 
 // Any source into an opaque ARGB picture of the same size.
-void ToArgb(PixelFormat format, const Picture& in, const Picture& out) {
+void ToArgb(PixelFormat format, const FramePlanes& in, const FramePlanes& out) {
   const int w = in.width, h = in.height;
   Byte* d = out.plane[0];
   const int ds = out.stride[0];
@@ -235,7 +247,7 @@ void ToArgb(PixelFormat format, const Picture& in, const Picture& out) {
 }
 
 // Any source into an I420 picture of the same size, in the source's own range.
-void ToI420(PixelFormat format, const Picture& in, const Picture& out) {
+void ToI420(PixelFormat format, const FramePlanes& in, const FramePlanes& out) {
   const int w = in.width, h = in.height;
   Byte* const* d = out.plane;
   const int* ds = out.stride;
@@ -281,7 +293,7 @@ void ToI420(PixelFormat format, const Picture& in, const Picture& out) {
 }
 
 // An opaque ARGB picture into the host's RGB24, RGB555 or I420 (RGB32 is the picture).
-void FromArgb(const Picture& in, PixelFormat target, const Picture& out) {
+void FromArgb(const FramePlanes& in, PixelFormat target, const FramePlanes& out) {
   const int w = in.width, h = in.height;
   Byte* const* d = out.plane;
   const int* ds = out.stride;
@@ -315,8 +327,8 @@ bool ConvertsDirectly(PixelFormat source, PixelFormat target) {
 }
 
 // The one-call conversions ConvertsDirectly names, at the same size.
-void ConvertDirectly(PixelFormat source, const Picture& in, PixelFormat target,
-                     const Picture& out) {
+void ConvertDirectly(PixelFormat source, const FramePlanes& in, PixelFormat target,
+                     const FramePlanes& out) {
   const int w = in.width, h = in.height;
   Byte* const* d = out.plane;
   const int* ds = out.stride;
@@ -330,7 +342,13 @@ void ConvertDirectly(PixelFormat source, const Picture& in, PixelFormat target,
     return;
   }
   if (source == target) {
-    libyuv::CopyPlane(in.plane[0], in.stride[0], d[0], ds[0], w * BytesPerPixel(target), h);
+    // Both bottom-up: copied in memory order, so that tight rows go in one copy.
+    const int rowBytes = w * BytesPerPixel(target);
+    if (in.stride[0] < 0 && ds[0] < 0)
+      libyuv::CopyPlane(in.plane[0] + static_cast<int64_t>(h - 1) * in.stride[0], -in.stride[0],
+                        d[0] + static_cast<int64_t>(h - 1) * ds[0], -ds[0], rowBytes, h);
+    else
+      libyuv::CopyPlane(in.plane[0], in.stride[0], d[0], ds[0], rowBytes, h);
     if (target == PixelFormat::Rgb555) ClearTopBits(out);
     return;
   }
@@ -364,6 +382,19 @@ void ConvertDirectly(PixelFormat source, const Picture& in, PixelFormat target,
       break;
     default: break;
   }
+}
+
+// Rows top .. top + rows of a picture in `format`; its chroma planes, where it has
+// them, from their own row of that height. `top` is even, so 4:2:0 chroma starts
+// on its own row.
+FramePlanes RowsOf(const FramePlanes& picture, PixelFormat format, int top, int rows) {
+  FramePlanes part = picture;
+  part.height = rows;
+  part.plane[0] += static_cast<int64_t>(top) * picture.stride[0];
+  for (int i = 1; i < 3; ++i)
+    if (part.plane[i])
+      part.plane[i] += static_cast<int64_t>(top >> ChromaShiftY(format)) * picture.stride[i];
+  return part;
 }
 
 }  // namespace
@@ -433,6 +464,7 @@ bool FrameConverter::Configure(const FrameFormat& source, PixelFormat target,
   sourceBytes = targetBytes = -1;
   cropped.clear();
   scaled.clear();
+  strip.clear();
   const int32_t fromBytes = SourceFrameBytes(source);
   const int32_t toBytes = TargetFrameBytes(target, targetWidth, targetHeight);
   if (fromBytes < 0 || toBytes < 0) return false;
@@ -451,94 +483,91 @@ bool FrameConverter::Configure(const FrameFormat& source, PixelFormat target,
       cropped.resize(static_cast<size_t>(crop.width) * crop.height * 4);
     else if (!rgbScaler && !IsI420Planes(from.format))
       cropped.resize(static_cast<size_t>(I420Bytes(crop.width, crop.height)));
-    const bool scaledIsTarget = rgbScaler ? target == PixelFormat::Rgb32
-                                          : target == PixelFormat::I420 && !IsFullRange(from.format);
-    if (!scaledIsTarget)
+    if (!ScalesIntoTarget())
       scaled.resize(rgbScaler ? static_cast<size_t>(toWidth) * toHeight * 4
                               : static_cast<size_t>(I420Bytes(toWidth, toHeight)));
-  } else if (!ConvertsDirectly(from.format, target)) {
-    cropped.resize(static_cast<size_t>(toWidth) * toHeight * 4);
   }
-  // Full-range I420 into RGB555 goes through ARGB after the scale.
-  if (Scales() && !rgbScaler && IsFullRange(from.format) && target == PixelFormat::Rgb555)
-    cropped.resize(std::max(cropped.size(), static_cast<size_t>(toWidth) * toHeight * 4));
+  // The last step through ARGB goes strip by strip.
+  if (!ConvertsDirectly(LastStepSource(), target))
+    strip.resize(static_cast<size_t>(toWidth) * kStripRows * 4);
   sourceBytes = fromBytes;
   targetBytes = toBytes;
   return true;
 }
 
+PixelFormat FrameConverter::LastStepSource() const {
+  if (!Scales()) return from.format;
+  // After the scale: ARGB, or I420 in the source's range.
+  if (IsRgb(from.format)) return PixelFormat::Rgb32;
+  return IsFullRange(from.format) ? PixelFormat::Jpeg420 : PixelFormat::I420;
+}
+
+bool FrameConverter::ScalesIntoTarget() const {
+  return IsRgb(from.format) ? to == PixelFormat::Rgb32
+                            : to == PixelFormat::I420 && !IsFullRange(from.format);
+}
+
+void FrameConverter::ConvertRows(PixelFormat format, const FramePlanes& in, const FramePlanes& out) {
+  // One call where libyuv has one and nothing follows it. Otherwise a strip of rows
+  // at a time, so that the second pass (through ARGB, or the mask of RGB555's top
+  // bit or RGB32's fourth byte) finds the rows still in the cache.
+  const bool secondPass = !ConvertsDirectly(format, to) || to == PixelFormat::Rgb555 ||
+                          (to == PixelFormat::Rgb32 &&
+                           (format == PixelFormat::Rgb32 || format == PixelFormat::Rgb555)) ||
+                          (to == PixelFormat::I420 && IsFullRange(format));
+  if (!secondPass) {
+    ConvertDirectly(format, in, to, out);
+    return;
+  }
+  for (int top = 0; top < in.height; top += kStripRows) {
+    const int rows = std::min(kStripRows, in.height - top);
+    const FramePlanes inRows = RowsOf(in, format, top, rows);
+    const FramePlanes outRows = RowsOf(out, to, top, rows);
+    if (ConvertsDirectly(format, to)) {
+      ConvertDirectly(format, inRows, to, outRows);
+    } else {
+      const FramePlanes argb = ArgbAt(strip.data(), in.width, rows);
+      ToArgb(format, inRows, argb);
+      FromArgb(argb, to, outRows);
+    }
+  }
+}
+
 void FrameConverter::Convert(const unsigned char* source, unsigned char* target) {
   if (!IsConfigured()) return;
-  const Picture in = SourcePicture(from, source, crop);
-  const Picture out = TargetPicture(to, target, toWidth, toHeight);
+  const FramePlanes in = SourcePicture(from, source, crop);
+  const FramePlanes out = TargetPicture(to, target, toWidth, toHeight);
   if (!Scales()) {
-    if (ConvertsDirectly(from.format, to)) {
-      ConvertDirectly(from.format, in, to, out);
-    } else {
-      const Picture argb = ArgbAt(cropped.data(), toWidth, toHeight);
-      ToArgb(from.format, in, argb);
-      FromArgb(argb, to, out);
-    }
+    ConvertRows(from.format, in, out);
     return;
   }
   if (IsRgb(from.format)) {
-    Picture argbIn = in;
+    FramePlanes argbIn = in;
     if (from.format != PixelFormat::Rgb32) {
       argbIn = ArgbAt(cropped.data(), crop.width, crop.height);
       ToArgb(from.format, in, argbIn);
     }
-    const Picture argbOut = to == PixelFormat::Rgb32 ? out : ArgbAt(scaled.data(), toWidth, toHeight);
+    const FramePlanes argbOut = ScalesIntoTarget() ? out : ArgbAt(scaled.data(), toWidth, toHeight);
     libyuv::ARGBScale(argbIn.plane[0], argbIn.stride[0], crop.width, crop.height,
                       argbOut.plane[0], argbOut.stride[0], toWidth, toHeight, libyuv::kFilterBox);
-    if (to == PixelFormat::Rgb32) {
-      MakeOpaque(out);
+    if (ScalesIntoTarget()) {
+      MakeOpaque(out);  // an RGB32 camera's fourth byte came along
     } else {
       FromArgb(argbOut, to, out);
     }
     return;
   }
-  Picture yuvIn = in;
+  FramePlanes yuvIn = in;
   if (!IsI420Planes(from.format)) {
     yuvIn = I420At(cropped.data(), crop.width, crop.height);
     ToI420(from.format, in, yuvIn);
   }
-  const bool full = IsFullRange(from.format);
-  const Picture yuvOut =
-      to == PixelFormat::I420 && !full ? out : I420At(scaled.data(), toWidth, toHeight);
+  const FramePlanes yuvOut = ScalesIntoTarget() ? out : I420At(scaled.data(), toWidth, toHeight);
   libyuv::I420Scale(yuvIn.plane[0], yuvIn.stride[0], yuvIn.plane[1], yuvIn.stride[1],
                     yuvIn.plane[2], yuvIn.stride[2], crop.width, crop.height, yuvOut.plane[0],
                     yuvOut.stride[0], yuvOut.plane[1], yuvOut.stride[1], yuvOut.plane[2],
                     yuvOut.stride[2], toWidth, toHeight, libyuv::kFilterBox);
-  if (yuvOut.plane[0] == out.plane[0]) return;
-  if (to == PixelFormat::I420) {
-    LimitRange(yuvOut, out);
-    return;
-  }
-  const libyuv::YuvConstants* matrix = full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
-  Byte* const* s = yuvOut.plane;
-  const int* ss = yuvOut.stride;
-  switch (to) {
-    case PixelFormat::Rgb24:
-      libyuv::I420ToRGB24Matrix(s[0], ss[0], s[1], ss[1], s[2], ss[2], out.plane[0], out.stride[0],
-                                matrix, toWidth, toHeight);
-      break;
-    case PixelFormat::Rgb32:
-      libyuv::I420ToARGBMatrix(s[0], ss[0], s[1], ss[1], s[2], ss[2], out.plane[0], out.stride[0],
-                               matrix, toWidth, toHeight);
-      break;
-    default:  // RGB555
-      if (full) {
-        const Picture argb = ArgbAt(cropped.data(), toWidth, toHeight);
-        libyuv::I420ToARGBMatrix(s[0], ss[0], s[1], ss[1], s[2], ss[2], argb.plane[0],
-                                 argb.stride[0], matrix, toWidth, toHeight);
-        FromArgb(argb, to, out);
-      } else {
-        libyuv::I420ToARGB1555(s[0], ss[0], s[1], ss[1], s[2], ss[2], out.plane[0], out.stride[0],
-                               toWidth, toHeight);
-        ClearTopBits(out);
-      }
-      break;
-  }
+  if (!ScalesIntoTarget()) ConvertRows(LastStepSource(), yuvOut, out);
 }
 
 }  // namespace tesmo

@@ -27,6 +27,9 @@
 
 namespace tesmo {
 
+// A picture's planes in memory, as the converter hands them to libyuv.
+struct FramePlanes;
+
 enum class PixelFormat {
   Yuy2, Uyvy, Nv12, I420, Yv12, Rgb24, Rgb32, Rgb555, Rgb565,
   // Full-range planes as a JPEG decoder writes them: Y, then U, then V, each tight.
@@ -92,6 +95,15 @@ public:
   void Convert(const unsigned char* source, unsigned char* target);
 
 private:
+  // Rows of the last step go through ARGB (or get their second pass) this many at a time.
+  static constexpr int kStripRows = 16;
+  // The format the last step starts from: the source's, or the scaler's.
+  PixelFormat LastStepSource() const;
+  // Whether the scaler writes the host's frame itself.
+  bool ScalesIntoTarget() const;
+  // Same-size conversion from `format` into the host's format.
+  void ConvertRows(PixelFormat format, const struct FramePlanes& in, const FramePlanes& out);
+
   FrameFormat from{PixelFormat::Yuy2, 0, 0, false};
   PixelFormat to = PixelFormat::Rgb24;
   int32_t toWidth = 0, toHeight = 0;
@@ -102,6 +114,7 @@ private:
   // scaled one where it is not yet the host's.
   std::vector<unsigned char> cropped;
   std::vector<unsigned char> scaled;
+  std::vector<unsigned char> strip;  // ARGB rows of the last step
 };
 
 }  // namespace tesmo
