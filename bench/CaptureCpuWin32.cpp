@@ -6,9 +6,10 @@
 //
 // For an MJPG camera, two more bare hosts ask the camera for its MJPG frames, which go
 // to a null renderer: bare-mjpg only grabs them, bare-mjpg-decode also decodes every
-// frame into RGB24 with the library's own decoder (tesmo::MjpegDecoder), as a host
-// that decodes what it grabs must: on a thread of its own, as the library decodes on
-// its delivery thread, so the camera's streaming thread keeps its 30 fps. Their
+// frame into RGB24 at the camera's size with the library's own decoder
+// (tesmo::MjpegDecoder), as a host that decodes what it grabs must: on a thread of its
+// own, as the library decodes on its delivery thread, so the camera's streaming thread
+// keeps its 30 fps. Their
 // difference is the decoding alone: the camera's own encoding runs in the process
 // too, the same in every host.
 //
@@ -158,7 +159,7 @@ struct LibraryCapture {
 // decode cannot keep up), so no frame is skipped.
 class DecodingThread {
 public:
-  explicit DecodingThread(std::shared_ptr<tesmo::MjpegDecoder> frameDecoder)
+  explicit DecodingThread(std::unique_ptr<tesmo::MjpegDecoder> frameDecoder)
       : decoder(std::move(frameDecoder)), thread([this] { Run(); }) {}
   ~DecodingThread() {
     {
@@ -186,8 +187,6 @@ private:
   static constexpr size_t kMaxQueued = 4;
 
   void Run() {
-    // WIC, as on the library's delivery thread, in the multithreaded apartment.
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     std::vector<unsigned char> decoded(static_cast<size_t>(decoder->TargetBytes()));
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
@@ -204,12 +203,9 @@ private:
       lock.lock();
       spare.push_back(std::move(frame));
     }
-    lock.unlock();
-    decoder.reset();  // its imaging factory belongs to this thread's apartment
-    CoUninitialize();
   }
 
-  std::shared_ptr<tesmo::MjpegDecoder> decoder;
+  std::unique_ptr<tesmo::MjpegDecoder> decoder;
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::vector<unsigned char>> queued;  // guarded by mutex
@@ -222,7 +218,7 @@ class CountingGrabberCallback : public ISampleGrabberCB {
 public:
   explicit CountingGrabberCallback(bool isVideo) : isVideo(isVideo) {}
   // Every video frame is then decoded as well.
-  void DecodeWith(std::shared_ptr<tesmo::MjpegDecoder> decoder) {
+  void DecodeWith(std::unique_ptr<tesmo::MjpegDecoder> decoder) {
     decoding = std::make_unique<DecodingThread>(std::move(decoder));
   }
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -322,8 +318,9 @@ struct BareGraph {
       if (output && output.As(negotiation)) negotiation->SuggestAllocatorProperties(&properties);
     }
     if (isVideo && videoKind == BareVideo::MjpgDecoded) {
-      auto decoder =
-          tesmo::MjpegDecoder::Create(formats.width, formats.height, tesmo::PixelFormat::Rgb24);
+      auto decoder = tesmo::MjpegDecoder::Create(formats.width, formats.height,
+                                                 tesmo::PixelFormat::Rgb24, formats.width,
+                                                 formats.height);
       if (!decoder) return false;
       callback.DecodeWith(std::move(decoder));
     }

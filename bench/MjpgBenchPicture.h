@@ -4,6 +4,8 @@
 // Portable: the native benchmark encodes the JPEG, the program under Wine reads it.
 #pragma once
 
+#include <libyuv.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,21 +13,20 @@
 #include <vector>
 
 #include "PictureLayout.h"
+#include "video/FrameConverter.h"
 
 namespace mjpgbench {
 
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr uint32_t kFrameNumber = 271;  // the band mid-picture, bars shifted
 constexpr long kStride = kWidth * 3;    // already a multiple of 4, as DIB rows are
+// As the test camera's frames: quality 85, 4:2:2 (TJSAMP_422), the standard Huffman tables.
+constexpr int kQuality = 85;
 
-// The files the native benchmark writes into its build folder: the frame as libjpeg-turbo
-// encodes it (quality 85, 4:2:0, the standard Huffman tables), and the same frame with its
-// DHT segments taken out, as webcams that rely on the standard tables send it.
-inline std::string JpegPath(const std::string& folder, bool withTables) {
-  return folder + (withTables ? "/mjpg-1920x1080.jpg" : "/mjpg-1920x1080-nodht.jpg");
-}
+// The file the native benchmark writes into its build folder for the program under Wine.
+inline std::string JpegPath(const std::string& folder) { return folder + "/mjpg-1920x1080.jpg"; }
 
-// The picture as top-down rows, each pixel in BGR (as WIC decodes) or RGB order.
+// The picture as top-down rows, each pixel in BGR or RGB order.
 inline std::vector<uint8_t> DrawPicture(bool bgr) {
   std::vector<uint8_t> pixels(static_cast<size_t>(kStride) * kHeight);
   for (int y = 0; y < kHeight; ++y) {
@@ -54,6 +55,32 @@ inline double MeanDifference(const uint8_t* bgr, bool bottomUp) {
   return static_cast<double>(sum) / picture.size();
 }
 
-constexpr double kMaxMeanDifference = 4.0;
+// The same for a whole-size host frame of the library (RGB24, RGB32 or RGB555 as a
+// bottom-up DIB, I420 as top-down planes), turned back into BGR by libyuv first.
+inline double MeanDifference(tesmo::PixelFormat format, const uint8_t* frame) {
+  using tesmo::PixelFormat;
+  if (format == PixelFormat::Rgb24) return MeanDifference(frame, true);
+  std::vector<uint8_t> bgr(static_cast<size_t>(kStride) * kHeight);
+  std::vector<uint8_t> argb(static_cast<size_t>(kWidth) * kHeight * 4);
+  const uint8_t* from = frame;
+  if (format == PixelFormat::Rgb555) {
+    libyuv::ARGB1555ToARGB(frame, kWidth * 2, argb.data(), kWidth * 4, kWidth, kHeight);
+    from = argb.data();
+  }
+  if (format == PixelFormat::I420) {
+    const uint8_t* u = frame + kWidth * kHeight;
+    const uint8_t* v = u + (kWidth / 2) * (kHeight / 2);
+    libyuv::I420ToRGB24(frame, kWidth, u, kWidth / 2, v, kWidth / 2, bgr.data(), int(kStride),
+                        kWidth, kHeight);
+    return MeanDifference(bgr.data(), false);
+  }
+  libyuv::ARGBToRGB24(from, kWidth * 4, bgr.data(), int(kStride), kWidth, kHeight);
+  return MeanDifference(bgr.data(), true);
+}
+
+// RGB555 keeps 5 bits a channel: its truncation alone is up to 7 levels.
+inline double MaxMeanDifference(tesmo::PixelFormat format) {
+  return format == tesmo::PixelFormat::Rgb555 ? 8.0 : 4.0;
+}
 
 }  // namespace mjpgbench
