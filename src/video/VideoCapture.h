@@ -52,6 +52,10 @@ public:
   CaptureResult SetPreviewWindow(void* ownerWindow) override;
   CaptureResult Destroy() override;
 
+  // The open device's capture filter, a reference of its own for the caller; empty
+  // while closed. For the camera controls, which work on the filter in the graph.
+  ComPtr<IBaseFilter> DeviceFilter();
+
   // One frame, on the streaming thread (through grabberCallback).
   void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {
     delivery->StoreSample(data, length, tickMs);
