@@ -221,6 +221,69 @@ struct CameraModeInfo {
   unsigned int format;
 };
 
+// What a video object's capture is doing, as GetVideoCaptureStatistics writes it. The
+// host sets `size` to sizeof(VideoCaptureStatistics) as its header has it; the library
+// writes no more than that, so a host built against an older, shorter structure gets
+// the fields it knows. Later versions add fields at the end only.
+struct VideoCaptureStatistics {
+  int size;
+  // The camera's mode in use: its format as ListCameraModes gives it (a FOURCC or the
+  // RGB bit count), picture size, frame interval in 100 ns units, and 1 where the
+  // connection's format block is a VIDEOINFOHEADER2 (0: VIDEOINFOHEADER).
+  unsigned int cameraFormat;
+  int cameraWidth;
+  int cameraHeight;
+  int frameInterval;
+  int videoInfo2;
+  // What the library does to each frame: kVideoPassedThrough, or the sum of the
+  // kVideoConverted, kVideoDecoded and kVideoCroppedAndScaled that apply.
+  int treatment;
+  // Counts since Open. Every frame from the camera is delivered, dropped by the pace
+  // (a newer one arrived before its turn), dropped at the store (a full queue, no free
+  // buffer, no sink set or not running), undecodable (or of the wrong length), or is
+  // still waiting: framesFromCamera is the sum of the other five.
+  unsigned int framesFromCamera;
+  unsigned int framesDelivered;
+  unsigned int framesDroppedByPace;
+  unsigned int framesDroppedAtStore;
+  unsigned int framesUndecodable;
+  unsigned int framesWaiting;
+  // Tick counts (ms) of the last frame from the camera and of the last OnData; 0 for
+  // none since Open. A camera whose last frame lies several intervals back while the
+  // object runs has stopped sending; a slow host shows a growing delay instead.
+  unsigned int lastCameraFrameTick;
+  unsigned int lastDeliveryTick;
+  // From a frame's arrival to its OnData over the deliveries of about the last
+  // second: the median and the largest, in ms; 0 with none.
+  unsigned int delayMedianMs;
+  unsigned int delayLargestMs;
+};
+
+const int kVideoPassedThrough = 0;
+const int kVideoConverted = 1;
+const int kVideoDecoded = 2;
+const int kVideoCroppedAndScaled = 4;
+
+// What an audio object's capture is doing, as GetAudioCaptureStatistics writes it;
+// `size` as for the video structure.
+struct AudioCaptureStatistics {
+  int size;
+  // The device's buffers as its allocator reports them after the connection: how many
+  // and the bytes of each (0 where the device does not say).
+  int deviceBuffers;
+  int deviceBufferBytes;
+  // Tick count (ms) of the last buffer from the device; 0 for none since Open.
+  unsigned int lastDeviceBufferTick;
+  // Counts since Open: every byte from the device is delivered in a block, refused
+  // (beyond the admission limit of 70 blocks, with no sink set or not running) or
+  // still stored: bytesFromDevice = blocksDelivered * block size + bytesRefused +
+  // bytesStored, the block size being the one set while they were delivered.
+  unsigned long long bytesFromDevice;
+  unsigned long long blocksDelivered;
+  unsigned long long bytesRefused;
+  unsigned long long bytesStored;
+};
+
 // A camera's picture controls, as ListCameraControls reports them and
 // GetCameraControl / SetCameraControl take them: the properties of the camera
 // filter's IAMVideoProcAmp (0 to 9, in that interface's order), then those of its
@@ -299,6 +362,17 @@ TESMO_API CaptureResult GetAudioDeviceIdentity(int deviceIndex, char* identity, 
                                                int* length);
 TESMO_API CaptureResult GetVideoDeviceIdentity(int deviceIndex, char* identity, int capacity,
                                                int* length);
+
+// What an open object's capture is doing: the mode in use and the counts since Open
+// (see the structures). Reading takes no lock the data path waits for, so a host may
+// call it as often as it likes, from any thread, while the object runs (not while
+// the same object's Open or Close is under way on another thread). 0 written;
+// 255 for a null pointer, a size smaller than the size field itself, or an object
+// not opened, with nothing written.
+TESMO_API CaptureResult GetVideoCaptureStatistics(VideoSourceCapture* capture,
+                                                  VideoCaptureStatistics* statistics);
+TESMO_API CaptureResult GetAudioCaptureStatistics(AudioSourceCapture* capture,
+                                                  AudioCaptureStatistics* statistics);
 
 // A camera's picture controls. The camera is either an open video object's
 // (`capture` not null, `deviceIndex` unused): its own capture filter, so a change

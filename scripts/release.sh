@@ -3,7 +3,7 @@
 #   Tesmo-<version>/x64/  and  x86/   the installed trees (bin/, include/, lib/, share/):
 #                                      the library, the demo host, the test devices and
 #                                      the licences of the pixel libraries in the DLL
-#   Tesmo-<version>/README.md, docs/host-guide.md, docs/example/
+#   Tesmo-<version>/README.md, docs/*.md (the host guide among them), docs/example/
 # The version is the one in project(Tesmo VERSION ...). Runs no tests (scripts/test.sh
 # does); needs zip and unzip (scripts/install-deps.sh).
 set -euo pipefail
@@ -25,7 +25,7 @@ name=Tesmo-$version
 mkdir -p "$stage/$name/docs/example"
 mv "$stage/x64" "$stage/x86" "$stage/$name/"
 cp README.md "$stage/$name/"
-cp docs/host-guide.md "$stage/$name/docs/"
+cp docs/*.md "$stage/$name/docs/"
 cp docs/example/CMakeLists.txt docs/example/host.cpp "$stage/$name/docs/example/"
 
 zipfile=$root/$release/$name.zip

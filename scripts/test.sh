@@ -26,6 +26,9 @@ native() {  # name sanitizer
 native asan address,undefined
 native tsan thread
 
+echo "=== MJPG frame fuzzer, libFuzzer + ASan + UBSan, 60 s (build/fuzz) ==="
+./scripts/fuzz.sh 60 || failed+=(fuzz)
+
 echo "=== Windows x64 build under Wine (build/windows) ==="
 if ./scripts/build-windows.sh; then
   # The video renderer and preview windows need an X display; Wine's server and
@@ -45,7 +48,7 @@ echo "=== Windows x86 build, inspected (build/windows-x86) ==="
 # checked for the machine, the undecorated exports and the imports, and installed with
 # the guide's example built against the package.
 if ./scripts/build-windows.sh --x86 Tesmo tesmo-capture TesmoTestDevices >/dev/null; then
-  { ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/Tesmo.dll CreateASC CreateVSC ListCameraModes GetAudioDeviceIdentity GetVideoDeviceIdentity ListCameraControls GetCameraControl SetCameraControl &&
+  { ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/Tesmo.dll CreateASC CreateVSC ListCameraModes GetAudioDeviceIdentity GetVideoDeviceIdentity GetVideoCaptureStatistics GetAudioCaptureStatistics ListCameraControls GetCameraControl SetCameraControl &&
     ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/tesmo-capture.exe &&
     ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/TesmoTestDevices.dll DllRegisterServer &&
     ./scripts/check-package.sh build/windows-x86 cmake/mingw-w64-i686.cmake; } || failed+=(windows-x86)

@@ -1,6 +1,9 @@
 // Construction, destruction and the operations that work on the object alone.
 #include "audio/AudioCapture.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <new>
 
 #include "common/PropertyPages.h"
@@ -38,6 +41,24 @@ CaptureResult AudioCapture::SetSink(AudioSink* sink) {
 }
 
 CaptureResult AudioCapture::IsOpened() { return opened ? kCaptureYes : kCaptureNo; }
+
+CaptureResult AudioCapture::ReadStatistics(AudioCaptureStatistics* statistics) {
+  if (!statistics || statistics->size < static_cast<int>(sizeof statistics->size) || !opened)
+    return kCaptureFailed;
+  AudioCaptureStatistics all{};
+  const AudioDelivery::Counts counts = delivery->ReadCounts();
+  all.size = statistics->size;
+  all.deviceBuffers = agreedBuffers;
+  all.deviceBufferBytes = agreedBufferBytes;
+  all.lastDeviceBufferTick = counts.lastBufferTick;
+  all.bytesFromDevice = counts.fromDevice;
+  all.blocksDelivered = counts.blocksDelivered;
+  all.bytesRefused = counts.refused;
+  all.bytesStored = counts.stored;
+  // A host built against a shorter structure gets the fields it knows.
+  std::memcpy(statistics, &all, std::min(sizeof all, static_cast<size_t>(statistics->size)));
+  return kCaptureDone;
+}
 
 CaptureResult AudioCapture::IsRunning() {
   if (!opened) return kCaptureFailed;

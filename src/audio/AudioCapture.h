@@ -56,6 +56,8 @@ public:
   static AudioCapture* Create();
 
   CaptureResult SetSink(AudioSink* sink) override;
+  // GetAudioCaptureStatistics: the agreed buffers and the data path's counts.
+  CaptureResult ReadStatistics(AudioCaptureStatistics* statistics);
   CaptureResult IsOpened() override;
   CaptureResult IsRunning() override;
   CaptureResult Start() override;
@@ -100,6 +102,8 @@ private:
   bool ConnectGraph();
   // Eight buffers of three blocks, asked of the capture pin; false when it takes none.
   bool SuggestBuffers(IPin* capturePin);
+  // The buffers the capture pin's allocator settled on, once connected.
+  void ReadAgreedBuffers(IPin* capturePin);
   // Enables the first input pin of sourceFilter named `candidate` (any ASCII case).
   bool EnableInputPin(const std::string& candidate);
   // The level operations' source kind and the open device's wave-in number.
@@ -118,6 +122,8 @@ private:
   std::optional<UINT> waveInId;
   WinmmMixer winmm;
   MixerApi* mixers = &winmm;
+  // The device's agreed buffers (count and bytes each), as of the last Open.
+  int32_t agreedBuffers = 0, agreedBufferBytes = 0;
   int32_t channels = 1;
   int32_t samplesPerSec = 11025;
   int32_t bitsPerSample = 16;

@@ -15,17 +15,39 @@ std::shared_ptr<AudioDelivery> AudioDelivery::Create(int32_t ringMaxCapacity) {
   return delivery;
 }
 
-void AudioDelivery::StoreSample(const unsigned char* data, int32_t length, uint32_t) {
-  if (!Sink() || !IsRunning()) return;
-  // A negative length or a missing buffer cannot be stored safely.
+void AudioDelivery::StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {
+  lastBufferTick.store(tickMs, std::memory_order_release);
+  // A negative length or a missing buffer cannot be stored safely, nor counted.
   if (length < 0 || (length > 0 && !data)) return;
-  if (!ringBuffer.WriterHasAtMost(kAdmittedBlocks * BlockBytes())) return;
+  bytesFromDevice.fetch_add(static_cast<uint64_t>(length), std::memory_order_acq_rel);
+  if (!Sink() || !IsRunning() || !ringBuffer.WriterHasAtMost(kAdmittedBlocks * BlockBytes())) {
+    Refuse(length);
+    return;
+  }
   try {
     ringBuffer.Write(data, static_cast<uint32_t>(length));
   } catch (const std::bad_alloc&) {
-    return;  // the ring is unchanged; this buffer is lost, later ones may still fit
+    Refuse(length);  // the ring is unchanged; this buffer is lost, later ones may still fit
+    return;
   }
   dataEvent.Set();
+}
+
+uint32_t AudioDelivery::OpenStore() {
+  for (auto* count : {&bytesFromDevice, &blocksDelivered, &bytesRefused})
+    count->store(0, std::memory_order_release);
+  lastBufferTick.store(0, std::memory_order_release);
+  return closeRequest.Open();
+}
+
+AudioDelivery::Counts AudioDelivery::ReadCounts() const {
+  Counts counts;
+  counts.fromDevice = bytesFromDevice.load(std::memory_order_acquire);
+  counts.blocksDelivered = blocksDelivered.load(std::memory_order_acquire);
+  counts.refused = bytesRefused.load(std::memory_order_acquire);
+  counts.stored = static_cast<uint64_t>(ringBuffer.Count());
+  counts.lastBufferTick = lastBufferTick.load(std::memory_order_acquire);
+  return counts;
 }
 
 void AudioDelivery::ResetStore() {
@@ -53,7 +75,10 @@ void AudioDelivery::DeliverUntilEnded() {
       if (!Sink() || !IsRunning() || !ringBuffer.ReaderHasMoreThan(size)) break;
       const uint32_t epoch = StoreEpoch();
       if (ringBuffer.Read(block, size) != 0) continue;  // cleared meanwhile
-      CallSink(epoch, [&](AudioSink& target) { target.OnData(block, size, TickCount()); });
+      if (CallSink(epoch, [&](AudioSink& target) { target.OnData(block, size, TickCount()); }))
+        blocksDelivered.fetch_add(1, std::memory_order_acq_rel);
+      else
+        Refuse(size);  // the sink went, or the store was reset, since the block was read
     }
     drainPasses.fetch_add(1, std::memory_order_acq_rel);
   }

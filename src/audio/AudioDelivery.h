@@ -45,7 +45,7 @@ public:
   void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs);
 
   // The end of a successful Open: a new generation, which it returns.
-  uint32_t OpenStore() { return closeRequest.Open(); }
+  uint32_t OpenStore();
   // The data path's part of Reset: clears running and any close request, then
   // discards every stored byte (running first, so nothing refills the ring).
   void ResetStore();
@@ -55,6 +55,15 @@ public:
   static uint32_t AudioDeliveryThread(void* parameter);
 
   const ByteRingBuffer& Ring() const { return ringBuffer; }
+
+  // What happened to the device's bytes since the last OpenStore, read without a
+  // lock: every byte lands in a delivered block, is refused, or is still stored (a
+  // snapshot while bytes move may be off by the buffer or block on its way).
+  struct Counts {
+    uint64_t fromDevice = 0, blocksDelivered = 0, refused = 0, stored = 0;
+    uint32_t lastBufferTick = 0;
+  };
+  Counts ReadCounts() const;
   // Wake-ups the delivery thread has finished draining; lets a caller wait until a
   // stored buffer has been looked at, delivered or not.
   uint32_t DrainPasses() const { return drainPasses.load(std::memory_order_acquire); }
@@ -66,6 +75,13 @@ private:
 
   std::atomic<int32_t> blockBytes{kDefaultBlockBytes};
   std::atomic<uint32_t> drainPasses{0};
+  std::atomic<uint64_t> bytesFromDevice{0};
+  std::atomic<uint64_t> blocksDelivered{0};
+  std::atomic<uint64_t> bytesRefused{0};
+  std::atomic<uint32_t> lastBufferTick{0};
+  void Refuse(int32_t length) {
+    if (length > 0) bytesRefused.fetch_add(static_cast<uint64_t>(length), std::memory_order_acq_rel);
+  }
   ByteRingBuffer ringBuffer;
   // The wake-up event is the data event: signalled for every stored buffer, for a
   // close request and for the end of delivery.

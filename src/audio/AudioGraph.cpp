@@ -149,7 +149,32 @@ bool AudioCapture::ConnectGraph() {
   if (captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
                                    grabberFilter.Get(), nullRenderer.Get()) != S_OK)
     return false;
-  return StreamReaches(capturePin.Get(), grabberFilter.Get());
+  if (!StreamReaches(capturePin.Get(), grabberFilter.Get())) return false;
+  ReadAgreedBuffers(capturePin.Get());
+  return true;
+}
+
+void AudioCapture::ReadAgreedBuffers(IPin* capturePin) {
+  agreedBuffers = agreedBufferBytes = 0;
+  ALLOCATOR_PROPERTIES properties{};
+  // The pin's own report where it gives one; else the allocator of the pin it feeds,
+  // which a source takes its buffers from.
+  ComPtr<IAMBufferNegotiation> negotiation;
+  bool known = capturePin->QueryInterface(IID_IAMBufferNegotiation,
+                                          reinterpret_cast<void**>(&negotiation)) == S_OK &&
+               negotiation->GetAllocatorProperties(&properties) == S_OK &&
+               properties.cBuffers > 0;
+  if (!known) {
+    ComPtr<IPin> peer;
+    ComPtr<IMemInputPin> input;
+    ComPtr<IMemAllocator> allocator;
+    known = capturePin->ConnectedTo(&peer) == S_OK && peer.As(input, IID_IMemInputPin) &&
+            input->GetAllocator(&allocator) == S_OK && allocator &&
+            allocator->GetProperties(&properties) == S_OK;
+  }
+  if (!known) return;
+  agreedBuffers = properties.cBuffers;
+  agreedBufferBytes = properties.cbBuffer;
 }
 
 bool AudioCapture::SuggestBuffers(IPin* capturePin) {

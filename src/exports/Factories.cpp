@@ -26,6 +26,19 @@ extern "C" TESMO_API CaptureResult GetVideoDeviceIdentity(int deviceIndex, char*
                                   length);
 }
 
+// Every object a host holds came from the factories above, so its table is ours.
+extern "C" TESMO_API CaptureResult GetVideoCaptureStatistics(VideoSourceCapture* capture,
+                                                             VideoCaptureStatistics* statistics) {
+  if (!capture) return kCaptureFailed;
+  return static_cast<tesmo::VideoCapture*>(capture)->ReadStatistics(statistics);
+}
+
+extern "C" TESMO_API CaptureResult GetAudioCaptureStatistics(AudioSourceCapture* capture,
+                                                             AudioCaptureStatistics* statistics) {
+  if (!capture) return kCaptureFailed;
+  return static_cast<tesmo::AudioCapture*>(capture)->ReadStatistics(statistics);
+}
+
 extern "C" TESMO_API CaptureResult ListCameraControls(VideoSourceCapture* capture, int deviceIndex,
                                                       CameraControlInfo* controls, int capacity,
                                                       int* count) {

@@ -23,18 +23,6 @@ bool IsFourcc(const GUID& subtype, char a, char b, char c, char d) {
   return FourccOf(subtype) == MAKEFOURCC(a, b, c, d);
 }
 
-// How a host is told the format: the FOURCC, or for RGB the bit count (15 for
-// RGB555, so that it differs from RGB565's 16).
-unsigned int FormatCodeOfSubtype(const GUID& subtype) {
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return 24;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32) || IsEqualGUID(subtype, MEDIASUBTYPE_ARGB32))
-    return 32;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB555)) return 15;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB565)) return 16;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB8)) return 8;
-  return FourccOf(subtype);
-}
-
 int FramesPerMinuteOf(REFERENCE_TIME interval) {
   if (interval <= 0) return 0;
   return static_cast<int>((600000000LL + interval / 2) / interval);
@@ -69,6 +57,19 @@ std::optional<PixelFormat> PixelFormatOfSubtype(const GUID& subtype) {
 }
 
 bool IsMotionJpegSubtype(const GUID& subtype) { return IsFourcc(subtype, 'M', 'J', 'P', 'G'); }
+
+// How a host is told the format: the FOURCC, or for RGB the bit count (15 for
+// RGB555, so that it differs from RGB565's 16).
+unsigned int FormatCodeOfSubtype(const GUID& subtype) {
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return 24;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32) || IsEqualGUID(subtype, MEDIASUBTYPE_ARGB32))
+    return 32;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB555)) return 15;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB565)) return 16;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB8)) return 8;
+  return FourccOf(subtype);
+}
+
 
 BITMAPINFOHEADER* VideoHeaderOf(AM_MEDIA_TYPE& type, REFERENCE_TIME** interval) {
   if (!type.pbFormat) return nullptr;

@@ -18,6 +18,9 @@ namespace tesmo {
 std::optional<PixelFormat> PixelFormatOfSubtype(const GUID& subtype);
 // Motion JPEG, which the library decodes.
 bool IsMotionJpegSubtype(const GUID& subtype);
+// How a host is told a subtype (ListCameraModes, the statistics): the FOURCC, or for
+// RGB the bit count (15 for RGB555, so that it differs from RGB565's 16).
+unsigned int FormatCodeOfSubtype(const GUID& subtype);
 
 // What a VideoInfo or VideoInfo2 media type says of its frames.
 struct VideoTypeFacts {

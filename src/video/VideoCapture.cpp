@@ -1,6 +1,7 @@
 // Construction, destruction and the operations that work on the object alone.
 #include "video/VideoCapture.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/DeviceEnumeration.h"
@@ -116,6 +117,27 @@ CaptureResult VideoCapture::SetSink(VideoSink* sink) {
 }
 
 CaptureResult VideoCapture::IsOpened() { return opened ? kCaptureYes : kCaptureNo; }
+
+CaptureResult VideoCapture::ReadStatistics(VideoCaptureStatistics* statistics) {
+  if (!statistics || statistics->size < static_cast<int>(sizeof statistics->size) || !opened)
+    return kCaptureFailed;
+  VideoCaptureStatistics all = modeInUse;
+  const VideoDelivery::Counts counts = delivery->ReadCounts();
+  all.framesFromCamera = counts.fromCamera;
+  all.framesDelivered = counts.delivered;
+  all.framesDroppedByPace = counts.droppedByPace;
+  all.framesDroppedAtStore = counts.droppedAtStore;
+  all.framesUndecodable = counts.undecodable;
+  all.framesWaiting = counts.waiting;
+  all.lastCameraFrameTick = counts.lastCameraTick;
+  all.lastDeliveryTick = counts.lastDeliveryTick;
+  all.delayMedianMs = counts.delayMedian;
+  all.delayLargestMs = counts.delayLargest;
+  all.size = statistics->size;
+  // A host built against a shorter structure gets the fields it knows.
+  std::memcpy(statistics, &all, std::min(sizeof all, static_cast<size_t>(statistics->size)));
+  return kCaptureDone;
+}
 
 CaptureResult VideoCapture::IsRunning() {
   if (!opened) return kCaptureFailed;

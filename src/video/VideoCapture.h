@@ -52,6 +52,8 @@ public:
   CaptureResult SetPreviewWindow(void* ownerWindow) override;
   CaptureResult Destroy() override;
 
+  // GetVideoCaptureStatistics: the mode in use and the data path's counts.
+  CaptureResult ReadStatistics(VideoCaptureStatistics* statistics);
   // The open device's capture filter, a reference of its own for the caller; empty
   // while closed. For the camera controls, which work on the filter in the graph.
   ComPtr<IBaseFilter> DeviceFilter();
@@ -108,6 +110,9 @@ private:
   // The picture asked of the camera at Open: the host's size, or the mode's where the
   // camera lacks it and the frames are cropped and scaled.
   int32_t cameraWidth = 0, cameraHeight = 0;
+  // The connected mode and what the library does to it, as a host reads them; set by
+  // Open on the host's thread.
+  VideoCaptureStatistics modeInUse{};
   HWND previewOwner = nullptr;
   MediaType wantedMediaType;
   // The sink, running, resetPending, the frame format, the pace, the pool, the queue

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <vector>
+#include <algorithm>
 
 namespace tesmo {
 
@@ -67,6 +69,8 @@ bool VideoDelivery::SetFramesPerMinute(int32_t value) {
 }
 
 void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {
+  framesFromCamera.fetch_add(1, std::memory_order_acq_rel);
+  lastCameraTick.store(tickMs, std::memory_order_release);
   if (compressedCamera.load(std::memory_order_acquire)) {
     // Compressed frames vary in length; whether one is right shows once decoded.
     if (length <= 0 || length > CameraFrameLength()) {
@@ -78,13 +82,19 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
     // delivers the format asked for.
     // For this store's generation, so that a host Close and Open that come before
     // the delivery thread does never get their new device closed by it.
+    undecodedFrames.fetch_add(1, std::memory_order_acq_rel);
     closeRequest.RaiseForCurrent();
     return;
   }
-  if (!Sink() || !IsRunning() || frameQueue.Count() > kMaxQueuedBeforeStore) return;
-  if (!data) return;
+  if (!Sink() || !IsRunning() || frameQueue.Count() > kMaxQueuedBeforeStore || !data) {
+    DropAtStore();
+    return;
+  }
   unsigned char* buffer = framePool.AcquireFor(length);
-  if (!buffer) return;  // pool off or heap exhausted: the frame is dropped
+  if (!buffer) {  // pool off or heap exhausted: the frame is dropped
+    DropAtStore();
+    return;
+  }
   std::memcpy(buffer, data, static_cast<size_t>(length));
   bool first;
   {
@@ -92,6 +102,7 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
     // Full only if another thread appended since the quick test above.
     if (!frameQueue.Append(FrameRecord{length, tickMs, buffer})) {
       framePool.Recycle(buffer);
+      DropAtStore();
       return;
     }
     first = frameQueue.Count() == 1;
@@ -103,7 +114,50 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
 
 uint32_t VideoDelivery::OpenStore() {
   framePool.ResetBlockSize(1);
+  ResetCounts();
   return closeRequest.Open();
+}
+
+void VideoDelivery::ResetCounts() {
+  for (auto* count : {&undecodedFrames, &framesFromCamera, &framesDelivered, &framesDroppedByPace,
+                      &framesDroppedAtStore, &lastCameraTick, &lastDeliveryTick})
+    count->store(0, std::memory_order_release);
+  for (auto& slot : recentDelays) slot.store(0, std::memory_order_release);
+}
+
+void VideoDelivery::NoteDelivery(uint32_t arrivalTick) {
+  const uint32_t now = TickCount();
+  framesDelivered.fetch_add(1, std::memory_order_acq_rel);
+  lastDeliveryTick.store(now, std::memory_order_release);
+  const uint32_t slot = nextDelaySlot.fetch_add(1, std::memory_order_acq_rel) % kDelaySlots;
+  recentDelays[slot].store(uint64_t{now} << 32 | (now - arrivalTick), std::memory_order_release);
+}
+
+VideoDelivery::Counts VideoDelivery::ReadCounts() const {
+  Counts counts;
+  counts.fromCamera = framesFromCamera.load(std::memory_order_acquire);
+  counts.delivered = framesDelivered.load(std::memory_order_acquire);
+  counts.droppedByPace = framesDroppedByPace.load(std::memory_order_acquire);
+  counts.droppedAtStore = framesDroppedAtStore.load(std::memory_order_acquire);
+  counts.undecodable = undecodedFrames.load(std::memory_order_acquire);
+  counts.waiting = static_cast<uint32_t>(frameQueue.Count());
+  counts.lastCameraTick = lastCameraTick.load(std::memory_order_acquire);
+  counts.lastDeliveryTick = lastDeliveryTick.load(std::memory_order_acquire);
+  // The delays of the deliveries within a second of the last one.
+  std::vector<uint32_t> delays;
+  delays.reserve(kDelaySlots);
+  for (const auto& slot : recentDelays) {
+    const uint64_t entry = slot.load(std::memory_order_acquire);
+    const auto tick = static_cast<uint32_t>(entry >> 32);
+    if (entry != 0 && counts.lastDeliveryTick - tick <= 1000)
+      delays.push_back(static_cast<uint32_t>(entry));
+  }
+  if (!delays.empty()) {
+    std::sort(delays.begin(), delays.end());
+    counts.delayMedian = delays[delays.size() / 2];
+    counts.delayLargest = delays.back();
+  }
+  return counts;
 }
 
 void VideoDelivery::ResetStore() {
@@ -184,6 +238,7 @@ bool VideoDelivery::RunPass() {
     while ((record = frameQueue.Oldest())) {
       framePool.Recycle(record->data);
       frameQueue.RemoveOldest();
+      framesDroppedByPace.fetch_add(1, std::memory_order_acq_rel);
     }
   }
   // Outside queueLock: the streaming thread goes on storing, and a host Close
@@ -210,7 +265,11 @@ bool VideoDelivery::RunPass() {
     length = conversion->TargetBytes();
   }
   if (shownIn) shownIn->Show(frame, length);
-  Deliver(frame, length, oldest.tick, epoch);
+  if (Deliver(frame, length, oldest.tick, epoch)) {
+    NoteDelivery(oldest.tick);
+  } else {
+    DropAtStore();  // the sink went, or the store was reset, since the frame was taken
+  }
   framePool.Recycle(oldest.data);
   return true;
 }
@@ -231,14 +290,14 @@ void VideoDelivery::NoteUndecoded(uint32_t tick, uint32_t generation) {
   }
 }
 
-void VideoDelivery::Deliver(const unsigned char* data, int32_t length, uint32_t tick,
+bool VideoDelivery::Deliver(const unsigned char* data, int32_t length, uint32_t tick,
                             uint32_t epoch) {
   // The line goes out before the sink is taken: standard output may block, and
   // no OnData may begin after an EndDelivery that returned meanwhile. A sink
   // cleared in between leaves the line without a call.
-  if (!Sink()) return;
+  if (!Sink()) return false;
   std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
-  CallSink(epoch, [&](VideoSink& target) { target.OnData(data, length, tick); });
+  return CallSink(epoch, [&](VideoSink& target) { target.OnData(data, length, tick); });
 }
 
 }  // namespace tesmo

@@ -110,9 +110,22 @@ public:
   void SetCameraDecoder(int32_t maxLength, std::shared_ptr<FrameDecoder> decoder);
   // The length every camera frame has, or for an MJPG camera the most it may have.
   int32_t CameraFrameLength() const { return cameraLength.load(std::memory_order_acquire); }
-  // Camera frames dropped since the data path was made: too long for an MJPG camera,
-  // or not decoded.
+  // Camera frames dropped since the last Open: too long for an MJPG camera, not
+  // decoded, or of the wrong length.
   uint32_t UndecodedFrames() const { return undecodedFrames.load(std::memory_order_acquire); }
+
+  // What happened to the camera's frames since the last OpenStore, read without a
+  // lock: every frame from the camera lands in exactly one of delivered, droppedByPace,
+  // droppedAtStore, undecodable and waiting (a snapshot while frames move may be off
+  // by the one or two on their way).
+  struct Counts {
+    uint32_t fromCamera = 0, delivered = 0, droppedByPace = 0, droppedAtStore = 0,
+             undecodable = 0, waiting = 0;
+    uint32_t lastCameraTick = 0, lastDeliveryTick = 0;
+    // Arrival to OnData over the deliveries of the last second, in ms.
+    uint32_t delayMedian = 0, delayLargest = 0;
+  };
+  Counts ReadCounts() const;
   // The viewer shown each frame that goes out; null for none. ResetStore clears it.
   void SetViewer(std::shared_ptr<FrameViewer> newViewer);
   int32_t Width() const { return width.load(std::memory_order_acquire); }
@@ -154,7 +167,8 @@ private:
   void DeliverUntilEnded();
   // Delivers the oldest frame and drops the rest; false when none was taken.
   bool RunPass();
-  void Deliver(const unsigned char* data, int32_t length, uint32_t tick, uint32_t epoch);
+  // True when OnData was called.
+  bool Deliver(const unsigned char* data, int32_t length, uint32_t tick, uint32_t epoch);
   // Counts a frame that did not decode; a second's run of them closes the device
   // opened as `generation`.
   void NoteUndecoded(uint32_t tick, uint32_t generation);
@@ -172,6 +186,20 @@ private:
   std::shared_ptr<FrameDecoder> decoder;            // guarded by queueLock
   std::atomic<bool> compressedCamera{false};
   std::atomic<uint32_t> undecodedFrames{0};
+  std::atomic<uint32_t> framesFromCamera{0};
+  std::atomic<uint32_t> framesDelivered{0};
+  std::atomic<uint32_t> framesDroppedByPace{0};
+  std::atomic<uint32_t> framesDroppedAtStore{0};
+  std::atomic<uint32_t> lastCameraTick{0};
+  std::atomic<uint32_t> lastDeliveryTick{0};
+  // The delivery thread's last deliveries, each its tick (high half) and its delay
+  // (low half) in one atomic, so a reader never sees one without the other.
+  static constexpr int kDelaySlots = 64;
+  std::atomic<uint64_t> recentDelays[kDelaySlots] = {};
+  std::atomic<uint32_t> nextDelaySlot{0};
+  void DropAtStore() { framesDroppedAtStore.fetch_add(1, std::memory_order_acq_rel); }
+  void NoteDelivery(uint32_t arrivalTick);
+  void ResetCounts();
   // The delivery thread's own record of the undecoded frames in a row.
   uint32_t undecodedRun = 0;
   uint32_t undecodedRunStart = 0;

@@ -204,6 +204,16 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
   if (grabber.GetConnectedMediaType(&connected) != S_OK) return false;
   VideoTypeFacts facts;
   const bool known = ReadVideoType(connected, facts);
+  modeInUse = VideoCaptureStatistics{};
+  if (known) {
+    REFERENCE_TIME* interval = nullptr;
+    VideoHeaderOf(connected, &interval);
+    modeInUse.cameraFormat = FormatCodeOfSubtype(connected.subtype);
+    modeInUse.cameraWidth = facts.width;
+    modeInUse.cameraHeight = facts.height;
+    modeInUse.frameInterval = interval ? static_cast<int>(*interval) : 0;
+    modeInUse.videoInfo2 = IsEqualGUID(connected.formattype, FORMAT_VideoInfo2) ? 1 : 0;
+  }
   if (connected.cbFormat && connected.pbFormat) CoTaskMemFree(connected.pbFormat);
   if (connected.pUnk) connected.pUnk->Release();
   const int32_t width = delivery->Width(), height = delivery->Height();
@@ -212,6 +222,7 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
   const int32_t askedHeight = cameraHeight > 0 ? cameraHeight : height;
   if (!known || facts.width != askedWidth || facts.height != askedHeight) return false;
   const bool sameSize = facts.width == width && facts.height == height;
+  modeInUse.treatment = sameSize ? kVideoPassedThrough : kVideoCroppedAndScaled;
 
   const GUID* wantedSubtype = SubtypeOfFormatCode(formatCode);
   if (!wantedSubtype) {
@@ -238,6 +249,7 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
     const int32_t maxLength =
         std::max(facts.sampleBytes, ExpectedFrameLength(facts.width, facts.height, 32));
     delivery->SetCameraDecoder(maxLength, std::move(decoder));
+    modeInUse.treatment |= kVideoDecoded;
     return true;
   }
   if (!facts.format) return false;
@@ -254,6 +266,7 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
     return false;
   const int32_t cameraLength = converter->SourceBytes();
   delivery->SetCameraFormat(cameraLength, std::move(converter));
+  if (*facts.format != wanted || facts.topDown) modeInUse.treatment |= kVideoConverted;
   return true;
 }
 

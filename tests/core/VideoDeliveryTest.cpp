@@ -289,6 +289,24 @@ TEST(VideoDelivery, APassDeliversTheOldestOfSixAndDropsTheRest) {
   EXPECT_EQ(printed, "video frame " + std::to_string(tick) + "\n");
   EXPECT_GE(tick, beforePass);
   EXPECT_LE(tick, afterPass);
+
+  // Each of the eight frames is accounted for once: two delivered, the seventh
+  // stored turned away at the full queue, five dropped by the pass.
+  const VideoDelivery::Counts counts = path.delivery->ReadCounts();
+  EXPECT_EQ(counts.fromCamera, 8u);
+  EXPECT_EQ(counts.delivered, 2u);
+  EXPECT_EQ(counts.droppedAtStore, 1u);
+  EXPECT_EQ(counts.droppedByPace, 5u);
+  EXPECT_EQ(counts.undecodable + counts.waiting, 0u);
+  EXPECT_EQ(counts.lastCameraTick, 5006u);
+  EXPECT_GE(counts.lastDeliveryTick, beforePass);
+  EXPECT_GE(counts.delayLargest, counts.delayMedian);
+  // A new Open starts the counts again.
+  path.delivery->ResetStore();
+  path.delivery->OpenStore();
+  const VideoDelivery::Counts fresh = path.delivery->ReadCounts();
+  EXPECT_EQ(fresh.fromCamera + fresh.delivered + fresh.droppedByPace + fresh.droppedAtStore, 0u);
+  EXPECT_EQ(fresh.lastDeliveryTick, 0u);
 }
 
 TEST(VideoDelivery, FirstFrameAfterOpenSizesThePool) {

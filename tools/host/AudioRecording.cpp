@@ -79,6 +79,14 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
   started = true;
   std::printf("Audio: device %d, %d ch, %d Hz, %d bits, into %s\n", options.audioDevice,
               options.channels, options.rate, options.bits, options.wavPath.c_str());
+  AudioCaptureStatistics s{};
+  s.size = sizeof s;
+  if (GetAudioCaptureStatistics(capture, &s) == kCaptureDone) {
+    if (s.deviceBuffers > 0)
+      std::printf("Audio device buffers: %d of %d bytes\n", s.deviceBuffers, s.deviceBufferBytes);
+    else
+      std::printf("Audio device buffers: not reported by the device\n");
+  }
   return 0;
 }
 
@@ -106,8 +114,14 @@ std::string AudioRecording::Progress(unsigned long elapsedMs) const {
   const unsigned long received = sink.Blocks();
   const unsigned long dropped =
       expected > received ? static_cast<unsigned long>(expected - received) : 0;
-  char line[96];
-  std::snprintf(line, sizeof line, "blocks received %6lu dropped %4lu", received, dropped);
+  char line[200];
+  int used = std::snprintf(line, sizeof line, "blocks received %6lu dropped %4lu", received, dropped);
+  // The library's own counts: what the device sent and what the ring turned away.
+  AudioCaptureStatistics s{};
+  s.size = sizeof s;
+  if (GetAudioCaptureStatistics(capture, &s) == kCaptureDone)
+    std::snprintf(line + used, sizeof line - used, " (device sent %llu bytes, %llu refused)",
+                  s.bytesFromDevice, s.bytesRefused);
   return line;
 }
 
@@ -115,6 +129,12 @@ int AudioRecording::Finish() {
   if (!started) return 0;
   capture->Stop();
   capture->SetSink(nullptr);  // waits until a delivery in progress has returned
+  AudioCaptureStatistics s{};
+  s.size = sizeof s;
+  if (GetAudioCaptureStatistics(capture, &s) == kCaptureDone)
+    std::printf("Audio totals: the device sent %llu bytes: %llu blocks delivered, %llu bytes "
+                "refused, %llu still stored\n",
+                s.bytesFromDevice, s.blocksDelivered, s.bytesRefused, s.bytesStored);
   Poll();
   const uint64_t bytes = wav.DataBytes();
   if (!wav.Finish()) {

@@ -1,5 +1,7 @@
 #include "VideoRecording.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -86,6 +88,17 @@ std::string ModeFormatName(unsigned int format) {
     name += letter >= 0x20 && letter < 0x7F ? letter : '?';
   }
   return name;
+}
+
+// What the library does to the camera's frames, in words.
+std::string TreatmentText(int treatment) {
+  if (treatment == kVideoPassedThrough) return "passed through as they come";
+  std::string text;
+  if (treatment & kVideoDecoded) text = "decoded";
+  if (treatment & kVideoConverted) text += text.empty() ? "converted" : ", converted";
+  if (treatment & kVideoCroppedAndScaled)
+    text += text.empty() ? "cropped and scaled" : " and cropped and scaled";
+  return text;
 }
 
 }  // namespace
@@ -187,11 +200,19 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
     return 3;
   }
   started = true;
+  startTick = GetTickCount();
   std::vector<char> name(kNameEntryBytes);
   capture->GetDeviceName(name.data());
   std::printf("Video: device %d (%s), %dx%d %s, %d frames per minute, into %s\n",
               options.videoDevice, name.data(), options.width, options.height,
               FormatName(options.formatCode), options.framesPerMinute, options.framesDir.c_str());
+  VideoCaptureStatistics mode{};
+  mode.size = sizeof mode;
+  if (GetVideoCaptureStatistics(capture, &mode) == kCaptureDone)
+    std::printf("Camera mode: %dx%d %s at %.2f frames a second (%s), %s\n", mode.cameraWidth,
+                mode.cameraHeight, ModeFormatName(mode.cameraFormat).c_str(),
+                mode.frameInterval > 0 ? 1e7 / mode.frameInterval : 0.0,
+                mode.videoInfo2 ? "VideoInfo2" : "VideoInfo", TreatmentText(mode.treatment).c_str());
   return 0;
 }
 
@@ -215,22 +236,33 @@ bool VideoRecording::Poll() {
 }
 
 std::string VideoRecording::Progress() const {
-  // Drops are counted only where the frames say which ones were sent: the test
-  // cameras draw their frame number into the picture. Other cameras give no such
-  // count; the rate at which frames arrived is shown instead.
   const unsigned long delivered = sink.Delivered();
-  char line[160];
+  char line[320];
   int used = std::snprintf(line, sizeof line, "frames delivered %5lu", delivered);
   if (delivered >= 2 && sink.LastTick() > sink.FirstTick())
     used += std::snprintf(line + used, sizeof line - used, " (%.1f a second)",
                           (delivered - 1) * 1000.0 / double(sink.LastTick() - sink.FirstTick()));
+  // The library's own counts say what became of every frame the camera sent.
+  VideoCaptureStatistics s{};
+  s.size = sizeof s;
+  if (GetVideoCaptureStatistics(capture, &s) == kCaptureDone) {
+    used += std::snprintf(line + used, sizeof line - used,
+                          ", camera sent %u: dropped by the pace %u, at the store %u, "
+                          "undecodable %u",
+                          s.framesFromCamera, s.framesDroppedByPace, s.framesDroppedAtStore,
+                          s.framesUndecodable);
+    const unsigned long silent =
+        s.framesFromCamera ? GetTickCount() - s.lastCameraFrameTick : GetTickCount() - startTick;
+    if (silent >= 1000)
+      used += std::snprintf(line + used, sizeof line - used,
+                            "; the camera has sent nothing for %.1f s", silent / 1000.0);
+  }
+  // The test cameras draw their frame number into the picture: a check from outside.
   if (delivered > 0 && sink.Numbered() == delivered) {
     const long sent = sink.LastNumber() - sink.FirstNumber() + 1;
     used += std::snprintf(line + used, sizeof line - used,
-                          ", camera frames %ld..%ld: %ld not delivered", sink.FirstNumber(),
+                          "; camera frames %ld..%ld: %ld not delivered", sink.FirstNumber(),
                           sink.LastNumber(), sent - static_cast<long>(delivered));
-  } else if (delivered > 0) {
-    used += std::snprintf(line + used, sizeof line - used, ", drops unknown (no frame numbers)");
   }
   if (sink.Discarded())
     std::snprintf(line + used, sizeof line - used, ", %lu not written (this host fell behind)",
@@ -243,6 +275,15 @@ int VideoRecording::Finish() {
   capture->Stop();
   capture->SetSink(nullptr);
   const bool closedByItself = capture->IsOpened() != kCaptureYes;
+  VideoCaptureStatistics s{};
+  s.size = sizeof s;
+  if (GetVideoCaptureStatistics(capture, &s) == kCaptureDone)
+    std::printf("Video totals: the camera sent %u frames: %u delivered, %u dropped by the pace, "
+                "%u at the store, %u undecodable, %u still waiting; arrival to OnData %u ms "
+                "(median of the last second), %u ms at most\n",
+                s.framesFromCamera, s.framesDelivered, s.framesDroppedByPace,
+                s.framesDroppedAtStore, s.framesUndecodable, s.framesWaiting, s.delayMedianMs,
+                s.delayLargestMs);
   Poll();
   std::printf("Wrote %lu frames as BMP files in %s\n", written, options.framesDir.c_str());
   if (writeFailed) {

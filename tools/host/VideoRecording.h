@@ -65,6 +65,7 @@ private:
   FrameSink sink;
   CaptureOptions options;
   bool started = false;
+  unsigned long startTick = 0;
   bool writeFailed = false;
   unsigned long written = 0;
   unsigned long wrongLength = 0;

@@ -252,6 +252,7 @@ bool CaptureFilter::StreamEnds(bool capturePin) {
   if (!capturePin || config.streamEndAfter < 0 || captureSamples < config.streamEndAfter)
     return false;
   if (gone.exchange(true)) return true;
+  if (config.streamEndEvent == 0) return true;  // gone without a word
   // As a driver's filter reports a removed device: EC_DEVICE_LOST with the filter's IUnknown
   // and 0 (removed); the error events carry an HRESULT.
   LONG_PTR param1 = LONG_PTR(HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));

@@ -390,11 +390,15 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     } else if (key == L"wrongsizeafter") {
       ok = ParseInt(value, number) && number >= 0;
       config.wrongSizeAfter = number;
-    } else if (key == L"unplugafter" || key == L"streamerror" || key == L"streamstopped") {
+    } else if (key == L"unplugafter" || key == L"streamerror" || key == L"streamstopped" ||
+               key == L"silentafter") {
       ok = ParseInt(value, number) && number >= 0;
       config.streamEndAfter = number;
+      // silentafter: the stream stops with no event at all, as Wine's own camera when
+      // its device vanishes.
       config.streamEndEvent = key == L"unplugafter"   ? EC_DEVICE_LOST
                               : key == L"streamerror" ? EC_ERRORABORT
+                              : key == L"silentafter" ? 0
                                                       : EC_STREAM_ERROR_STOPPED;
     } else if (key == L"nodht") {
       ok = ParseInt(value, number) && number >= 1;

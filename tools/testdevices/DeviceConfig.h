@@ -75,7 +75,7 @@ struct DeviceConfig {
   LONG tvFormats = 0, tvFormat = 0;
   long wrongSizeAfter = -1;  // negative: never
   // After this many capture samples from one filter object the device is gone: it sends
-  // streamEndEvent to the graph and streams no more (negative: never).
+  // streamEndEvent to the graph (none for 0) and streams no more (negative: never).
   long streamEndAfter = -1;
   long streamEndEvent = 0;
   int toneHz = 0;  // 0: byte-sequence content
