@@ -2,7 +2,7 @@
 // control sets and reads back at its ends and default, in auto and manual; a bad setting
 // (out of range, off the step, a control or a mode the camera lacks, a closed object)
 // gives 255 and changes nothing, neither the caller's memory nor the camera; a change
-// while running shows in the frames within a few frames; settings put back by identity
+// while running shows from the next frame the camera draws; settings put back by identity
 // before Open hold in the stream; and no call leaves an interface behind.
 #include <gtest/gtest.h>
 
@@ -294,7 +294,7 @@ TEST_F(CameraControls, EachControlSetsAndReadsBackAndABadSettingChangesNothing) 
   EXPECT_EQ(capture->Destroy(), kCaptureDone);
 }
 
-TEST_F(CameraControls, AChangeWhileRunningShowsWithinAFewFrames) {
+TEST_F(CameraControls, AChangeWhileRunningShowsFromTheFrameDrawnNext) {
   tesmo::test::UseTestDevices({kCamera});
   VideoSourceCapture* capture = CreateVSC();
   ASSERT_NE(capture, nullptr);
