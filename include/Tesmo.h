@@ -284,6 +284,55 @@ struct AudioCaptureStatistics {
   unsigned long long bytesStored;
 };
 
+// A camera's picture controls, as ListCameraControls reports them and
+// GetCameraControl / SetCameraControl take them: the properties of the camera
+// filter's IAMVideoProcAmp (0 to 9, in that interface's order), then those of its
+// IAMCameraControl (10 to 16, in that interface's order).
+enum : int {
+  kControlBrightness = 0,
+  kControlContrast = 1,
+  kControlHue = 2,
+  kControlSaturation = 3,
+  kControlSharpness = 4,
+  kControlGamma = 5,
+  kControlColorEnable = 6,
+  kControlWhiteBalance = 7,
+  kControlBacklightCompensation = 8,
+  kControlGain = 9,
+  kControlPan = 10,
+  kControlTilt = 11,
+  kControlRoll = 12,
+  kControlZoom = 13,
+  kControlExposure = 14,
+  kControlIris = 15,
+  kControlFocus = 16,
+  kControlCount = 17,
+};
+
+// How a control is driven: by the camera itself, or at the value set. Also bits of
+// CameraControlInfo::modes.
+enum : int {
+  kControlAuto = 1,
+  kControlManual = 2,
+};
+
+// One control a camera has, as ListCameraControls reports it.
+struct CameraControlInfo {
+  int control;  // kControl...
+  // The values SetCameraControl takes in manual mode: minimum, minimum + step, ...,
+  // up to maximum.
+  int minimum;
+  int maximum;
+  int step;
+  int defaultValue;
+  // What the camera offers: kControlAuto, kControlManual or both (a camera that names
+  // neither is driven manually).
+  int modes;
+  // Its value and mode now (the value the camera's automatic chose, in auto mode).
+  int value;
+  int mode;
+};
+
 // Exported under these plain names (no decoration, also on x86).
 extern "C" {
 // A new, independent audio capture object (Closed), or null if it cannot be made.
@@ -324,6 +373,31 @@ TESMO_API CaptureResult GetVideoCaptureStatistics(VideoSourceCapture* capture,
                                                   VideoCaptureStatistics* statistics);
 TESMO_API CaptureResult GetAudioCaptureStatistics(AudioSourceCapture* capture,
                                                   AudioCaptureStatistics* statistics);
+
+// A camera's picture controls. The camera is either an open video object's
+// (`capture` not null, `deviceIndex` unused): its own capture filter, so a change
+// shows in the frames while it runs; or, with `capture` null, video device
+// deviceIndex, bound for the call alone without opening it. Settings live in the
+// camera, so values set by index before Open hold in the object's stream; a host
+// that stored settings with a device's identity (GetVideoDeviceIdentity) finds its
+// index again and puts them back before Open. With an object, the call counts as
+// one of its operations (one thread at a time). Results: 0 done; 255 for a closed
+// object or no such device, a null pointer, a control the camera lacks, a value
+// outside the control's range or off its step, a mode it does not offer, a camera
+// that refused, or a fault; on 255 nothing is written.
+
+// Writes the camera's controls, in kControl order, as many as capacity holds, and
+// *count, how many it has (0 for a camera without any). 0, or 255 as above.
+TESMO_API CaptureResult ListCameraControls(VideoSourceCapture* capture, int deviceIndex,
+                                           CameraControlInfo* controls, int capacity,
+                                           int* count);
+// Writes one control's value and mode (kControlAuto or kControlManual).
+TESMO_API CaptureResult GetCameraControl(VideoSourceCapture* capture, int deviceIndex,
+                                         int control, int* value, int* mode);
+// Sets one control: mode kControlManual with a value on the control's steps, or
+// kControlAuto (value unused) for a control that offers it.
+TESMO_API CaptureResult SetCameraControl(VideoSourceCapture* capture, int deviceIndex,
+                                         int control, int value, int mode);
 }
 
 #endif  // TESMO_H

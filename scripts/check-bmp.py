@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""check-bmp.py FOLDER [--pattern] [--numbers]: checks the BMP frames the demo host
-wrote: each a well-formed bottom-up BMP of one size and depth. With --pattern, also
-checks that they show the test camera's picture (the eight colour bars); with
+"""check-bmp.py FOLDER [--pattern [--brightness=N]] [--numbers]: checks the BMP frames the
+demo host wrote: each a well-formed bottom-up BMP of one size and depth. With --pattern, also
+checks that they show the test camera's picture (the eight colour bars); --brightness=N
+wants the bars as the camera's brightness control shifts them (N added to every channel,
+clamped), within 8 rather than 40 of each colour, so that a shift of 24 or more shows; with
 --numbers, that the frame numbers the camera draws as black and white cells increase
 from file to file (the cells survive conversion, so any capture format works; they are
 readable from 80x48 up)."""
@@ -80,6 +82,12 @@ def main():
     if len(sys.argv) < 2:
         print(__doc__)
         return 64
+    bars, tolerance = BARS, 40
+    for arg in sys.argv[2:]:
+        if arg.startswith("--brightness="):
+            shift = int(arg.split("=", 1)[1])
+            bars = {tuple(min(255, max(0, c + shift)) for c in bar) for bar in BARS}
+            tolerance = 8
     files = sorted(glob.glob(os.path.join(sys.argv[1], "*.bmp")))
     if not files:
         print(f"no BMP files in {sys.argv[1]}")
@@ -103,8 +111,8 @@ def main():
             # of the rows at 1/2, 3/4 and 7/8 of the picture, so one of them is clear.
             best = set()
             for y in (height // 4, height // 2, 3 * height // 4, 7 * height // 8):
-                seen = {bar for x in range(width) for bar in BARS
-                        if near(pixel(rows, stride, bits, x, y), bar)}
+                seen = {bar for x in range(width) for bar in bars
+                        if near(pixel(rows, stride, bits, x, y), bar, tolerance)}
                 best = max(best, seen, key=len)
             if len(best) < 7:
                 print(f"{path}: shows {len(best)} of the test pattern's 8 bar colours")

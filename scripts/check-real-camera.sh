@@ -13,7 +13,11 @@
 #   - the pace: 600 frames per minute gives 10 +/- 1 frames a second;
 #   - Stop and Start again, 100 Open/Close cycles, two objects on the one camera, the
 #     camera vanishing mid-run (what Wine does is printed) and a busy camera
-#     (tests/realcamera/CameraProbe.cpp).
+#     (tests/realcamera/CameraProbe.cpp);
+#   - the camera's controls: Wine's IAMVideoProcAmp lists brightness, contrast, hue and
+#     saturation with the V4L2 camera's own ranges and nothing else; brightness set through
+#     the library (by index before Open, and on the running object) reaches the V4L2 camera
+#     (its log) and shows in the delivered frames.
 # Every format must pass; TESMO_CAMERA_REQUIRED_FORMATS="rgb24" (say) reports the failures
 # of the others without failing the check.
 #   scripts/check-real-camera.sh [SECONDS]      (default 5 per capture)
@@ -129,7 +133,7 @@ suite() {
   fi
   echo "Camera: [$index] $camera_name, Wine's \"VFW Capture\" filter"
   # What the library reads of it before opening: its identity and its modes.
-  printf '%s\n' "$list" | tr -d '\r' | sed -n "/^  \[$index\] /,/^  \[/p" | grep -E '^ +(identity|mode)' || true
+  printf '%s\n' "$list" | tr -d '\r' | sed -n "/^  \[$index\] /,/^  \[/p" | grep -E '^ +(identity|mode|control)' || true
   camera_env=()
   captures "Captures" "" "$formats" || failed=1
   camera_env=(TESMO_V4L2_SLOW_MS=67)
@@ -150,7 +154,7 @@ suite() {
   preview || failed=1
   pace || failed=1
   local mode
-  for mode in restart cycles two lost busy; do probe "$mode" || failed=1; done
+  for mode in restart cycles two lost busy controls; do probe "$mode" || failed=1; done
   what_wine_does vanishes lost TESMO_V4L2_VANISH_AFTER=60
   what_wine_does "is busy" busy TESMO_V4L2_BUSY=1
   $wine wineserver -k >/dev/null 2>&1 || true
@@ -279,6 +283,14 @@ probe() {
   printf '%s\n' "$line" | sed 's/^/Probe /'
   [ "$mode" = cycles ] && grep -h 'descriptors open' "$out/probe-$mode.v4l2.log" 2>/dev/null &&
     { echo "Probe cycles: FAILED: the process left the camera open"; return 1; }
+  if [ "$mode" = controls ]; then
+    # What reached the device: the probe sets 40 before Open, -40 while running, then 0.
+    local sets
+    sets=$(sed -n 's/^v4l2 camera: control Brightness set to //p' "$out/probe-$mode.v4l2.log" \
+      2>/dev/null | tr '\n' ' ')
+    echo "Probe controls: the V4L2 camera saw brightness set to: ${sets:-nothing}"
+    [ "$sets" = "40 -40 0 " ] || { echo "Probe controls: FAILED: not what the library set"; return 1; }
+  fi
   printf '%s\n' "$line" | tail -1 | grep -q ': ok$'
 }
 

@@ -1,6 +1,7 @@
 #include "Tesmo.h"
 #include "audio/AudioCapture.h"
 #include "common/DeviceEnumeration.h"
+#include "video/CameraControls.h"
 #include "video/CameraModes.h"
 #include "video/VideoCapture.h"
 
@@ -36,4 +37,20 @@ extern "C" TESMO_API CaptureResult GetAudioCaptureStatistics(AudioSourceCapture*
                                                              AudioCaptureStatistics* statistics) {
   if (!capture) return kCaptureFailed;
   return static_cast<tesmo::AudioCapture*>(capture)->ReadStatistics(statistics);
+}
+
+extern "C" TESMO_API CaptureResult ListCameraControls(VideoSourceCapture* capture, int deviceIndex,
+                                                      CameraControlInfo* controls, int capacity,
+                                                      int* count) {
+  return tesmo::ListControlsOfCamera(capture, deviceIndex, controls, capacity, count);
+}
+
+extern "C" TESMO_API CaptureResult GetCameraControl(VideoSourceCapture* capture, int deviceIndex,
+                                                    int control, int* value, int* mode) {
+  return tesmo::GetControlOfCamera(capture, deviceIndex, control, value, mode);
+}
+
+extern "C" TESMO_API CaptureResult SetCameraControl(VideoSourceCapture* capture, int deviceIndex,
+                                                    int control, int value, int mode) {
+  return tesmo::SetControlOfCamera(capture, deviceIndex, control, value, mode);
 }

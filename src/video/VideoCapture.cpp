@@ -193,6 +193,15 @@ CaptureResult VideoCapture::ShowPropertyPages() {
   return ShowFilterPropertyPages(filter.Get());
 }
 
+ComPtr<IBaseFilter> VideoCapture::DeviceFilter() {
+  // A reference of its own, as for the property pages: a close by the delivery
+  // thread must not wait for a camera call in progress.
+  ComPtr<IBaseFilter> filter;
+  ScopedHostLock operation(delivery->OperationLock());
+  if (opened) sourceFilter.As(filter);
+  return filter;
+}
+
 CaptureResult VideoCapture::ListDevices(char* names, int* count) {
   return ListDeviceNames(CLSID_VideoInputDeviceCategory, names, count);
 }

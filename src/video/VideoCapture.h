@@ -54,6 +54,9 @@ public:
 
   // GetVideoCaptureStatistics: the mode in use and the data path's counts.
   CaptureResult ReadStatistics(VideoCaptureStatistics* statistics);
+  // The open device's capture filter, a reference of its own for the caller; empty
+  // while closed. For the camera controls, which work on the filter in the graph.
+  ComPtr<IBaseFilter> DeviceFilter();
 
   // One frame, on the streaming thread (through grabberCallback).
   void StoreSample(const unsigned char* data, int32_t length, uint32_t tickMs) {

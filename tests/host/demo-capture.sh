@@ -2,7 +2,9 @@
 # The demo host end to end under Wine, against the test devices: a WAV with the
 # microphone's unbroken byte sequence and BMP frames showing the camera's picture,
 # once with the preview window and RGB24, then video only in RGB32 at 600 frames
-# per minute and in I420 at 640 x 480. Usage: demo-capture.sh TESMO-CAPTURE.EXE WORKDIR
+# per minute and in I420 at 640 x 480; then a camera with controls: --list prints them,
+# --control sets them before capturing, a refused one ends the run.
+# Usage: demo-capture.sh TESMO-CAPTURE.EXE WORKDIR
 set -euo pipefail
 exe=$1 work=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -37,4 +39,34 @@ if tesmo_wine "$exe" --video-device 7 --no-audio --seconds 1 >bad.log 2>&1; then
   echo "opening a missing video device succeeded"; exit 1
 fi
 grep -q "video device 7 could not be opened" bad.log || { cat bad.log; exit 1; }
+
+# The default camera with controls: its stored description is what its next filter object
+# reads (the registered names stay). Put back to the defaults however the checks end.
+key='HKCU\Software\Tesmo\TestDevices'
+restore() { tesmo_wine reg delete "$key" /f </dev/null >/dev/null 2>&1 || true; }
+trap restore EXIT
+tesmo_wine reg add "$key" /v DeviceCount /t REG_DWORD /d 2 /f </dev/null >/dev/null 2>&1
+tesmo_wine reg add "$key" /v Device0 /t REG_SZ /d "kind=audio;name=Tesmo Test Microphone" /f \
+  </dev/null >/dev/null 2>&1
+tesmo_wine reg add "$key" /v Device1 /t REG_SZ /f /d \
+  "kind=video;name=Tesmo Test Camera;controls=brightness:-64:64:1:0,exposure:-13:-1:1:-6:auto+manual" \
+  </dev/null >/dev/null 2>&1
+tesmo_wine "$exe" --list --no-audio </dev/null >controls-list.log 2>&1 || { cat controls-list.log; exit 1; }
+for line in "control: brightness -64..64 step 1, default 0, current 0 manual (manual only)" \
+            "control: exposure -13..-1 step 1, default -6, current -6 auto (auto or manual)"; do
+  tr -d '\r' <controls-list.log | grep -qF "$line" || { cat controls-list.log; echo "no '$line'"; exit 1; }
+done
+run controls --no-audio --control brightness=40 --control exposure=-9
+tr -d '\r' <controls.log | grep -q "^Control: brightness set, now 40 manual" &&
+  tr -d '\r' <controls.log | grep -q "^Control: exposure set, now -9 manual" ||
+  { echo "the controls were not set"; exit 1; }
+# The bars are brighter now (and were not before); the numbers read as ever.
+python3 "$root/scripts/check-bmp.py" controls-frames --pattern --brightness=40 --numbers
+if python3 "$root/scripts/check-bmp.py" both-frames --pattern --brightness=40 >/dev/null; then
+  echo "the bars of a camera at its default brightness passed as brighter"; exit 1
+fi
+if tesmo_wine "$exe" --no-audio --seconds 1 --control brightness=65 </dev/null >refused.log 2>&1; then
+  echo "a brightness out of range was taken"; exit 1
+fi
+grep -q "the camera refused brightness=65 (255)" refused.log || { cat refused.log; exit 1; }
 echo "demo capture checks passed"

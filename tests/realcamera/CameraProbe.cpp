@@ -3,7 +3,7 @@
 // captures 320 x 240 RGB24 and prints what happened and how long each operation took;
 // every wait is bounded, so a hang shows as a figure, not as a stuck run.
 //
-//   tesmo-camera-probe NAME restart|cycles|two|lost|busy
+//   tesmo-camera-probe NAME restart|cycles|two|lost|busy|controls
 //
 // The last line is "probe MODE: ok" or "probe MODE: FAILED (why)".
 #include <windows.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Tesmo.h"
+#include "support/PictureReader.h"
 #include "support/ProcessUsage.h"
 
 namespace {
@@ -109,6 +110,7 @@ public:
     if (mode == "two") return TwoObjects();
     if (mode == "lost") return Lost();
     if (mode == "busy") return Busy();
+    if (mode == "controls") return Controls();
     return Fail("unknown mode");
   }
 
@@ -284,6 +286,129 @@ private:
     return Pass();
   }
 
+  // Counts the frames whose bars show one brightness and the others, from a given tick.
+  class BrightnessSink : public VideoSink {
+  public:
+    void Expect(int value) {
+      brightness = value;
+      matching = 0;
+      other = 0;
+      firstMatching = -1;
+      seen = 0;
+    }
+    void OnData(const unsigned char* data, int length, unsigned long) override {
+      const auto view = testpicture::HostFrame(testdevices::PixelFormat::Rgb24, 320, 240, data,
+                                               size_t(length));
+      const long number = testpicture::ReadFrameNumber(view);
+      testdevices::PictureAdjustment adjustment;
+      adjustment.brightness = brightness.load();
+      const int at = seen++;
+      if (number >= 0 && testpicture::CheckAdjustedBars(view, uint32_t(number), adjustment).empty()) {
+        if (firstMatching < 0) firstMatching = at;
+        ++matching;
+      } else {
+        ++other;
+      }
+    }
+    std::atomic<int> brightness{0}, matching{0}, other{0}, firstMatching{-1}, seen{0};
+  };
+
+  // The controls of a filter nobody here wrote: Wine's IAMVideoProcAmp over V4L2 has the
+  // four controls with the V4L2 camera's own ranges, nothing else; brightness set by index
+  // before Open holds in the stream, set on the running object shows within a few frames.
+  int Controls() {
+    struct Range {
+      int control, minimum, maximum, step, defaultValue;
+    };
+    // What tools/v4l2camera reports for brightness, contrast, hue and saturation.
+    const Range expected[] = {{kControlBrightness, -64, 64, 1, 0},
+                              {kControlContrast, 0, 100, 5, 50},
+                              {kControlHue, -90, 90, 1, 0},
+                              {kControlSaturation, 0, 200, 10, 100}};
+    std::vector<CameraControlInfo> listed(kControlCount);
+    int count = -1;
+    if (ListCameraControls(nullptr, index, listed.data(), kControlCount, &count) != kCaptureDone)
+      return Fail("ListCameraControls");
+    std::string text;
+    for (int i = 0; i < count && i < kControlCount; ++i) {
+      const CameraControlInfo& c = listed[size_t(i)];
+      text += " " + std::to_string(c.control) + ":" + std::to_string(c.minimum) + ".." +
+              std::to_string(c.maximum) + "/" + std::to_string(c.step) + "=" +
+              std::to_string(c.defaultValue) + (c.modes == kControlManual ? " manual" : " auto?") +
+              ",";
+    }
+    std::printf("probe controls: %d listed (control:min..max/step=default):%s\n", count,
+                text.c_str());
+    if (count != 4) return Fail("not the four VideoProcAmp controls");
+    for (int i = 0; i < 4; ++i) {
+      const CameraControlInfo& c = listed[size_t(i)];
+      const Range& want = expected[i];
+      if (c.control != want.control || c.minimum != want.minimum || c.maximum != want.maximum ||
+          c.step != want.step || c.defaultValue != want.defaultValue || c.value != want.defaultValue)
+        return Fail("control " + std::to_string(want.control) + " is not the V4L2 camera's");
+    }
+    std::string absent;
+    for (int control = 0; control < kControlCount; ++control) {
+      int value = 0x5A5A, mode = 0x5A5A;
+      const bool listedHere = control <= kControlSaturation;
+      const int got = GetCameraControl(nullptr, index, control, &value, &mode);
+      if (listedHere != (got == kCaptureDone)) return Fail("GetCameraControl " + std::to_string(control));
+      if (!listedHere) {
+        if (value != 0x5A5A || mode != 0x5A5A) return Fail("written for an absent control");
+        absent += " " + std::to_string(control);
+      }
+    }
+    std::printf("probe controls: absent (255 from GetCameraControl):%s\n", absent.c_str());
+    // Refused before the camera: off the step, out of range.
+    if (SetCameraControl(nullptr, index, kControlContrast, 52, kControlManual) != kCaptureFailed ||
+        SetCameraControl(nullptr, index, kControlBrightness, 65, kControlManual) != kCaptureFailed ||
+        SetCameraControl(nullptr, index, kControlBrightness, 0, kControlAuto) != kCaptureFailed ||
+        SetCameraControl(nullptr, index, kControlZoom, 0, kControlManual) != kCaptureFailed)
+      return Fail("a bad setting was taken");
+
+    // By index, before Open.
+    const int before = 40, during = -40;
+    if (SetCameraControl(nullptr, index, kControlBrightness, before, kControlManual) != kCaptureDone)
+      return Fail("SetCameraControl by index");
+    int value = 0, mode = 0;
+    if (GetCameraControl(nullptr, index, kControlBrightness, &value, &mode) != kCaptureDone ||
+        value != before || mode != kControlManual)
+      return Fail("brightness does not read back by index");
+    BrightnessSink sink;
+    sink.Expect(before);
+    if (capture->Open(index) != kCaptureDone) return Fail("Open");
+    capture->SetSink(&sink);
+    if (capture->Start() != kCaptureDone) return Fail("Start");
+    PumpFor(2000);
+    const int heldMatching = sink.matching, heldOther = sink.other;
+    // On the running object.
+    sink.Expect(during);
+    const Timed set = Time([&] {
+      return SetCameraControl(capture, 0, kControlBrightness, during, kControlManual);
+    });
+    PumpFor(2000);
+    const int shownAfter = sink.firstMatching, duringMatching = sink.matching,
+              duringOther = sink.other;
+    value = 0;
+    GetCameraControl(capture, 0, kControlBrightness, &value, &mode);
+    capture->Close();
+    // Put back, so the next run finds the camera as it was.
+    SetCameraControl(nullptr, index, kControlBrightness, 0, kControlManual);
+    std::printf(
+        "probe controls: brightness %d set by index before Open: %d of %d frames show it; %d set "
+        "on the running object (%d in %lu ms, reads back %d): shown from frame %d after it, "
+        "then %d of %d frames show it\n",
+        before, heldMatching, heldMatching + heldOther, during, set.result, set.ms, value,
+        shownAfter, duringMatching, duringMatching + duringOther);
+    if (heldMatching < kFramesPerSecond || heldOther > 0)
+      return Fail("the brightness set before Open is not in every frame");
+    if (set.result != kCaptureDone || Slow(set) || value != during)
+      return Fail("the brightness set while running");
+    if (shownAfter < 0 || shownAfter > 6 || duringOther > shownAfter)
+      return Fail("the frames do not show the brightness set while running");
+    return Pass();
+  }
+
   std::string mode;
   VideoSourceCapture* capture = nullptr;
   int index = -1;
@@ -293,7 +418,7 @@ private:
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: tesmo-camera-probe NAME restart|cycles|two|lost|busy\n");
+    std::fprintf(stderr, "usage: tesmo-camera-probe NAME restart|cycles|two|lost|busy|controls\n");
     return 64;
   }
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;

@@ -87,6 +87,57 @@ inline std::string CheckColourBars(const PictureView& view, uint32_t frameNumber
   return differences;
 }
 
+// Empty when the bars show, within `tolerance` per channel, what the camera drew in frame
+// `frameNumber` with its controls at `adjustment` (brightness added to every bar, the
+// centre magnified by zoom); otherwise the first points that differ. Sampled across a row
+// clear of the cells and the band, away from the bars' edges. A small tolerance (the
+// default) tells a brightness shift of 24 or more from none in RGB frames.
+inline std::string CheckAdjustedBars(const PictureView& view, uint32_t frameNumber,
+                                     const testdevices::PictureAdjustment& adjustment,
+                                     int tolerance = 10) {
+  if (!view.Complete()) return "the frame is shorter than its picture";
+  const int rows = view.Rows();
+  const int cell = testdevices::CellSize(view.width, view.height);
+  const int cellsEnd = cell * (testdevices::kCellRows + 1);
+  auto clear = [&](int y) {
+    if (y < 1 || y >= rows - 1 || (cell && y >= cell && y < cellsEnd + 2)) return false;
+    for (int other = std::max(0, y - 3); other <= std::min(rows - 1, y + 3); ++other)
+      if (testdevices::InBand(other, view.height, frameNumber, adjustment)) return false;
+    return true;
+  };
+  int row = -1;
+  for (int candidate : {(cellsEnd + rows) / 2, rows * 3 / 4, rows - 1 - cell / 2, rows / 2,
+                        rows * 7 / 8, cell / 2, 2})
+    if (clear(candidate)) {
+      row = candidate;
+      break;
+    }
+  if (row < 0) return "no row clear of the cells and the band";
+  const int barWidth = testdevices::BarWidth(view.width);
+  std::string differences;
+  int compared = 0, differing = 0;
+  for (int x = 1; x < view.width - 1; x += std::max(1, view.width / 64)) {
+    const int from = testdevices::ZoomedFrom(x, view.width, adjustment);
+    const int bar = testdevices::BarAt(from, view.width, frameNumber);
+    if (std::abs(from - testdevices::BarCentre(bar, view.width, frameNumber)) > barWidth / 4)
+      continue;
+    const testdevices::Rgb want = testdevices::BarColourAt(x, view.width, frameNumber, adjustment);
+    const testdevices::Rgb got = testdevices::ReadColourAt(view, x, row);
+    ++compared;
+    if (std::abs(got.r - want.r) > tolerance || std::abs(got.g - want.g) > tolerance ||
+        std::abs(got.b - want.b) > tolerance) {
+      if (++differing <= 3)
+        differences += "(" + std::to_string(x) + "," + std::to_string(row) + ") is " +
+                       std::to_string(got.r) + "/" + std::to_string(got.g) + "/" +
+                       std::to_string(got.b) + ", drawn " + std::to_string(want.r) + "/" +
+                       std::to_string(want.g) + "/" + std::to_string(want.b) + "; ";
+    }
+  }
+  if (compared < 8) return "too few points away from the bars' edges";
+  if (differing) differences += std::to_string(differing) + " of " + std::to_string(compared) + " differ";
+  return differences;
+}
+
 // Empty when a host frame is the camera's picture of cameraWidth x cameraHeight,
 // cropped about its centre to the host's aspect ratio and scaled to the host's size:
 // for some position of the scrolling bars, every sampled pixel on two rows clear of

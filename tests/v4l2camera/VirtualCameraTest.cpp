@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FramePicture.h"
+#include "SampleContent.h"
 #include "VirtualCamera.h"
 #include "support/PictureReader.h"
 
@@ -103,18 +104,43 @@ TEST(VirtualCamera, AnswersWhatACaptureProgramAsks) {
   EXPECT_EQ(current.fmt.pix.pixelformat, uint32_t(V4L2_PIX_FMT_YUYV));
   EXPECT_EQ(current.fmt.pix.sizeimage, 320u * 240 * 2);
 
-  // The picture controls: a range, a value kept, one out of range refused.
-  v4l2_queryctrl query{};
-  query.id = V4L2_CID_BRIGHTNESS;
-  ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_QUERYCTRL, &query), 0);
-  EXPECT_EQ(query.maximum, 255);
-  v4l2_control control{V4L2_CID_BRIGHTNESS, 200};
+  // The picture controls: their ranges, a value kept, one out of range refused, one
+  // between two steps put on the nearer.
+  struct Range {
+    uint32_t id;
+    int32_t minimum, maximum, step, defaultValue;
+  };
+  for (const Range& range : {Range{V4L2_CID_BRIGHTNESS, -64, 64, 1, 0},
+                             Range{V4L2_CID_CONTRAST, 0, 100, 5, 50},
+                             Range{V4L2_CID_SATURATION, 0, 200, 10, 100},
+                             Range{V4L2_CID_HUE, -90, 90, 1, 0}}) {
+    v4l2_queryctrl query{};
+    query.id = range.id;
+    ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_QUERYCTRL, &query), 0) << range.id;
+    EXPECT_EQ(query.type, uint32_t(V4L2_CTRL_TYPE_INTEGER));
+    EXPECT_EQ(query.minimum, range.minimum);
+    EXPECT_EQ(query.maximum, range.maximum);
+    EXPECT_EQ(query.step, range.step);
+    EXPECT_EQ(query.default_value, range.defaultValue);
+    v4l2_control control{range.id, 12345};
+    ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_G_CTRL, &control), 0);
+    EXPECT_EQ(control.value, range.defaultValue);
+  }
+  v4l2_control control{V4L2_CID_BRIGHTNESS, -40};
   ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_S_CTRL, &control), 0);
   control.value = 0;
   ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_G_CTRL, &control), 0);
-  EXPECT_EQ(control.value, 200);
-  control.value = 256;
+  EXPECT_EQ(control.value, -40);
+  control.value = 65;
   EXPECT_EQ(camera.Ioctl(kFd, VIDIOC_S_CTRL, &control), -ERANGE);
+  control.value = 0;
+  ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_G_CTRL, &control), 0);
+  EXPECT_EQ(control.value, -40);
+  control = {V4L2_CID_CONTRAST, 63};
+  ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_S_CTRL, &control), 0);
+  EXPECT_EQ(control.value, 65);
+  EXPECT_STREQ(VirtualCamera::ControlName(V4L2_CID_CONTRAST), "Contrast");
+  v4l2_queryctrl query{};
   query.id = V4L2_CID_EXPOSURE;
   EXPECT_EQ(camera.Ioctl(kFd, VIDIOC_QUERYCTRL, &query), -EINVAL);
   uint32_t ignored = 0;
@@ -289,4 +315,66 @@ TEST(VirtualCamera, OneThreadStreamsWhileAnotherOpensAsksAndCloses) {
   EXPECT_EQ(camera.Close(kFd), "v4l2 camera stream 320x240 BGR24: frames read " +
                                    std::to_string(frames) +
                                    " of 121 produced, numbers 0..120, pauses 0");
+}
+
+TEST(FramePicture, ControlsMoveTheBarsAndKeepTheNumber) {
+  // The picture both cameras draw: brightness moves every bar's level, clamped; zoom
+  // magnifies the centre; the cells read the same number either way.
+  const uint32_t number = 4242;
+  std::vector<uint8_t> frame(320 * 240 * 3);
+  auto draw = [&](const testdevices::PictureAdjustment& adjustment) {
+    testdevices::FillVideoFrame(testdevices::PixelFormat::Rgb24, 320, -240, number, frame.data(),
+                                long(frame.size()), 320 * 3, adjustment);
+    return testdevices::PictureView{testdevices::PixelFormat::Rgb24, 320, -240, frame.data(),
+                                    frame.size(), 320 * 3};
+  };
+  const testdevices::PictureAdjustment none, brighter{40, 1, 1}, darker{-24, 1, 1},
+      zoomed{0, 200, 100}, both{30, 300, 100};
+  for (const auto& adjustment : {none, brighter, darker, zoomed, both}) {
+    const auto view = draw(adjustment);
+    EXPECT_EQ(testpicture::ReadFrameNumber(view), long(number));
+    EXPECT_EQ(testpicture::CheckAdjustedBars(view, number, adjustment), "");
+    if (adjustment.brightness || adjustment.zoomNumerator != adjustment.zoomDenominator) {
+      EXPECT_NE(testpicture::CheckAdjustedBars(view, number, none), "");
+    }
+  }
+  // The black bar rises by 40, the white one stays at the top.
+  const auto view = draw(brighter);
+  const auto black = testdevices::ReadColourAt(view, testdevices::BarCentre(7, 320, number), 200);
+  const auto white = testdevices::ReadColourAt(view, testdevices::BarCentre(0, 320, number), 200);
+  EXPECT_EQ(black.r, 40);
+  EXPECT_EQ(black.b, 40);
+  EXPECT_EQ(white.g, 255);
+  // Twice the zoom: the column at the centre keeps its colour, a bar is twice as wide.
+  EXPECT_EQ(testdevices::ZoomedFrom(160, 320, zoomed), 160);
+  EXPECT_EQ(testdevices::ZoomedFrom(0, 320, zoomed), 80);
+  EXPECT_EQ(testdevices::ZoomedFrom(319, 320, zoomed), 239);
+  EXPECT_EQ(testdevices::ZoomedFrom(17, 320, none), 17);
+}
+
+TEST(VirtualCamera, BrightnessShowsFromTheNextFrame) {
+  VirtualCamera camera{CameraOptions{}};
+  ASSERT_EQ(camera.Open(kFd), 0);
+  v4l2_format format = Format(V4L2_PIX_FMT_BGR24, 320, 240);
+  ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_S_FMT, &format), 0);
+  std::vector<uint8_t> frame(320 * 240 * 3);
+  auto picture = [&] {
+    return testdevices::PictureView{testdevices::PixelFormat::Rgb24, 320, -240, frame.data(),
+                                    frame.size(), 320 * 3};
+  };
+  const auto t0 = VirtualCamera::Clock::time_point{} + 1h;
+  ASSERT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0), long(frame.size()));
+  EXPECT_EQ(testpicture::CheckAdjustedBars(picture(), 0, {}), "");
+  v4l2_control control{V4L2_CID_BRIGHTNESS, 48};
+  ASSERT_EQ(camera.Ioctl(kFd, VIDIOC_S_CTRL, &control), 0);
+  ASSERT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 34ms), long(frame.size()));
+  EXPECT_EQ(ShownNumber(frame), 1);
+  EXPECT_EQ(testpicture::CheckAdjustedBars(picture(), 1, {48, 1, 1}), "");
+  EXPECT_NE(testpicture::CheckAdjustedBars(picture(), 1, {}), "");
+  // The setting belongs to the device: a new descriptor finds it.
+  camera.Close(kFd);
+  ASSERT_EQ(camera.Open(kOtherFd), 0);
+  control.value = 0;
+  ASSERT_EQ(camera.Ioctl(kOtherFd, VIDIOC_G_CTRL, &control), 0);
+  EXPECT_EQ(control.value, 48);
 }

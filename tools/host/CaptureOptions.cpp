@@ -37,12 +37,17 @@ void PrintCaptureUsage() {
       "                [--bits B] [--block BYTES] [--input mic|line] [--record-level PERCENT]\n"
       "         video: [--no-video] [--video-device N] [--frames DIR] [--size WxH]\n"
       "                [--format rgb24|i420|rgb555|rgb32] [--fpm FRAMES_PER_MINUTE] [--preview]\n"
+      "                [--control NAME=VALUE|NAME=auto]...\n"
       "Captures S seconds (default 5) from the default audio and video devices: PCM into a\n"
       "WAV file, every delivered frame as DIR/frame-NNNNNN.bmp (I420 converted to RGB).\n"
       "--record-level sets the recording level once the device is open, reads it back and\n"
       "prints both results, with the volume of each wave-in device's mixer before and after.\n"
       "--list prints each device's identity (what finds it again after re-plugging) and each\n"
-      "camera's modes, and captures nothing.\n");
+      "camera's modes and controls, and captures nothing.\n"
+      "--control sets a camera control once the camera is open, before capturing: NAME one of\n"
+      "brightness contrast hue saturation sharpness gamma colorenable whitebalance\n"
+      "backlightcompensation gain pan tilt roll zoom exposure iris focus; a refused one ends\n"
+      "the run.\n");
 }
 
 bool ParseCaptureOptions(int argc, char** argv, CaptureOptions& options) {
@@ -106,6 +111,11 @@ bool ParseCaptureOptions(int argc, char** argv, CaptureOptions& options) {
       ok = number(options.framesPerMinute);
     } else if (arg == "--preview") {
       options.preview = true;
+    } else if (arg == "--control") {
+      std::string setting;
+      ControlRequest request;
+      ok = text(setting) && ParseControlRequest(setting, request);
+      if (ok) options.controls.push_back(request);
     } else {
       std::fprintf(stderr, "tesmo-capture: unknown option %s\n", arg.c_str());
       PrintCaptureUsage();

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "ControlNames.h"
 
 struct CaptureOptions {
   bool listOnly = false;
@@ -21,6 +24,8 @@ struct CaptureOptions {
   int formatCode = 0;  // kVideoRgb24
   int framesPerMinute = 1800;
   bool preview = false;
+  // --control settings, applied in this order once the camera is open, before Start.
+  std::vector<ControlRequest> controls;
 };
 
 // Fills `options` from argv; false (after printing why) when the line is wrong.

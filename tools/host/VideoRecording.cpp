@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "ControlNames.h"
 #include "FrameImage.h"
 #include "support/PictureReader.h"
 
@@ -102,6 +103,26 @@ std::string TreatmentText(int treatment) {
 
 }  // namespace
 
+void VideoRecording::PrintControls(int device) {
+  std::vector<CameraControlInfo> controls(kControlCount);
+  int count = 0;
+  if (ListCameraControls(nullptr, device, controls.data(), kControlCount, &count) != kCaptureDone) {
+    std::printf("        controls: not readable\n");
+    return;
+  }
+  if (count == 0) std::printf("        controls: none\n");
+  for (int c = 0; c < count && c < kControlCount; ++c) {
+    const CameraControlInfo& control = controls[static_cast<size_t>(c)];
+    const char* offers = control.modes == (kControlAuto | kControlManual) ? "auto or manual"
+                         : control.modes == kControlAuto                  ? "auto only"
+                                                                          : "manual only";
+    std::printf("        control: %s %d..%d step %d, default %d, current %d %s (%s)\n",
+                ControlName(control.control), control.minimum, control.maximum, control.step,
+                control.defaultValue, control.value,
+                control.mode == kControlAuto ? "auto" : "manual", offers);
+  }
+}
+
 bool VideoRecording::List(bool withDetails) {
   if (!capture) return false;
   std::vector<char> names(64 * kNameEntryBytes);
@@ -118,15 +139,14 @@ bool VideoRecording::List(bool withDetails) {
     std::vector<CameraModeInfo> modes(64);
     int modeCount = 0;
     if (ListCameraModes(i, modes.data(), static_cast<int>(modes.size()), &modeCount) !=
-        kCaptureYes) {
+        kCaptureYes)
       std::printf("        modes: none listed\n");
-      continue;
-    }
     for (int m = 0; m < modeCount; ++m) {
       const CameraModeInfo& mode = modes[static_cast<size_t>(m)];
       std::printf("        mode: %dx%d %s, %d frames per minute\n", mode.width, mode.height,
                   ModeFormatName(mode.format).c_str(), mode.framesPerMinute);
     }
+    PrintControls(i);
   }
   return count > 0;
 }
@@ -157,6 +177,22 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
                  options.videoDevice, options.width, options.height,
                  FormatName(options.formatCode));
     return 3;
+  }
+  for (const ControlRequest& request : options.controls) {
+    const CaptureResult result =
+        SetCameraControl(capture, 0, request.control, request.value, request.mode);
+    int value = 0, mode = 0;
+    GetCameraControl(capture, 0, request.control, &value, &mode);  // printed as read, if at all
+    if (result != kCaptureDone) {
+      std::fprintf(stderr, "tesmo-capture: the camera refused %s=", ControlName(request.control));
+      if (request.mode == kControlAuto)
+        std::fprintf(stderr, "auto (%d)\n", result);
+      else
+        std::fprintf(stderr, "%d (%d)\n", request.value, result);
+      return 3;
+    }
+    std::printf("Control: %s set, now %d %s\n", ControlName(request.control), value,
+                mode == kControlAuto ? "auto" : "manual");
   }
   capture->SetSink(&sink);
   if (capture->Start() != kCaptureDone) {

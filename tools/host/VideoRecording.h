@@ -28,6 +28,8 @@ public:
   int Finish();
 
 private:
+  // Prints the controls of camera `device` (--list).
+  static void PrintControls(int device);
   // Copies frames on the library's delivery thread; the main thread writes them.
   // A host that falls this far behind discards frames rather than grow without end.
   class FrameSink : public VideoSink {

@@ -66,6 +66,9 @@ CaptureFilter::CaptureFilter(int device, const DeviceConfig& config)
       config(config),
       capabilities(this->config),
       faults(device, config.faults),
+      pictureControls(device, this->config),
+      procAmp(*this, faults, pictureControls),
+      cameraControl(*this, faults, pictureControls),
       currentFormat(InitialFormat(config)),
       tvFormat(config.tvFormat) {
   for (const auto& pinConfig : config.pins) {
@@ -117,6 +120,12 @@ HRESULT WINAPI CaptureFilter::QueryInterface(REFIID iid, void** out) {
   else if (iid == IID_IAMAnalogVideoDecoder &&
            Offers(config.analogDecoder, "IAMAnalogVideoDecoder"))
     *out = static_cast<IAMAnalogVideoDecoder*>(this);
+  else if (iid == IID_IAMVideoProcAmp &&
+           Offers(!audio && config.hasControls, "IAMVideoProcAmp"))
+    *out = static_cast<IAMVideoProcAmp*>(&procAmp);
+  else if (iid == IID_IAMCameraControl &&
+           Offers(!audio && config.hasControls, "IAMCameraControl"))
+    *out = static_cast<IAMCameraControl*>(&cameraControl);
   else if (iid == IID_ISpecifyPropertyPages &&
            Offers(config.propertyPages, "ISpecifyPropertyPages"))
     *out = static_cast<ISpecifyPropertyPages*>(this);

@@ -17,6 +17,7 @@
 #include "DeviceRecords.h"
 #include "LiveObjects.h"
 #include "MediaType.h"
+#include "PictureControls.h"
 #include "VideoCapabilities.h"
 
 namespace testdevices {
@@ -88,6 +89,8 @@ public:
   // its count is reached: it sends the event to the graph, once per filter object.
   bool StreamEnds(bool capturePin);
   void CountCaptureSample() { ++captureSamples; }
+  // What the picture controls do to the next frame, read by the streaming thread.
+  PictureAdjustment PictureAdjustmentNow() const { return pictureControls.Adjustment(); }
 
 private:
   CaptureFilter(int device, const DeviceConfig& config);
@@ -100,6 +103,9 @@ private:
   const DeviceConfig config;
   const VideoCapabilities capabilities;
   FaultPlan faults;
+  const PictureControls pictureControls;
+  ControlInterface<IAMVideoProcAmp, false> procAmp;
+  ControlInterface<IAMCameraControl, true> cameraControl;
   std::mutex lock;
   FILTER_STATE state = State_Stopped;
   ComPtr<IReferenceClock> clock;

@@ -143,6 +143,72 @@ bool ParseFaults(const std::wstring& text, std::vector<FaultSpec>& faults) {
   return true;
 }
 
+// "brightness:-64:64:1:0" or "exposure:-13:-1:1:-6:auto+manual": name, minimum, maximum,
+// step, default and the modes (manual unless given).
+bool ParseControl(const std::wstring& text, ControlSpec& control) {
+  static const struct {
+    const wchar_t* name;
+    bool camera;
+    long property;
+  } kNames[] = {{L"brightness", false, VideoProcAmp_Brightness},
+                {L"contrast", false, VideoProcAmp_Contrast},
+                {L"hue", false, VideoProcAmp_Hue},
+                {L"saturation", false, VideoProcAmp_Saturation},
+                {L"sharpness", false, VideoProcAmp_Sharpness},
+                {L"gamma", false, VideoProcAmp_Gamma},
+                {L"colorenable", false, VideoProcAmp_ColorEnable},
+                {L"whitebalance", false, VideoProcAmp_WhiteBalance},
+                {L"backlightcompensation", false, VideoProcAmp_BacklightCompensation},
+                {L"gain", false, VideoProcAmp_Gain},
+                {L"pan", true, CameraControl_Pan},
+                {L"tilt", true, CameraControl_Tilt},
+                {L"roll", true, CameraControl_Roll},
+                {L"zoom", true, CameraControl_Zoom},
+                {L"exposure", true, CameraControl_Exposure},
+                {L"iris", true, CameraControl_Iris},
+                {L"focus", true, CameraControl_Focus}};
+  auto parts = Split(Trim(text), L':');
+  if (parts.size() != 5 && parts.size() != 6) return false;
+  bool known = false;
+  for (const auto& name : kNames)
+    if (parts[0] == name.name) {
+      control.camera = name.camera;
+      control.property = name.property;
+      known = true;
+    }
+  long values[4];
+  for (int i = 0; i < 4; ++i)
+    if (!ParseInt(parts[size_t(i) + 1], values[i])) return false;
+  control.minimum = values[0];
+  control.maximum = values[1];
+  control.step = values[2];
+  control.defaultValue = values[3];
+  control.flags = 2;
+  if (parts.size() == 6) {
+    if (parts[5] == L"auto")
+      control.flags = 1;
+    else if (parts[5] == L"auto+manual")
+      control.flags = 3;
+    else if (parts[5] != L"manual")
+      return false;
+  }
+  return known && control.minimum <= control.defaultValue &&
+         control.defaultValue <= control.maximum && control.step >= 1;
+}
+
+bool ParseControls(const std::wstring& text, std::vector<ControlSpec>& controls) {
+  controls.clear();
+  for (const auto& item : Split(text, L',')) {
+    if (Trim(item).empty()) continue;
+    ControlSpec control;
+    if (!ParseControl(item, control)) return false;
+    for (const auto& earlier : controls)
+      if (earlier.camera == control.camera && earlier.property == control.property) return false;
+    controls.push_back(control);
+  }
+  return true;
+}
+
 // topdown=1 turns the RGB modes upside down; a camera with a list starts in a listed mode.
 bool FinishVideoModes(DeviceConfig& config, bool topDown, bool currentSeen, std::wstring& error) {
   auto flip = [](VideoFormatSpec& mode) {
@@ -181,6 +247,12 @@ std::string ToUtf8(const std::wstring& text) {
   std::string out(size_t(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &out[0], size, nullptr, nullptr);
   return out;
+}
+
+const ControlSpec* DeviceConfig::FindControl(bool camera, long property) const {
+  for (const auto& control : controls)
+    if (control.camera == camera && control.property == property) return &control;
+  return nullptr;
 }
 
 bool DeviceConfig::Accepts(const AudioFormatSpec& f) const {
@@ -347,6 +419,9 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     } else if (key == L"tone") {
       ok = ParseInt(value, number) && number > 0 && number < 20000;
       config.toneHz = int(number);
+    } else if (key == L"controls") {
+      config.hasControls = true;
+      ok = ParseControls(value, config.controls);
     } else if (key == L"fail") {
       ok = ParseFaults(value, config.faults);
     } else {

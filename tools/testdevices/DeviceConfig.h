@@ -35,6 +35,16 @@ struct FaultSpec {
   int onCall = 0;    // 0: every call; k: only the k-th call on one filter object
 };
 
+// One picture control a camera offers (`controls`): a property of IAMVideoProcAmp or of
+// IAMCameraControl, its range and the modes it offers (the interfaces' Flags_Auto 1 and
+// Flags_Manual 2 bits). It starts at its default, in auto where auto is offered.
+struct ControlSpec {
+  bool camera = false;  // IAMCameraControl's (CameraControl_*), else IAMVideoProcAmp's
+  long property = 0;    // VideoProcAmp_* or CameraControl_*
+  long minimum = 0, maximum = 0, step = 1, defaultValue = 0;
+  long flags = 2;
+};
+
 struct DeviceConfig {
   DeviceKind kind = DeviceKind::Audio;
   std::wstring name;
@@ -76,8 +86,14 @@ struct DeviceConfig {
   long corruptEvery = 0;
   long corruptFrom = -1;
   int jpegWidth = 0, jpegHeight = 0;
+  // IAMVideoProcAmp and IAMCameraControl are offered once `controls` is given (even
+  // empty); each answers for the properties listed and E_PROP_ID_UNSUPPORTED for others.
+  bool hasControls = false;
+  std::vector<ControlSpec> controls;
   std::vector<FaultSpec> faults;
 
+  // The listed control, or null.
+  const ControlSpec* FindControl(bool camera, long property) const;
   bool Accepts(const AudioFormatSpec& format) const;
   // The mode that offers this picture: a listed one of that subtype and exact size (the
   // sign of an RGB height included) or of any size; formats=* offers every subtype at every

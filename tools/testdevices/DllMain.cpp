@@ -9,6 +9,7 @@
 #include "ColourConverter.h"
 #include "DeviceConfig.h"
 #include "DeviceRecords.h"
+#include "PictureControls.h"
 #include "LiveObjects.h"
 #include "Registration.h"
 #include "TestDeviceControl.h"
@@ -133,7 +134,10 @@ extern "C" HRESULT TestDevices_UseDefaultDevices() {
 
 extern "C" int TestDevices_GetDeviceCount() { return int(LoadDeviceDescriptions().size()); }
 
-extern "C" void TestDevices_ResetRecords() { DeviceRecords::Instance().Reset(); }
+extern "C" void TestDevices_ResetRecords() {
+  DeviceRecords::Instance().Reset();
+  ControlValues::Reset();
+}
 
 extern "C" int TestDevices_GetRecord(int device, TestDeviceRecord* record) {
   return record && DeviceRecords::Instance().Read(device, *record) ? 1 : 0;

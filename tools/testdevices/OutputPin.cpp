@@ -554,7 +554,7 @@ long OutputPin::DrawJpegFrame(JpegEncoder& encoder, const BITMAPINFOHEADER& pict
   // Drawn top-down, as JPEG stores rows. The byte stamp lands on the corner pixels and, like
   // any exact byte, does not survive compression: the cells carry the number.
   FillVideoFrame(PixelFormat::Rgb24, width, -height, frameNumber, drawnPicture.data(),
-                 long(drawnPicture.size()));
+                 long(drawnPicture.size()), 0, filter.PictureAdjustmentNow());
   if (encoder.Encode(drawnPicture.data(), width, height, stride, jpegFrame) != S_OK) return -1;
   size_t size = jpegFrame.size();
   auto every = [frameNumber](long period) {
@@ -585,7 +585,7 @@ HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& pi
   const long size = wrongSize ? frameSize / 2 : frameSize;
   if (!encoder)
     FillVideoFrame(FindVideoSubtype(subtype)->format, picture.biWidth, picture.biHeight,
-                   uint32_t(samplesSent), data, size);
+                   uint32_t(samplesSent), data, size, 0, filter.PictureAdjustmentNow());
   REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval, end = start + interval;
   LONGLONG mediaStart = LONGLONG(samplesSent), mediaEnd = mediaStart + 1;
   sample->SetActualDataLength(size);

@@ -124,13 +124,54 @@ inline int BarCentre(int bar, int width, uint32_t frameNumber) {
   return int((uint64_t(bar) * barWidth + barWidth / 2 + period - shift) % period);
 }
 
+// What a camera's picture controls do to the picture: `brightness` is added to every
+// channel of every bar (clamped to 0..255), and the bars and the band are magnified
+// zoomNumerator / zoomDenominator times about the picture's centre (a crop of the centre,
+// scaled up by repeating pixels). The cells and the stamp stay as they are, so the frame
+// number reads the same whatever the controls.
+struct PictureAdjustment {
+  int brightness = 0;
+  int zoomNumerator = 1, zoomDenominator = 1;  // numerator >= denominator > 0
+};
+
+inline Rgb AdjustedColour(Rgb colour, const PictureAdjustment& adjustment) {
+  auto shift = [&](int channel) {
+    return uint8_t(std::min(255, std::max(0, channel + adjustment.brightness)));
+  };
+  return {shift(colour.r), shift(colour.g), shift(colour.b)};
+}
+
+// The position along a side of `size` pixels whose content zoom shows at `position`.
+inline int ZoomedFrom(int position, int size, const PictureAdjustment& adjustment) {
+  const int64_t num = std::max(adjustment.zoomNumerator, 1),
+                den = std::max(std::min(adjustment.zoomDenominator, int(num)), 1);
+  // size/2 + (position + 1/2 - size/2) * den / num, never negative, so / is floor.
+  const int64_t from = (int64_t(2 * position + 1 - size) * den + int64_t(size) * num) / (2 * num);
+  return int(std::min<int64_t>(std::max<int64_t>(from, 0), size - 1));
+}
+
+// Whether picture row y of frame `frameNumber` is the moving band.
+inline bool InBand(int y, int height, uint32_t frameNumber,
+                   const PictureAdjustment& adjustment = {}) {
+  const int rows = std::abs(height);
+  const int from = ZoomedFrom(y, rows, adjustment), band = BandTop(height, frameNumber);
+  return from >= band && from < band + kBandRows;
+}
+
+// The bar colour at picture column x, controls applied.
+inline Rgb BarColourAt(int x, int width, uint32_t frameNumber,
+                       const PictureAdjustment& adjustment = {}) {
+  return AdjustedColour(kBarColours[BarAt(ZoomedFrom(x, width, adjustment), width, frameNumber)],
+                        adjustment);
+}
+
 // Picture pixel (x, y), counted from the top-left corner, of frame `frameNumber`.
-inline Rgb PictureColourAt(int x, int y, int width, int height, uint32_t frameNumber) {
+inline Rgb PictureColourAt(int x, int y, int width, int height, uint32_t frameNumber,
+                           const PictureAdjustment& adjustment = {}) {
   const int cell = CellAt(x, y, CellSize(width, height));
   if (cell >= 0) return (CellBits(frameNumber) >> cell & 1) ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
-  const int band = BandTop(height, frameNumber);
-  if (y >= band && y < band + kBandRows) return {255, 255, 255};
-  return kBarColours[BarAt(x, width, frameNumber)];
+  if (InBand(y, height, frameNumber, adjustment)) return {255, 255, 255};
+  return BarColourAt(x, width, frameNumber, adjustment);
 }
 
 // ---- Reading a stored picture ----

@@ -44,9 +44,8 @@ namespace {
 // Picture row y of frame `frameNumber` (PictureColourAt for each x), from the frame's bars row:
 // whole rows at a time, so that large frames stay cheap to draw.
 void PictureRow(int y, int width, int height, uint32_t frameNumber, const std::vector<Rgb>& bars,
-                std::vector<Rgb>& line) {
-  const int band = BandTop(height, frameNumber);
-  if (y >= band && y < band + kBandRows)
+                std::vector<Rgb>& line, const PictureAdjustment& adjustment) {
+  if (InBand(y, height, frameNumber, adjustment))
     std::fill(line.begin(), line.end(), Rgb{255, 255, 255});
   else
     line = bars;
@@ -128,7 +127,7 @@ void DrawRow(PixelFormat format, int width, int height, int y, const std::vector
 }  // namespace
 
 void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNumber, uint8_t* data,
-                    long size, long rowBytes) {
+                    long size, long rowBytes, const PictureAdjustment& adjustment) {
   if (width <= 0 || height == 0 || size <= 0) return;
   const long stride = rowBytes > 0 ? rowBytes : RowBytes(format, width);
   const long frameBytes = FrameBytes(format, width, height, stride);
@@ -140,21 +139,20 @@ void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNum
     target = whole.data();
   }
   std::vector<Rgb> bars(static_cast<size_t>(width)), line(bars.size());
-  for (int x = 0; x < width; ++x) bars[size_t(x)] = kBarColours[BarAt(x, width, frameNumber)];
+  for (int x = 0; x < width; ++x) bars[size_t(x)] = BarColourAt(x, width, frameNumber, adjustment);
   // Every row outside the cells shows the bars or the band. An RGB row stands alone in memory,
   // so each of those two is drawn once and copied, which keeps HD frames cheap to draw.
   const int rows = std::abs(height), cell = CellSize(width, height);
-  const int band = BandTop(height, frameNumber);
   const uint8_t* drawn[2] = {nullptr, nullptr};  // a bars row, a band row
   for (int y = 0; y < rows; ++y) {
     uint8_t* row = target + long(height > 0 ? rows - 1 - y : y) * stride;
     const bool plain = IsRgb(format) && CellAt(cell, y, cell) < 0;
-    const int kind = y >= band && y < band + kBandRows;
+    const int kind = InBand(y, height, frameNumber, adjustment);
     if (plain && drawn[kind]) {
       std::memcpy(row, drawn[kind], size_t(stride));
       continue;
     }
-    PictureRow(y, width, height, frameNumber, bars, line);
+    PictureRow(y, width, height, frameNumber, bars, line, adjustment);
     DrawRow(format, width, height, y, line, target, stride);
     if (plain) drawn[kind] = row;
   }

@@ -20,7 +20,8 @@ void FillTone(uint8_t* data, long size, int channels, int samplesPerSec, int bit
 // Video: the picture of PictureLayout.h for frame `frameNumber`, stored in `format` (rows
 // rowBytes apart, 0: RowBytes(format, width)); then bytes 0..3 carry frameNumber,
 // little-endian. A `size` short of the frame gets the frame's first `size` bytes.
+// `adjustment`: what the camera's controls do to the picture.
 void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNumber, uint8_t* data,
-                    long size, long rowBytes = 0);
+                    long size, long rowBytes = 0, const PictureAdjustment& adjustment = {});
 
 }  // namespace testdevices

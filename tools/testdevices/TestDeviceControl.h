@@ -61,7 +61,8 @@ HRESULT TestDevices_SetDevices(const wchar_t* const* descriptions, int count);
 HRESULT TestDevices_UseDefaultDevices(void);
 int TestDevices_GetDeviceCount(void);
 
-/* Clear every record, call count and the unexpected-call list. */
+/* Clear every record, call count and the unexpected-call list, and put every camera control
+ * back to its initial state (a re-plugged camera). */
 void TestDevices_ResetRecords(void);
 /* Copy of device `device`'s record; 0 for a position outside 0..TESTDEVICES_MAX_DEVICES-1. */
 int TestDevices_GetRecord(int device, TestDeviceRecord* record);

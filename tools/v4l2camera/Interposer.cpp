@@ -94,6 +94,17 @@ long ReadCamera(int fd, void* buffer, size_t size) {
   }
 }
 
+// The device's answer; a control set is logged, so a check can see what reached it.
+long IoctlCamera(int fd, unsigned long request, void* arg) {
+  const long result = Camera().Ioctl(fd, request, arg);
+  if (result == 0 && uint32_t(request) == uint32_t(VIDIOC_S_CTRL)) {
+    const auto* control = static_cast<const v4l2_control*>(arg);
+    Log(std::string("v4l2 camera: control ") + VirtualCamera::ControlName(control->id) +
+        " set to " + std::to_string(control->value));
+  }
+  return result;
+}
+
 int CloseCamera(int fd) {
   Log(Camera().Close(fd));
   --openDescriptors;
@@ -188,7 +199,7 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
   va_start(args, request);
   void* arg = va_arg(args, void*);
   va_end(args);
-  if (IsCameraDescriptor(fd)) return int(Result(Camera().Ioctl(fd, request, arg)));
+  if (IsCameraDescriptor(fd)) return int(Result(IoctlCamera(fd, request, arg)));
   using Function = int (*)(int, unsigned long, ...);
   static const auto real = Next<Function>("ioctl");
   return real(fd, request, arg);
@@ -239,8 +250,7 @@ __attribute__((visibility("default"))) long syscall(long number, ...) {
       break;
     case SYS_ioctl:
       if (IsCameraDescriptor(int(a[0])))
-        return Result(
-            Camera().Ioctl(int(a[0]), (unsigned long)a[1], reinterpret_cast<void*>(a[2])));
+        return Result(IoctlCamera(int(a[0]), (unsigned long)a[1], reinterpret_cast<void*>(a[2])));
       break;
     case SYS_read:
       if (IsCameraDescriptor(int(a[0])))

@@ -16,15 +16,16 @@ namespace {
 struct ControlRange {
   uint32_t id;
   const char* name;
-  int32_t minimum, maximum, defaultValue;
+  int32_t minimum, maximum, step, defaultValue;
 };
 
-// What Wine's IAMVideoProcAmp reads and sets.
+// What Wine's IAMVideoProcAmp reads and sets, in id order. Ranges of its own (not the
+// 0..255 that many drivers report), so a check can tell they came from here.
 constexpr ControlRange kControls[] = {
-    {V4L2_CID_BRIGHTNESS, "Brightness", 0, 255, 128},
-    {V4L2_CID_CONTRAST, "Contrast", 0, 255, 128},
-    {V4L2_CID_SATURATION, "Saturation", 0, 255, 128},
-    {V4L2_CID_HUE, "Hue", -180, 180, 0},
+    {V4L2_CID_BRIGHTNESS, "Brightness", -64, 64, 1, 0},
+    {V4L2_CID_CONTRAST, "Contrast", 0, 100, 5, 50},
+    {V4L2_CID_SATURATION, "Saturation", 0, 200, 10, 100},
+    {V4L2_CID_HUE, "Hue", -90, 90, 1, 0},
 };
 
 const ControlRange* FindControl(uint32_t id) {
@@ -247,7 +248,7 @@ int VirtualCamera::ControlIoctl(uint32_t request, void* arg) {
     CopyText(query->name, sizeof query->name, control->name);
     query->minimum = control->minimum;
     query->maximum = control->maximum;
-    query->step = 1;
+    query->step = control->step;
     query->default_value = control->defaultValue;
     return 0;
   }
@@ -259,9 +260,18 @@ int VirtualCamera::ControlIoctl(uint32_t request, void* arg) {
     return 0;
   }
   if (value->value < control->minimum || value->value > control->maximum) return -ERANGE;
+  // As the kernel's control framework does: a value between two steps goes to the nearer.
+  const int32_t steps = (value->value - control->minimum + control->step / 2) / control->step;
+  value->value = std::min(control->minimum + steps * control->step, control->maximum);
   controls[control->id] = value->value;
   return 0;
 }
+
+const char* VirtualCamera::ControlName(uint32_t id) {
+  const ControlRange* control = FindControl(id);
+  return control ? control->name : "?";
+}
+
 
 VirtualCamera::Clock::duration VirtualCamera::Interval() const {
   return std::chrono::duration_cast<Clock::duration>(
@@ -294,7 +304,9 @@ long VirtualCamera::Read(int fd, void* buffer, size_t size, Clock::time_point no
   if (due <= stream.lastNumber) return -EAGAIN;
   const size_t frameBytes = FrameBytes(stream.pixelFormat, stream.width, stream.height);
   std::vector<uint8_t> frame(frameBytes);
-  DrawFrame(stream.pixelFormat, stream.width, stream.height, uint32_t(due), frame.data());
+  // Brightness moves every bar's level by its distance from the default (0).
+  DrawFrame(stream.pixelFormat, stream.width, stream.height, uint32_t(due), frame.data(),
+            controls[V4L2_CID_BRIGHTNESS]);
   const size_t copied = std::min(size, frameBytes);
   std::memcpy(buffer, frame.data(), copied);
   if (stream.firstNumber < 0) stream.firstNumber = due;

@@ -9,6 +9,8 @@
 // intervals (a stopped graph) is paused, and resumes with the next number.
 // One program may stream: the descriptor that set the format or read first owns the
 // device until it is closed; the others get EBUSY for those, as from a V4L2 driver.
+// Its picture controls (brightness, contrast, saturation, hue) belong to the device, not
+// to a descriptor: a value set stays for the next open. Brightness changes the picture.
 // Thread-safe: every call takes the one lock.
 #pragma once
 
@@ -44,6 +46,8 @@ public:
   long Read(int fd, void* buffer, size_t size, Clock::time_point now);
   // How long until the next frame of `fd` is due, for a caller that waits on EAGAIN.
   Clock::duration UntilNextFrame(int fd, Clock::time_point now) const;
+  // The name QUERYCTRL gives control `id` ("Brightness"), or "?".
+  static const char* ControlName(uint32_t id);
   // Forgets `fd`. Returns the stream's figures as one line, or "" when it never read.
   std::string Close(int fd);
 
