@@ -670,7 +670,10 @@ TEST(VideoDelivery, SlowOnDataKeepsItsBufferWhileTheHostClosesAndOpens) {
   delivery->SetRunning(true);
   std::atomic<bool> producing{true};
   std::thread streaming([&] {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    // Under Wine a reset often lands between a frame's take and its OnData (the
+    // standard-output line in between is slow there), which skips that frame: the
+    // 50 deliveries took 3 to 20 s there. The bound is for a hang.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (uint32_t number = 0;
          number < 6000 || (sink.delivered < 50 && std::chrono::steady_clock::now() < deadline);
          ++number) {
@@ -826,7 +829,10 @@ TEST(VideoDelivery, ConcurrentCaptureDeliversIntactFramesOnceAndInOrder) {
   std::atomic<bool> producing{true};
   std::thread streaming([&] {
     // One frame goes out per delivery cycle at most, so run by deliveries, not time.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    // Under Wine a reset often lands between a frame's take and its OnData (the
+    // standard-output line in between is slow there), which skips that frame: the
+    // 50 deliveries took 3 to 20 s there. The bound is for a hang.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (uint32_t number = 0;
          number < 4000 || (sink.delivered < 40 && std::chrono::steady_clock::now() < deadline);
          ++number) {
