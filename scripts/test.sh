@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds both builds and runs every test:
+# Installs what is missing (scripts/install-deps.sh), builds every build and runs every test:
 #   native core under AddressSanitizer + UBSan, native core under ThreadSanitizer,
 #   the Windows build (DLL, test devices, demo host, installed package) under Wine,
 #   a 60-second soak of both objects under random host operations (scripts/soak.sh),
@@ -10,6 +10,8 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+# Whatever this machine lacks (packages, the pixel libraries' sources) comes first.
+./scripts/install-deps.sh || { echo "FAILED: installing the dependencies"; exit 1; }
 jobs=$(nproc 2>/dev/null || echo 2)
 failed=()
 skipped=()

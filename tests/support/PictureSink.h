@@ -5,13 +5,11 @@
 
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Tesmo.h"
+#include "support/FrameLog.h"
 #include "support/PictureReader.h"
 
 namespace tesmo::test {
@@ -32,26 +30,15 @@ public:
     const long number = testpicture::ReadFrameNumber(view);
     std::string bars =
         number < 0 ? "no number" : testpicture::CheckColourBars(view, uint32_t(number));
-    std::lock_guard<std::mutex> hold(mutex);
-    frames.push_back({length, number, std::move(bars), tickMs, GetTickCount()});
-    arrived.notify_all();
+    log.Add({length, number, std::move(bars), tickMs, GetTickCount()});
   }
-  bool WaitFor(size_t count, int timeoutMs = 5000) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return arrived.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                            [&] { return frames.size() >= count; });
-  }
-  std::vector<Frame> Frames() {
-    std::lock_guard<std::mutex> hold(mutex);
-    return frames;
-  }
+  bool WaitFor(size_t count, int timeoutMs = 5000) { return log.WaitFor(count, timeoutMs); }
+  std::vector<Frame> Frames() { return log.Frames(); }
 
 private:
   const testdevices::PixelFormat format;
   const int width, height;
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::vector<Frame> frames;
+  FrameLog<Frame> log;
 };
 
 }  // namespace tesmo::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <string>
 #include <vector>
@@ -39,5 +40,17 @@ inline void ExpectDevicesReleasedThenUseDefaults() {
   EXPECT_EQ(TestDevices_GetOutstandingReferences(), 0) << LiveObjects();
   TestDevices_UseDefaultDevices();
 }
+
+// A test on the test devices from COM's multithreaded apartment, ending with
+// nothing of them held and the default set back.
+template <class Base = ::testing::Test>
+class TestDevicesTest : public Base {
+protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override {
+    ExpectDevicesReleasedThenUseDefaults();
+    CoUninitialize();
+  }
+};
 
 }  // namespace tesmo::test

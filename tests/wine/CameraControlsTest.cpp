@@ -8,13 +8,11 @@
 
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "support/FrameLog.h"
 #include "support/PictureReader.h"
 #include "support/TestDevices.h"
 #include "Tesmo.h"
@@ -103,46 +101,29 @@ public:
     for (size_t i = 0; i < states.size() && number >= 0 && state < 0; ++i)
       if (testpicture::CheckAdjustedBars(view, uint32_t(number), states[i]).empty())
         state = int(i);
-    std::lock_guard<std::mutex> hold(mutex);
-    frames.push_back({number, state});
-    arrived.notify_all();
+    log.Add({number, state});
   }
   // Waits for a frame that shows `state`; its position among the frames, or -1.
   int WaitForState(int state, int timeoutMs = 8000) {
-    std::unique_lock<std::mutex> hold(mutex);
     int found = -1;
-    arrived.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] {
-      for (size_t i = 0; i < frames.size() && found < 0; ++i)
-        if (frames[i].state == state) found = int(i);
-      return found >= 0;
-    });
+    log.WaitUntil(
+        [&](const std::vector<Frame>& frames) {
+          for (size_t i = 0; i < frames.size() && found < 0; ++i)
+            if (frames[i].state == state) found = int(i);
+          return found >= 0;
+        },
+        timeoutMs);
     return found;
   }
-  bool WaitForCount(size_t count, int timeoutMs = 8000) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return arrived.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                            [&] { return frames.size() >= count; });
-  }
-  std::vector<Frame> Frames() {
-    std::lock_guard<std::mutex> hold(mutex);
-    return frames;
-  }
+  bool WaitForCount(size_t count, int timeoutMs = 8000) { return log.WaitFor(count, timeoutMs); }
+  std::vector<Frame> Frames() { return log.Frames(); }
 
 private:
   const std::vector<PictureAdjustment> states;
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::vector<Frame> frames;
+  tesmo::test::FrameLog<Frame> log;
 };
 
-class CameraControls : public ::testing::Test {
-protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    tesmo::test::ExpectDevicesReleasedThenUseDefaults();
-    CoUninitialize();
-  }
-};
+class CameraControls : public tesmo::test::TestDevicesTest<> {};
 
 }  // namespace
 

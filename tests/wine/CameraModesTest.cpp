@@ -9,14 +9,13 @@
 
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "support/FrameGaps.h"
+#include "support/FrameLog.h"
 #include "support/PictureSink.h"
 #include "support/TestDevices.h"
 #include "Tesmo.h"
@@ -67,14 +66,7 @@ const HostFormat kHostFormats[] = {{kVideoRgb24, testdevices::PixelFormat::Rgb24
                                    {kVideoRgb555, testdevices::PixelFormat::Rgb555, 16},
                                    {kVideoRgb32, testdevices::PixelFormat::Rgb32, 32}};
 
-class CameraModes : public ::testing::TestWithParam<size_t> {
-protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    tesmo::test::ExpectDevicesReleasedThenUseDefaults();
-    CoUninitialize();
-  }
-};
+class CameraModes : public tesmo::test::TestDevicesTest<::testing::TestWithParam<size_t>> {};
 
 class MotionJpegCameras : public CameraModes {};
 
@@ -91,27 +83,15 @@ public:
         cameraHeight(cameraHeight) {}
   void OnData(const unsigned char* data, int length, unsigned long) override {
     const auto view = testpicture::HostFrame(format, width, height, data, size_t(length));
-    std::string bars = testpicture::CheckScaledBars(view, cameraWidth, cameraHeight);
-    std::lock_guard<std::mutex> hold(mutex);
-    frames.push_back({length, std::move(bars)});
-    arrived.notify_all();
+    log.Add({length, testpicture::CheckScaledBars(view, cameraWidth, cameraHeight)});
   }
-  bool WaitFor(size_t count, int timeoutMs) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return arrived.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                            [&] { return frames.size() >= count; });
-  }
-  std::vector<Frame> Frames() {
-    std::lock_guard<std::mutex> hold(mutex);
-    return frames;
-  }
+  bool WaitFor(size_t count, int timeoutMs) { return log.WaitFor(count, timeoutMs); }
+  std::vector<Frame> Frames() { return log.Frames(); }
 
 private:
   const testdevices::PixelFormat format;
   const int width, height, cameraWidth, cameraHeight;
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::vector<Frame> frames;
+  tesmo::test::FrameLog<Frame> log;
 };
 
 const wchar_t kHdWebcam[] =

@@ -82,14 +82,7 @@ void WaitForCameraFrames(VideoSourceCapture* capture, unsigned frames, DWORD tim
     Sleep(50);
 }
 
-class CaptureStatistics : public ::testing::Test {
-protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    tesmo::test::ExpectDevicesReleasedThenUseDefaults();
-    CoUninitialize();
-  }
-};
+class CaptureStatistics : public tesmo::test::TestDevicesTest<> {};
 
 }  // namespace
 

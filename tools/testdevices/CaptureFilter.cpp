@@ -20,7 +20,7 @@ MediaType InitialFormat(const DeviceConfig& config) {
   if (config.kind == DeviceKind::Video) {
     // The description's frame rate, where the mode's range allows it.
     const auto& v = config.videoFormat;
-    VideoFormatSpec mode;
+    VideoFormatDescription mode;
     LONGLONG shortest = 0, longest = LLONG_MAX;
     if (config.FindVideoMode(v.subtype, v.width, v.height, mode))
       config.FrameIntervals(mode, shortest, longest);
@@ -72,7 +72,7 @@ CaptureFilter::CaptureFilter(int device, const DeviceConfig& config)
       currentFormat(InitialFormat(config)),
       tvFormat(config.tvFormat) {
   for (const auto& pinConfig : config.pins) {
-    if (pinConfig.kind == PinSpec::Input) {
+    if (pinConfig.kind == PinDescription::Input) {
       inputs.push_back(std::make_unique<InputPin>(*this, pinConfig));
       pinOrder.push_back(inputs.back().get());
     } else {

@@ -47,7 +47,7 @@ bool ParseFlag(const std::wstring& text, bool& value) {
 }
 
 // "2/44100/16"
-bool ParseAudioFormat(const std::wstring& text, AudioFormatSpec& format) {
+bool ParseAudioFormat(const std::wstring& text, AudioFormatDescription& format) {
   auto parts = Split(text, L'/');
   long channels, rate, bits;
   if (parts.size() != 3 || !ParseInt(parts[0], channels) || !ParseInt(parts[1], rate) ||
@@ -80,8 +80,8 @@ bool ParseFpsRange(const std::wstring& text, int& minFps, int& maxFps) {
 
 // "I420" (any size), "I420:640x480", "RGB24:320x-240" (top-down), with "@5-15" (its own
 // frame rates) after either.
-bool ParseVideoFormat(const std::wstring& text, VideoFormatSpec& format, bool sizeRequired) {
-  format = VideoFormatSpec();
+bool ParseVideoFormat(const std::wstring& text, VideoFormatDescription& format, bool sizeRequired) {
+  format = VideoFormatDescription();
   std::wstring mode = Trim(text);
   const size_t at = mode.find(L'@');
   if (at != std::wstring::npos) {
@@ -103,33 +103,33 @@ bool ParseVideoFormat(const std::wstring& text, VideoFormatSpec& format, bool si
   return true;
 }
 
-bool ParsePins(const std::wstring& text, std::vector<PinSpec>& pins) {
+bool ParsePins(const std::wstring& text, std::vector<PinDescription>& pins) {
   pins.clear();
   if (Trim(text).empty()) return true;
   for (const auto& item : Split(text, L',')) {
     std::wstring pin = Trim(item);
     if (pin == L"capture")
-      pins.push_back({PinSpec::Capture, L"Capture"});
+      pins.push_back({PinDescription::Capture, L"Capture"});
     else if (pin == L"preview")
-      pins.push_back({PinSpec::Preview, L"Preview"});
+      pins.push_back({PinDescription::Preview, L"Preview"});
     // An output pin with a name of its own, e.g. one that looks like an input's.
     else if (pin.compare(0, 8, L"capture:") == 0 && pin.size() > 8)
-      pins.push_back({PinSpec::Capture, pin.substr(8)});
+      pins.push_back({PinDescription::Capture, pin.substr(8)});
     else if (pin.compare(0, 8, L"preview:") == 0 && pin.size() > 8)
-      pins.push_back({PinSpec::Preview, pin.substr(8)});
+      pins.push_back({PinDescription::Preview, pin.substr(8)});
     else if (pin.compare(0, 3, L"in:") == 0 && pin.size() > 3)
-      pins.push_back({PinSpec::Input, pin.substr(3)});
+      pins.push_back({PinDescription::Input, pin.substr(3)});
     else
       return false;
   }
   return true;
 }
 
-bool ParseFaults(const std::wstring& text, std::vector<FaultSpec>& faults) {
+bool ParseFaults(const std::wstring& text, std::vector<FaultDescription>& faults) {
   for (const auto& item : Split(text, L',')) {
     std::wstring entry = Trim(item);
     if (entry.empty()) continue;
-    FaultSpec fault;
+    FaultDescription fault;
     size_t at = entry.rfind(L'@');
     if (at != std::wstring::npos) {
       long k = 0;
@@ -145,7 +145,7 @@ bool ParseFaults(const std::wstring& text, std::vector<FaultSpec>& faults) {
 
 // "brightness:-64:64:1:0" or "exposure:-13:-1:1:-6:auto+manual": name, minimum, maximum,
 // step, default and the modes (manual unless given).
-bool ParseControl(const std::wstring& text, ControlSpec& control) {
+bool ParseControl(const std::wstring& text, ControlDescription& control) {
   static const struct {
     const wchar_t* name;
     bool camera;
@@ -196,11 +196,11 @@ bool ParseControl(const std::wstring& text, ControlSpec& control) {
          control.defaultValue <= control.maximum && control.step >= 1;
 }
 
-bool ParseControls(const std::wstring& text, std::vector<ControlSpec>& controls) {
+bool ParseControls(const std::wstring& text, std::vector<ControlDescription>& controls) {
   controls.clear();
   for (const auto& item : Split(text, L',')) {
     if (Trim(item).empty()) continue;
-    ControlSpec control;
+    ControlDescription control;
     if (!ParseControl(item, control)) return false;
     for (const auto& earlier : controls)
       if (earlier.camera == control.camera && earlier.property == control.property) return false;
@@ -211,7 +211,7 @@ bool ParseControls(const std::wstring& text, std::vector<ControlSpec>& controls)
 
 // topdown=1 turns the RGB modes upside down; a camera with a list starts in a listed mode.
 bool FinishVideoModes(DeviceConfig& config, bool topDown, bool currentSeen, std::wstring& error) {
-  auto flip = [](VideoFormatSpec& mode) {
+  auto flip = [](VideoFormatDescription& mode) {
     const VideoSubtype* known = FindVideoSubtype(mode.subtype);
     if (known && IsRgb(known->format) && !known->jpeg && mode.height > 0)
       mode.height = -mode.height;
@@ -220,15 +220,15 @@ bool FinishVideoModes(DeviceConfig& config, bool topDown, bool currentSeen, std:
     for (auto& mode : config.videoFormats) flip(mode);
     if (!currentSeen) flip(config.videoFormat);
   }
-  VideoFormatSpec& current = config.videoFormat;
-  VideoFormatSpec offered;
+  VideoFormatDescription& current = config.videoFormat;
+  VideoFormatDescription offered;
   if (config.FindVideoMode(current.subtype, current.width, current.height, offered)) return true;
   if (currentSeen || config.videoFormats.empty()) {
     error = L"format not offered by formats";
     return false;
   }
   // The default 320x240 picture in the first mode's subtype, or that mode's own size.
-  const VideoFormatSpec& first = config.videoFormats.front();
+  const VideoFormatDescription& first = config.videoFormats.front();
   current.subtype = first.subtype;
   if (first.width) current.width = first.width, current.height = first.height;
   if (!config.FindVideoMode(current.subtype, current.width, current.height, offered)) {
@@ -249,13 +249,13 @@ std::string ToUtf8(const std::wstring& text) {
   return out;
 }
 
-const ControlSpec* DeviceConfig::FindControl(bool camera, long property) const {
+const ControlDescription* DeviceConfig::FindControl(bool camera, long property) const {
   for (const auto& control : controls)
     if (control.camera == camera && control.property == property) return &control;
   return nullptr;
 }
 
-bool DeviceConfig::Accepts(const AudioFormatSpec& f) const {
+bool DeviceConfig::Accepts(const AudioFormatDescription& f) const {
   if (f.channels <= 0 || f.samplesPerSec <= 0) return false;
   if (anyFormat) {
     return f.channels <= 8 && f.samplesPerSec >= 1000 && f.samplesPerSec <= 192000 &&
@@ -270,7 +270,7 @@ bool DeviceConfig::Accepts(const AudioFormatSpec& f) const {
 }
 
 bool DeviceConfig::FindVideoMode(const GUID& subtype, int width, int height,
-                                 VideoFormatSpec& mode) const {
+                                 VideoFormatDescription& mode) const {
   const VideoSubtype* known = FindVideoSubtype(subtype);
   if (!known || !PictureFits(*known, width, height)) return false;
   if (anyFormat) {
@@ -285,7 +285,7 @@ bool DeviceConfig::FindVideoMode(const GUID& subtype, int width, int height,
   return false;
 }
 
-void DeviceConfig::FrameIntervals(const VideoFormatSpec& mode, LONGLONG& shortest,
+void DeviceConfig::FrameIntervals(const VideoFormatDescription& mode, LONGLONG& shortest,
                                   LONGLONG& longest) const {
   int low = anyFormat ? 1 : 5, high = anyFormat ? 1000 : 30;
   if (maxFps) low = minFps, high = maxFps;
@@ -447,8 +447,8 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
   if (formatSeen) {
     for (const auto& item : Split(formatText, L',')) {
       std::wstring entry = Trim(item);
-      AudioFormatSpec a;
-      VideoFormatSpec v;
+      AudioFormatDescription a;
+      VideoFormatDescription v;
       if (audio && ParseAudioFormat(entry, a))
         config.audioFormats.push_back(a);
       else if (!audio && ParseVideoFormat(entry, v, false))

@@ -11,16 +11,16 @@ namespace testdevices {
 
 enum class DeviceKind { Audio, Video };
 
-struct PinSpec {
+struct PinDescription {
   enum Kind { Capture, Preview, Input } kind;
   std::wstring name;
 };
 
-struct AudioFormatSpec {
+struct AudioFormatDescription {
   int channels = 0, samplesPerSec = 0, bitsPerSample = 0;
 };
 
-struct VideoFormatSpec {
+struct VideoFormatDescription {
   GUID subtype = GUID_NULL;
   int width = 0, height = 0;   // 0: any size; a negative height: a top-down RGB picture
   int minFps = 0, maxFps = 0;  // 0: the device's range
@@ -30,7 +30,7 @@ struct VideoFormatSpec {
 // type, or each twice (all VideoInfo entries then all VideoInfo2 ones, or in pairs).
 enum class CapsLayout { VideoInfo, VideoInfo2, Both, Pairs };
 
-struct FaultSpec {
+struct FaultDescription {
   std::string call;  // "Interface::Method" or "QueryInterface(Interface)"
   int onCall = 0;    // 0: every call; k: only the k-th call on one filter object
 };
@@ -38,7 +38,7 @@ struct FaultSpec {
 // One picture control a camera offers (`controls`): a property of IAMVideoProcAmp or of
 // IAMCameraControl, its range and the modes it offers (the interfaces' Flags_Auto 1 and
 // Flags_Manual 2 bits). It starts at its default, in auto where auto is offered.
-struct ControlSpec {
+struct ControlDescription {
   bool camera = false;  // IAMCameraControl's (CameraControl_*), else IAMVideoProcAmp's
   long property = 0;    // VideoProcAmp_* or CameraControl_*
   long minimum = 0, maximum = 0, step = 1, defaultValue = 0;
@@ -57,13 +57,13 @@ struct DeviceConfig {
   // The set is registered without the colour converter, as on a machine (Wine's)
   // that has no converter for the camera's format.
   bool withoutConverter = false;
-  std::vector<PinSpec> pins;
+  std::vector<PinDescription> pins;
   bool anyFormat = true;
-  std::vector<AudioFormatSpec> audioFormats;
-  std::vector<VideoFormatSpec> videoFormats;
-  AudioFormatSpec audioFormat{2, 44100, 16};
+  std::vector<AudioFormatDescription> audioFormats;
+  std::vector<VideoFormatDescription> videoFormats;
+  AudioFormatDescription audioFormat{2, 44100, 16};
   bool opaqueAudioFormat = false;
-  VideoFormatSpec videoFormat;
+  VideoFormatDescription videoFormat;
   int framesPerSecond = 30;
   CapsLayout capsLayout = CapsLayout::VideoInfo;
   int minFps = 0, maxFps = 0;  // 0: 5..30 for listed modes, 1..1000 for formats=*
@@ -89,18 +89,18 @@ struct DeviceConfig {
   // IAMVideoProcAmp and IAMCameraControl are offered once `controls` is given (even
   // empty); each answers for the properties listed and E_PROP_ID_UNSUPPORTED for others.
   bool hasControls = false;
-  std::vector<ControlSpec> controls;
-  std::vector<FaultSpec> faults;
+  std::vector<ControlDescription> controls;
+  std::vector<FaultDescription> faults;
 
   // The listed control, or null.
-  const ControlSpec* FindControl(bool camera, long property) const;
-  bool Accepts(const AudioFormatSpec& format) const;
+  const ControlDescription* FindControl(bool camera, long property) const;
+  bool Accepts(const AudioFormatDescription& format) const;
   // The mode that offers this picture: a listed one of that subtype and exact size (the
   // sign of an RGB height included) or of any size; formats=* offers every subtype at every
   // size up to 8192x8192. False when the camera has no such mode.
-  bool FindVideoMode(const GUID& subtype, int width, int height, VideoFormatSpec& mode) const;
+  bool FindVideoMode(const GUID& subtype, int width, int height, VideoFormatDescription& mode) const;
   // The frame intervals (100 ns units) a mode allows.
-  void FrameIntervals(const VideoFormatSpec& mode, LONGLONG& shortest, LONGLONG& longest) const;
+  void FrameIntervals(const VideoFormatDescription& mode, LONGLONG& shortest, LONGLONG& longest) const;
 };
 
 // false (with a reason) when the description does not parse.

@@ -76,7 +76,7 @@ bool DeviceRecords::WaitForSamples(int device, long long samples, unsigned timeo
                             [&] { return records[device].samplesDelivered >= samples; });
 }
 
-FaultPlan::FaultPlan(int device, std::vector<FaultSpec> faults)
+FaultPlan::FaultPlan(int device, std::vector<FaultDescription> faults)
     : device(device), faults(std::move(faults)) {}
 
 bool FaultPlan::Fails(const char* call) {
@@ -88,7 +88,7 @@ bool FaultPlan::Fails(const char* call) {
   return false;
 }
 
-bool FaultPlan::FailsForDevice(int device, const std::vector<FaultSpec>& faults, const char* call) {
+bool FaultPlan::FailsForDevice(int device, const std::vector<FaultDescription>& faults, const char* call) {
   DeviceRecords& records = DeviceRecords::Instance();
   records.CountCall(device, call);
   const int count = records.CallCount(device, call);

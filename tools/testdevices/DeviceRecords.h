@@ -43,16 +43,16 @@ private:
 // The faults one filter object injects, with its own call counts (for "name@k").
 class FaultPlan {
 public:
-  FaultPlan(int device, std::vector<FaultSpec> faults);
+  FaultPlan(int device, std::vector<FaultDescription> faults);
   // Counts the call; true when it is to fail.
   bool Fails(const char* call);
   // The same for a call made before any filter object exists (the class factory's), counted
   // per device since the last reset.
-  static bool FailsForDevice(int device, const std::vector<FaultSpec>& faults, const char* call);
+  static bool FailsForDevice(int device, const std::vector<FaultDescription>& faults, const char* call);
 
 private:
   int device;
-  std::vector<FaultSpec> faults;
+  std::vector<FaultDescription> faults;
   std::mutex lock;
   std::map<std::string, int> counts;
 };

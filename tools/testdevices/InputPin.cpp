@@ -7,7 +7,7 @@
 
 namespace testdevices {
 
-InputPin::InputPin(CaptureFilter& filter, const PinSpec& pinConfig)
+InputPin::InputPin(CaptureFilter& filter, const PinDescription& pinConfig)
     : LiveObject("InputPin", "'" + ToUtf8(pinConfig.name) + "' of " + filter.label),
       filter(filter),
       pinConfig(pinConfig) {}

@@ -10,7 +10,7 @@ namespace testdevices {
 
 class InputPin : public StreamCallsRefused<InputPin>, public AudioMixerControl, public LiveObject {
 public:
-  InputPin(CaptureFilter& filter, const PinSpec& pinConfig);
+  InputPin(CaptureFilter& filter, const PinDescription& pinConfig);
 
   HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
   ULONG WINAPI AddRef() override;
@@ -34,7 +34,7 @@ private:
   void EnableChanged(WINBOOL enable) override;
 
   CaptureFilter& filter;
-  const PinSpec pinConfig;
+  const PinDescription pinConfig;
 };
 
 }  // namespace testdevices

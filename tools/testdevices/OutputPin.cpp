@@ -31,7 +31,7 @@ LONGLONG Now100ns() {
 
 }  // namespace
 
-OutputPin::OutputPin(CaptureFilter& filter, const PinSpec& pinConfig)
+OutputPin::OutputPin(CaptureFilter& filter, const PinDescription& pinConfig)
     : LiveObject("OutputPin", "'" + ToUtf8(pinConfig.name) + "' of " + filter.label),
       filter(filter),
       pinConfig(pinConfig),
@@ -285,7 +285,7 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
     const WAVEFORMATEX* wave = proposed.Wave();
     if (type.majortype != MEDIATYPE_Audio || !wave || wave->wFormatTag != WAVE_FORMAT_PCM)
       return VFW_E_INVALIDMEDIATYPE;
-    const AudioFormatSpec asked{wave->nChannels, int(wave->nSamplesPerSec), wave->wBitsPerSample};
+    const AudioFormatDescription asked{wave->nChannels, int(wave->nSamplesPerSec), wave->wBitsPerSample};
     const long block = long(asked.channels) * asked.bitsPerSample / 8;
     if (!config.Accepts(asked) || wave->nBlockAlign != block ||
         wave->nAvgBytesPerSec != DWORD(block) * wave->nSamplesPerSec)

@@ -24,7 +24,7 @@ class OutputPin : public StreamCallsRefused<OutputPin>,
                   public IAMBufferNegotiation,
                   public LiveObject {
 public:
-  OutputPin(CaptureFilter& filter, const PinSpec& pinConfig);
+  OutputPin(CaptureFilter& filter, const PinDescription& pinConfig);
   ~OutputPin() override;
 
   // IUnknown: references count on the filter, and on the pin for the live-object report.
@@ -67,7 +67,7 @@ private:
   friend class StreamCallsRefused<OutputPin>;
   static constexpr const char* kRole = " on an output pin";
   void NoteUnexpectedCall(const std::string& call);
-  bool IsCapture() const { return pinConfig.kind == PinSpec::Capture; }
+  bool IsCapture() const { return pinConfig.kind == PinDescription::Capture; }
   bool IsAudio() const { return filter.Config().kind == DeviceKind::Audio; }
   // What the pin connects with and enumerates, the current format first.
   std::vector<MediaType> OfferedTypesLocked() const;
@@ -89,7 +89,7 @@ private:
   void Send(IMediaSample* sample, long size, bool wrongSize);
 
   CaptureFilter& filter;
-  const PinSpec pinConfig;
+  const PinDescription pinConfig;
   // Connection: changed while stopped, under the filter lock.
   ComPtr<IPin> peer;
   ComPtr<IMemInputPin> peerInput;

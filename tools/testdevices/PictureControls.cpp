@@ -21,15 +21,15 @@ std::map<std::tuple<int, bool, long>, Setting>& Values() {
   return values;
 }
 
-Setting InitialSetting(const ControlSpec& spec) {
+Setting InitialSetting(const ControlDescription& described) {
   // A camera runs a control by itself from power-on where it can.
-  return {spec.defaultValue, (spec.flags & 1) ? 1L : 2L};
+  return {described.defaultValue, (described.flags & 1) ? 1L : 2L};
 }
 
-Setting Current(int device, const ControlSpec& spec) {
+Setting Current(int device, const ControlDescription& described) {
   std::lock_guard<std::mutex> hold(valuesLock);
-  auto found = Values().find({device, spec.camera, spec.property});
-  return found == Values().end() ? InitialSetting(spec) : found->second;
+  auto found = Values().find({device, described.camera, described.property});
+  return found == Values().end() ? InitialSetting(described) : found->second;
 }
 
 }  // namespace
@@ -42,37 +42,37 @@ void ControlValues::Reset() {
 HRESULT PictureControls::GetRange(bool camera, long property, long* minimum, long* maximum,
                                   long* step, long* defaultValue, long* flags) const {
   if (!minimum || !maximum || !step || !defaultValue || !flags) return E_POINTER;
-  const ControlSpec* spec = config.FindControl(camera, property);
-  if (!spec) return E_PROP_ID_UNSUPPORTED;
-  *minimum = spec->minimum;
-  *maximum = spec->maximum;
-  *step = spec->step;
-  *defaultValue = spec->defaultValue;
-  *flags = spec->flags;
+  const ControlDescription* described = config.FindControl(camera, property);
+  if (!described) return E_PROP_ID_UNSUPPORTED;
+  *minimum = described->minimum;
+  *maximum = described->maximum;
+  *step = described->step;
+  *defaultValue = described->defaultValue;
+  *flags = described->flags;
   return S_OK;
 }
 
 HRESULT PictureControls::Get(bool camera, long property, long* value, long* flags) const {
   if (!value || !flags) return E_POINTER;
-  const ControlSpec* spec = config.FindControl(camera, property);
-  if (!spec) return E_PROP_ID_UNSUPPORTED;
-  const Setting setting = Current(device, *spec);
+  const ControlDescription* described = config.FindControl(camera, property);
+  if (!described) return E_PROP_ID_UNSUPPORTED;
+  const Setting setting = Current(device, *described);
   *value = setting.value;
   *flags = setting.flags;
   return S_OK;
 }
 
 HRESULT PictureControls::Set(bool camera, long property, long value, long flags) const {
-  const ControlSpec* spec = config.FindControl(camera, property);
-  if (!spec) return E_PROP_ID_UNSUPPORTED;
-  if ((flags != 1 && flags != 2) || !(spec->flags & flags)) return E_INVALIDARG;
+  const ControlDescription* described = config.FindControl(camera, property);
+  if (!described) return E_PROP_ID_UNSUPPORTED;
+  if ((flags != 1 && flags != 2) || !(described->flags & flags)) return E_INVALIDARG;
   std::lock_guard<std::mutex> hold(valuesLock);
   auto key = std::make_tuple(device, camera, property);
   auto found = Values().find(key);
-  Setting setting = found == Values().end() ? InitialSetting(*spec) : found->second;
+  Setting setting = found == Values().end() ? InitialSetting(*described) : found->second;
   if (flags == 2) {
-    if (value < spec->minimum || value > spec->maximum ||
-        (static_cast<long long>(value) - spec->minimum) % spec->step != 0)
+    if (value < described->minimum || value > described->maximum ||
+        (static_cast<long long>(value) - described->minimum) % described->step != 0)
       return E_INVALIDARG;
     setting.value = value;
   }
@@ -83,11 +83,11 @@ HRESULT PictureControls::Set(bool camera, long property, long value, long flags)
 
 PictureAdjustment PictureControls::Adjustment() const {
   PictureAdjustment adjustment;
-  if (const ControlSpec* brightness = config.FindControl(false, VideoProcAmp_Brightness)) {
+  if (const ControlDescription* brightness = config.FindControl(false, VideoProcAmp_Brightness)) {
     const long shift = Current(device, *brightness).value - brightness->defaultValue;
     adjustment.brightness = int(std::max(-255L, std::min(255L, shift)));
   }
-  const ControlSpec* zoom = config.FindControl(true, CameraControl_Zoom);
+  const ControlDescription* zoom = config.FindControl(true, CameraControl_Zoom);
   if (zoom && zoom->minimum > 0) {
     adjustment.zoomNumerator = int(Current(device, *zoom).value);
     adjustment.zoomDenominator = int(zoom->minimum);

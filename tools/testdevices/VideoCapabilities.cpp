@@ -7,8 +7,8 @@
 namespace testdevices {
 
 VideoCapabilities::VideoCapabilities(const DeviceConfig& config) : config(config) {
-  std::vector<VideoFormatSpec> modes = config.videoFormats;
-  if (config.anyFormat) modes = {VideoFormatSpec()};  // one ranged entry, current subtype
+  std::vector<VideoFormatDescription> modes = config.videoFormats;
+  if (config.anyFormat) modes = {VideoFormatDescription()};  // one ranged entry, current subtype
   const CapsLayout layout = config.capsLayout;
   if (layout == CapsLayout::Pairs) {
     for (const auto& mode : modes) {
@@ -81,7 +81,7 @@ HRESULT VideoCapabilities::Accept(const AM_MEDIA_TYPE& asked, MediaType& made) c
   if (asked.majortype != MEDIATYPE_Video || !picture || !Lists(asked.formattype))
     return VFW_E_INVALIDMEDIATYPE;
   const VideoSubtype* known = FindVideoSubtype(asked.subtype);
-  VideoFormatSpec mode;
+  VideoFormatDescription mode;
   if (!known || picture->biBitCount != known->bits ||
       !config.FindVideoMode(asked.subtype, picture->biWidth, picture->biHeight, mode))
     return VFW_E_INVALIDMEDIATYPE;

@@ -30,7 +30,7 @@ public:
 
 private:
   struct Entry {
-    VideoFormatSpec mode;
+    VideoFormatDescription mode;
     GUID formatType;
   };
   const DeviceConfig& config;
