@@ -50,8 +50,9 @@ HRESULT CaptureFilter::Create(int device, REFIID iid, void** out) {
   *out = nullptr;
   DeviceConfig config;
   if (!LoadDeviceConfig(device, config)) return E_FAIL;
-  if (FaultPlan::FailsForDevice(device, config.faults, "IClassFactory::CreateInstance"))
-    return E_FAIL;
+  if (const HRESULT fault =
+          FaultPlan::FaultForDevice(device, config.faults, "IClassFactory::CreateInstance"))
+    return fault;
   auto* filter = new CaptureFilter(device, config);
   DeviceRecords::Instance().Update(device, [](TestDeviceRecord& r) { r.filtersCreated += 1; });
   filter->AddRef();
@@ -86,6 +87,32 @@ CaptureFilter::~CaptureFilter() {
   // The graph stops its filters before it lets them go; this covers a client that did not.
   std::lock_guard<std::mutex> guard(lock);
   for (auto& pin : outputs) pin->Deactivate();
+  GiveDeviceBackLocked();
+}
+
+HRESULT CaptureFilter::TakeDeviceLocked() {
+  if (!config.exclusive || deviceHold) return S_OK;
+  // One semaphore per device, named after its kind and name, so every process of the
+  // Wine prefix (or Windows session) sees the same one.
+  std::wstring name = L"TesmoTestDeviceStreaming-";
+  name += config.kind == DeviceKind::Audio ? L"audio-" : L"video-";
+  for (wchar_t c : config.name) name += iswalnum(c) ? c : L'_';
+  HANDLE hold = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
+  if (!hold) return E_FAIL;
+  if (WaitForSingleObject(hold, 0) != WAIT_OBJECT_0) {
+    CloseHandle(hold);
+    // What a webcam held by another application answers.
+    return HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES);
+  }
+  deviceHold = hold;
+  return S_OK;
+}
+
+void CaptureFilter::GiveDeviceBackLocked() {
+  if (!deviceHold) return;
+  ReleaseSemaphore(deviceHold, 1, nullptr);
+  CloseHandle(deviceHold);
+  deviceHold = nullptr;
 }
 
 bool CaptureFilter::Offers(bool offered, const char* name) {
@@ -150,17 +177,19 @@ HRESULT WINAPI CaptureFilter::GetClassID(CLSID* id) {
 }
 
 HRESULT WINAPI CaptureFilter::Stop() {
-  if (Fails("IMediaFilter::Stop")) return E_FAIL;
+  if (const HRESULT fault = Fault("IMediaFilter::Stop")) return fault;
   std::lock_guard<std::mutex> guard(lock);
   if (state != State_Stopped)
     for (auto& pin : outputs) pin->Deactivate();
   state = State_Stopped;
+  GiveDeviceBackLocked();
   return S_OK;
 }
 
 HRESULT WINAPI CaptureFilter::Pause() {
-  if (Fails("IMediaFilter::Pause")) return E_FAIL;
+  if (const HRESULT fault = Fault("IMediaFilter::Pause")) return fault;
   std::lock_guard<std::mutex> guard(lock);
+  if (const HRESULT taken = TakeDeviceLocked()) return taken;
   if (state == State_Stopped)
     for (auto& pin : outputs) pin->Activate();
   else if (state == State_Running)
@@ -170,10 +199,11 @@ HRESULT WINAPI CaptureFilter::Pause() {
 }
 
 HRESULT WINAPI CaptureFilter::Run(REFERENCE_TIME) {
-  if (Fails("IMediaFilter::Run")) return E_FAIL;
+  if (const HRESULT fault = Fault("IMediaFilter::Run")) return fault;
   std::lock_guard<std::mutex> guard(lock);
   DeviceRecords::Instance().Update(device, [](TestDeviceRecord& r) { r.runCount += 1; });
   if (state == State_Running) return S_OK;
+  if (const HRESULT taken = TakeDeviceLocked()) return taken;
   if (state == State_Stopped)
     for (auto& pin : outputs) pin->Activate();
   for (auto& pin : outputs) pin->StartStreaming();
@@ -205,7 +235,7 @@ HRESULT WINAPI CaptureFilter::GetSyncSource(IReferenceClock** current) {
 HRESULT WINAPI CaptureFilter::EnumPins(IEnumPins** pins) {
   if (!pins) return E_POINTER;
   *pins = nullptr;
-  if (Fails("IBaseFilter::EnumPins")) return E_FAIL;
+  if (const HRESULT fault = Fault("IBaseFilter::EnumPins")) return fault;
   auto* enumerator =
       new PinEnumerator("of " + label, this, pinOrder, [this] { return Fails("IEnumPins::Next"); });
   enumerator->AddRef();
@@ -294,14 +324,14 @@ void CaptureFilter::WriteMixLevel(double level) {
 }
 
 HRESULT WINAPI CaptureFilter::get_AvailableTVFormats(LONG* formats) {
-  if (Fails("IAMAnalogVideoDecoder::get_AvailableTVFormats")) return E_FAIL;
+  if (const HRESULT fault = Fault("IAMAnalogVideoDecoder::get_AvailableTVFormats")) return fault;
   if (!formats) return E_POINTER;
   *formats = config.tvFormats;
   return S_OK;
 }
 
 HRESULT WINAPI CaptureFilter::put_TVFormat(LONG format) {
-  if (Fails("IAMAnalogVideoDecoder::put_TVFormat")) return E_FAIL;
+  if (const HRESULT fault = Fault("IAMAnalogVideoDecoder::put_TVFormat")) return fault;
   if (!(format & config.tvFormats)) return E_INVALIDARG;
   std::lock_guard<std::mutex> guard(lock);
   tvFormat = format;
@@ -313,7 +343,7 @@ HRESULT WINAPI CaptureFilter::put_TVFormat(LONG format) {
 }
 
 HRESULT WINAPI CaptureFilter::get_TVFormat(LONG* format) {
-  if (Fails("IAMAnalogVideoDecoder::get_TVFormat")) return E_FAIL;
+  if (const HRESULT fault = Fault("IAMAnalogVideoDecoder::get_TVFormat")) return fault;
   if (!format) return E_POINTER;
   std::lock_guard<std::mutex> guard(lock);
   *format = tvFormat;
@@ -349,7 +379,7 @@ HRESULT WINAPI CaptureFilter::get_OutputEnable(LONG* enable) {
 }
 
 HRESULT WINAPI CaptureFilter::GetPages(CAUUID* pages) {
-  if (Fails("ISpecifyPropertyPages::GetPages")) return E_FAIL;
+  if (const HRESULT fault = Fault("ISpecifyPropertyPages::GetPages")) return fault;
   if (!pages) return E_POINTER;
   // No page of our own: an empty list is a valid answer and keeps the frame trivial.
   pages->cElems = 0;

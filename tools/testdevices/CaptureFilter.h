@@ -69,6 +69,8 @@ public:
   const DeviceConfig& Config() const { return config; }
   int Device() const { return device; }
   bool Fails(const char* call) { return faults.Fails(call); }
+  // S_OK, or what the faulted call is to answer.
+  HRESULT Fault(const char* call) { return faults.Fault(call); }
   // QueryInterface helper: offered, and not refused by a "QueryInterface(<name>)" fault.
   bool Offers(bool offered, const char* name);
   void NoteUnexpected(const char* call);
@@ -89,6 +91,11 @@ public:
   // its count is reached: it sends the event to the graph, once per filter object.
   bool StreamEnds(bool capturePin);
   void CountCaptureSample() { ++captureSamples; }
+  // silentfor: the stream goes on after its quiet time, quiet again after as many samples.
+  void ResumeStream() {
+    captureSamples = 0;
+    gone = false;
+  }
   // What the picture controls do to the next frame, read by the streaming thread.
   PictureAdjustment PictureAdjustmentNow() const { return pictureControls.Adjustment(); }
 
@@ -96,6 +103,10 @@ private:
   CaptureFilter(int device, const DeviceConfig& config);
   ~CaptureFilter() override;
   bool MixerCallFails(const char* method) override;
+  // exclusive=1: takes the device's cross-process hold before streaming (an error
+  // while another filter object holds it); gives it back once stopped.
+  HRESULT TakeDeviceLocked();
+  void GiveDeviceBackLocked();
   double ReadMixLevel() override;
   void WriteMixLevel(double level) override;
 
@@ -108,6 +119,7 @@ private:
   ControlInterface<IAMCameraControl, true> cameraControl;
   std::mutex lock;
   FILTER_STATE state = State_Stopped;
+  HANDLE deviceHold = nullptr;  // exclusive=1: the device's semaphore, held while streaming
   ComPtr<IReferenceClock> clock;
   IFilterGraph* graph = nullptr;  // not counted: the graph owns us, not the other way round
   // The graph's event sink, not counted either; set while stopped, read by streaming threads.

@@ -130,6 +130,16 @@ bool ParseFaults(const std::wstring& text, std::vector<FaultDescription>& faults
     std::wstring entry = Trim(item);
     if (entry.empty()) continue;
     FaultDescription fault;
+    // "Name@k/0x800705AA": the result the faulted call answers, E_FAIL unless given.
+    const size_t slash = entry.find(L'/');
+    if (slash != std::wstring::npos) {
+      const std::wstring code = Trim(entry.substr(slash + 1));
+      wchar_t* end = nullptr;
+      const unsigned long value = std::wcstoul(code.c_str(), &end, 0);
+      if (code.empty() || !end || *end || value == 0) return false;
+      fault.result = HRESULT(value);
+      entry = entry.substr(0, slash);
+    }
     size_t at = entry.rfind(L'@');
     if (at != std::wstring::npos) {
       long k = 0;
@@ -406,6 +416,14 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     } else if (key == L"corruptevery") {
       ok = ParseInt(value, number) && number >= 1;
       config.corruptEvery = number;
+    } else if (key == L"silentfor") {
+      ok = ParseInt(value, number) && number > 0 && number <= 600000;
+      config.silentForMs = number;
+    } else if (key == L"noeoi") {
+      ok = ParseInt(value, number) && number >= 1;
+      config.noEndMarkerEvery = number;
+    } else if (key == L"exclusive") {
+      ok = ParseFlag(value, config.exclusive);
     } else if (key == L"corruptfrom") {
       ok = ParseInt(value, number) && number >= 0;
       config.corruptFrom = number;

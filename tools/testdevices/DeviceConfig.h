@@ -33,6 +33,7 @@ enum class CapsLayout { VideoInfo, VideoInfo2, Both, Pairs };
 struct FaultDescription {
   std::string call;  // "Interface::Method" or "QueryInterface(Interface)"
   int onCall = 0;    // 0: every call; k: only the k-th call on one filter object
+  HRESULT result = E_FAIL;  // what the faulted call answers ("Name/0x800705AA")
 };
 
 // One picture control a camera offers (`controls`): a property of IAMVideoProcAmp or of
@@ -78,6 +79,7 @@ struct DeviceConfig {
   // streamEndEvent to the graph (none for 0) and streams no more (negative: never).
   long streamEndAfter = -1;
   long streamEndEvent = 0;
+  long silentForMs = 0;  // silentafter: quiet this long, then sending again (0: for good)
   int toneHz = 0;  // 0: byte-sequence content
   // MJPG frames: frame n goes without its Huffman tables when n % noHuffmanEvery is
   // noHuffmanEvery - 1, and is spoiled when n % corruptEvery is corruptEvery - 1 or
@@ -85,6 +87,10 @@ struct DeviceConfig {
   long noHuffmanEvery = 0;
   long corruptEvery = 0;
   long corruptFrom = -1;
+  long noEndMarkerEvery = 0;  // frame n goes without its EOI marker, as noHuffmanEvery
+  // The device streams to one filter object at a time, across processes, as a webcam
+  // does: another object's Pause or Run answers 0x800705AA while one streams.
+  bool exclusive = false;
   int jpegWidth = 0, jpegHeight = 0;
   // IAMVideoProcAmp and IAMCameraControl are offered once `controls` is given (even
   // empty); each answers for the properties listed and E_PROP_ID_UNSUPPORTED for others.

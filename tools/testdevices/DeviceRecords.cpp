@@ -79,22 +79,23 @@ bool DeviceRecords::WaitForSamples(int device, long long samples, unsigned timeo
 FaultPlan::FaultPlan(int device, std::vector<FaultDescription> faults)
     : device(device), faults(std::move(faults)) {}
 
-bool FaultPlan::Fails(const char* call) {
+HRESULT FaultPlan::Fault(const char* call) {
   DeviceRecords::Instance().CountCall(device, call);
   std::lock_guard<std::mutex> guard(lock);
   int count = ++counts[call];
   for (const auto& fault : faults)
-    if (fault.call == call && (fault.onCall == 0 || fault.onCall == count)) return true;
-  return false;
+    if (fault.call == call && (fault.onCall == 0 || fault.onCall == count)) return fault.result;
+  return S_OK;
 }
 
-bool FaultPlan::FailsForDevice(int device, const std::vector<FaultDescription>& faults, const char* call) {
+HRESULT FaultPlan::FaultForDevice(int device, const std::vector<FaultDescription>& faults,
+                                  const char* call) {
   DeviceRecords& records = DeviceRecords::Instance();
   records.CountCall(device, call);
   const int count = records.CallCount(device, call);
   for (const auto& fault : faults)
-    if (fault.call == call && (fault.onCall == 0 || fault.onCall == count)) return true;
-  return false;
+    if (fault.call == call && (fault.onCall == 0 || fault.onCall == count)) return fault.result;
+  return S_OK;
 }
 
 }  // namespace testdevices

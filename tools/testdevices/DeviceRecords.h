@@ -45,10 +45,13 @@ class FaultPlan {
 public:
   FaultPlan(int device, std::vector<FaultDescription> faults);
   // Counts the call; true when it is to fail.
-  bool Fails(const char* call);
+  bool Fails(const char* call) { return Fault(call) != S_OK; }
+  // Counts the call; what it is to answer: S_OK, or the fault's result.
+  HRESULT Fault(const char* call);
   // The same for a call made before any filter object exists (the class factory's), counted
   // per device since the last reset.
-  static bool FailsForDevice(int device, const std::vector<FaultDescription>& faults, const char* call);
+  static HRESULT FaultForDevice(int device, const std::vector<FaultDescription>& faults,
+                                const char* call);
 
 private:
   int device;

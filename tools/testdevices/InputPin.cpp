@@ -51,14 +51,14 @@ HRESULT WINAPI InputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE*
 }
 
 HRESULT WINAPI InputPin::Disconnect() {
-  if (filter.Fails("IPin::Disconnect")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::Disconnect")) return fault;
   return S_FALSE;
 }
 
 HRESULT WINAPI InputPin::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
   *pin = nullptr;
-  if (filter.Fails("IPin::ConnectedTo")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::ConnectedTo")) return fault;
   return VFW_E_NOT_CONNECTED;
 }
 
@@ -70,14 +70,14 @@ HRESULT WINAPI InputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
 
 HRESULT WINAPI InputPin::QueryPinInfo(PIN_INFO* info) {
   if (!info) return E_POINTER;
-  if (filter.Fails("IPin::QueryPinInfo")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::QueryPinInfo")) return fault;
   return CopyPinInfo(static_cast<IBaseFilter*>(&filter), PINDIR_INPUT, pinConfig.name.c_str(),
                      info);
 }
 
 HRESULT WINAPI InputPin::QueryDirection(PIN_DIRECTION* direction) {
   if (!direction) return E_POINTER;
-  if (filter.Fails("IPin::QueryDirection")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::QueryDirection")) return fault;
   *direction = PINDIR_INPUT;
   return S_OK;
 }

@@ -140,6 +140,10 @@ size_t RemoveHuffmanTables(uint8_t* data, size_t size) {
   return size - removed;
 }
 
+size_t DropEndMarker(const uint8_t* data, size_t size) {
+  return size >= 2 && data[size - 2] == 0xFF && data[size - 1] == 0xD9 ? size - 2 : size;
+}
+
 size_t CorruptJpeg(uint8_t* data, size_t size) {
   const size_t scan = ScanDataOffset(data, size);
   return scan ? scan : size / 2;

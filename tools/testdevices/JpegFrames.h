@@ -26,4 +26,8 @@ size_t RemoveHuffmanTables(uint8_t* data, size_t size);
 // after the SOS header and what the scan would have held is lost. Returns the new size.
 size_t CorruptJpeg(uint8_t* data, size_t size);
 
+// Takes the EOI marker (FF D9) off the end, as several cameras send their frames: the
+// picture is whole, the end marker missing. Returns the new size.
+size_t DropEndMarker(const uint8_t* data, size_t size);
+
 }  // namespace testdevices

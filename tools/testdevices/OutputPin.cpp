@@ -77,7 +77,7 @@ ULONG WINAPI OutputPin::Release() {
 
 HRESULT WINAPI OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
   if (!receiver) return E_POINTER;
-  if (filter.Fails("IPin::Connect")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::Connect")) return fault;
   std::lock_guard<std::mutex> guard(filter.Lock());
   if (peer) return VFW_E_ALREADY_CONNECTED;
   if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
@@ -174,7 +174,7 @@ HRESULT WINAPI OutputPin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) {
 }
 
 HRESULT WINAPI OutputPin::Disconnect() {
-  if (filter.Fails("IPin::Disconnect")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::Disconnect")) return fault;
   std::lock_guard<std::mutex> guard(filter.Lock());
   if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
   if (!peer) return S_FALSE;
@@ -188,7 +188,7 @@ HRESULT WINAPI OutputPin::Disconnect() {
 HRESULT WINAPI OutputPin::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
   *pin = nullptr;
-  if (filter.Fails("IPin::ConnectedTo")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::ConnectedTo")) return fault;
   std::lock_guard<std::mutex> guard(filter.Lock());
   if (!peer) return VFW_E_NOT_CONNECTED;
   *pin = ComPtr<IPin>(peer).Detach();
@@ -202,14 +202,14 @@ HRESULT WINAPI OutputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
 
 HRESULT WINAPI OutputPin::QueryPinInfo(PIN_INFO* info) {
   if (!info) return E_POINTER;
-  if (filter.Fails("IPin::QueryPinInfo")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::QueryPinInfo")) return fault;
   return CopyPinInfo(static_cast<IBaseFilter*>(&filter), PINDIR_OUTPUT, pinConfig.name.c_str(),
                      info);
 }
 
 HRESULT WINAPI OutputPin::QueryDirection(PIN_DIRECTION* direction) {
   if (!direction) return E_POINTER;
-  if (filter.Fails("IPin::QueryDirection")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::QueryDirection")) return fault;
   *direction = PINDIR_OUTPUT;
   return S_OK;
 }
@@ -227,7 +227,7 @@ HRESULT WINAPI OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
 HRESULT WINAPI OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
   if (!types) return E_POINTER;
   *types = nullptr;
-  if (filter.Fails("IPin::EnumMediaTypes")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IPin::EnumMediaTypes")) return fault;
   std::vector<MediaType> list;
   {
     std::lock_guard<std::mutex> guard(filter.Lock());
@@ -257,7 +257,7 @@ HRESULT WINAPI OutputPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
 
 HRESULT WINAPI OutputPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size,
                               DWORD* returned) {
-  if (filter.Fails("IKsPropertySet::Get")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IKsPropertySet::Get")) return fault;
   if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
   if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
   if (returned) *returned = sizeof(GUID);
@@ -323,7 +323,7 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
 }
 
 HRESULT WINAPI OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
-  if (filter.Fails("IAMStreamConfig::SetFormat")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IAMStreamConfig::SetFormat")) return fault;
   if (!type) return E_POINTER;
   std::lock_guard<std::mutex> guard(filter.Lock());
   HRESULT hr;
@@ -344,14 +344,14 @@ HRESULT WINAPI OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
 HRESULT WINAPI OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
   if (!type) return E_POINTER;
   *type = nullptr;
-  if (filter.Fails("IAMStreamConfig::GetFormat")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IAMStreamConfig::GetFormat")) return fault;
   std::lock_guard<std::mutex> guard(filter.Lock());
   *type = filter.CurrentFormatLocked().NewTaskMemCopy();
   return *type ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT WINAPI OutputPin::GetNumberOfCapabilities(int* count, int* size) {
-  if (filter.Fails("IAMStreamConfig::GetNumberOfCapabilities")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IAMStreamConfig::GetNumberOfCapabilities")) return fault;
   if (!count || !size) return E_POINTER;
   *count = IsAudio() ? 1 : filter.Capabilities().Count();
   *size = IsAudio() ? int(sizeof(AUDIO_STREAM_CONFIG_CAPS)) : int(sizeof(VIDEO_STREAM_CONFIG_CAPS));
@@ -360,7 +360,7 @@ HRESULT WINAPI OutputPin::GetNumberOfCapabilities(int* count, int* size) {
 
 // The microphone: one ranged capability, its current format. The camera: its list.
 HRESULT WINAPI OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
-  if (filter.Fails("IAMStreamConfig::GetStreamCaps")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IAMStreamConfig::GetStreamCaps")) return fault;
   if (!type || !caps) return E_POINTER;
   *type = nullptr;
   if (index < 0) return E_INVALIDARG;
@@ -392,7 +392,7 @@ HRESULT WINAPI OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* c
 }
 
 HRESULT WINAPI OutputPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties) {
-  if (filter.Fails("IAMBufferNegotiation::SuggestAllocatorProperties")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IAMBufferNegotiation::SuggestAllocatorProperties")) return fault;
   if (!properties) return E_POINTER;
   std::lock_guard<std::mutex> guard(filter.Lock());
   const ALLOCATOR_PROPERTIES suggested = *properties;
@@ -408,7 +408,7 @@ HRESULT WINAPI OutputPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES*
 }
 
 HRESULT WINAPI OutputPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) {
-  if (filter.Fails("IAMBufferNegotiation::GetAllocatorProperties")) return E_FAIL;
+  if (const HRESULT fault = filter.Fault("IAMBufferNegotiation::GetAllocatorProperties")) return fault;
   if (!properties) return E_POINTER;
   std::lock_guard<std::mutex> guard(filter.Lock());
   if (peer)
@@ -477,14 +477,23 @@ void OutputPin::StreamLoop() {
   if (!audio && format.Bitmap()) picture = *format.Bitmap();
   REFERENCE_TIME frameInterval = format.FrameInterval();
   if (frameInterval <= 0) frameInterval = kUnitsPerSecond / filter.Config().framesPerSecond;
-  const LONGLONG startedAt = Now100ns();
-  const uint64_t bytesAtStart = bytesSent, samplesAtStart = samplesSent;
+  LONGLONG startedAt = Now100ns();
+  uint64_t bytesAtStart = bytesSent, samplesAtStart = samplesSent;
   // One encoder for the run: creating the imaging factory per frame would cost frame rate.
   std::unique_ptr<JpegEncoder> encoder;
   if (!audio && IsJpeg(format)) encoder = std::make_unique<JpegEncoder>();
 
   for (;;) {
-    if (filter.StreamEnds(IsCapture())) break;  // the device is gone until a new filter object
+    if (filter.StreamEnds(IsCapture())) {
+      // The device is gone until a new filter object; or, with silentfor, quiet that
+      // long and then sending again at its pace, as a camera whose driver stalled.
+      const DWORD quiet = DWORD(filter.Config().silentForMs);
+      if (!quiet || !IsCapture() || WaitForSingleObject(stopEvent, quiet) == WAIT_OBJECT_0) break;
+      filter.ResumeStream();
+      startedAt = Now100ns();
+      bytesAtStart = bytesSent, samplesAtStart = samplesSent;
+      continue;
+    }
     // When the next sample is due: audio when its buffer would have filled, video at the
     // frame's own time. Pacing is by the stream content, not by the loop, so it cannot drift.
     REFERENCE_TIME due;
@@ -564,6 +573,7 @@ long OutputPin::DrawJpegFrame(JpegEncoder& encoder, const BITMAPINFOHEADER& pict
   if (every(config.corruptEvery) ||
       (config.corruptFrom >= 0 && frameNumber >= uint64_t(config.corruptFrom)))
     size = CorruptJpeg(jpegFrame.data(), size);
+  if (every(config.noEndMarkerEvery)) size = DropEndMarker(jpegFrame.data(), size);
   // A frame larger than the buffer arrives cut, as from a camera whose size bound was wrong.
   size = std::min(size, size_t(capacity));
   std::memcpy(data, jpegFrame.data(), size);
