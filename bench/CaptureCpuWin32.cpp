@@ -336,9 +336,9 @@ struct BareGraph {
     if (isVideo && graph.As(window, IID_IVideoWindow)) window->put_AutoShow(OAFALSE);
     return true;
   }
-  bool Run() { return tesmo::ControlGraph(graph, tesmo::GraphCommand::Run); }
+  bool Run() { return tesmo::RunGraph(graph) == S_OK; }
   ~BareGraph() {
-    if (graph) tesmo::ControlGraph(graph, tesmo::GraphCommand::Stop);
+    if (graph) tesmo::StopGraph(graph);
   }
 };
 

@@ -27,8 +27,8 @@
 // EC_DEVICE_LOST, EC_ERRORABORT or EC_STREAM_ERROR_STOPPED) closes its object by
 // itself, as a video frame of the wrong size does: the device is released, no OnData
 // follows, IsOpened answers 2 and IsRunning 255. The host learns of it by polling
-// IsOpened, or when the deliveries stop; Open of the same index works again once
-// the device is back.
+// IsOpened, or when the deliveries stop, and reads why with Get...CaptureError;
+// Open of the same index works again once the device is back.
 #ifndef TESMO_H
 #define TESMO_H
 
@@ -284,6 +284,40 @@ struct AudioCaptureStatistics {
   unsigned long long bytesStored;
 };
 
+// Why an object's latest operation returned 255, or why the library stopped or closed
+// it by itself, as GetVideoCaptureError / GetAudioCaptureError write it. `size` as for
+// the statistics. The record holds the latest thing that went wrong and a successful
+// Open clears it; a refusal that comes because the library closed the object keeps
+// the record of that close, which is its reason.
+struct CaptureError {
+  int size;
+  int cause;  // kCause..., below
+  // The table slot (the /* n */ above) of the operation that returned 255, or -1 when
+  // the library stopped or closed the object by itself.
+  int operation;
+  long hresult;       // the platform's result behind it; 0 where there is none
+  unsigned int tick;  // GetTickCount when it happened
+  // One line of English, zero-terminated, in the ANSI code page: what failed and what
+  // a person can do about it. Never empty when cause is not kCauseNone.
+  char text[256];
+};
+
+enum : int {
+  kCauseNone = 0,
+  kCauseNoSuchDevice = 1,   // no device at that index, or it has gone
+  kCauseDeviceInUse = 2,    // held by another application
+  kCauseAccessDenied = 3,   // the system (its privacy settings) refused access
+  kCauseFormatRefused = 4,  // the device refused the format or size asked for
+  kCauseCannotConnect = 5,  // its stream could not be connected to the library
+  kCauseDeviceFailed = 6,   // another platform failure; hresult tells which
+  // Running, and nothing came from the device for 2 s since Start or since its last
+  // buffer. The object stays open, and the record ends when data comes again.
+  kCauseNoData = 7,
+  kCauseDeviceLost = 8,  // a loss event, or the device left the list: the library closed it
+  kCauseBadData = 9,     // frames of the wrong length or undecodable: the library closed it
+  kCauseRefused = 10,    // refused for the object's state or the arguments
+};
+
 // A camera's picture controls, as ListCameraControls reports them and
 // GetCameraControl / SetCameraControl take them: the properties of the camera
 // filter's IAMVideoProcAmp (0 to 9, in that interface's order), then those of its
@@ -366,13 +400,22 @@ TESMO_API CaptureResult GetVideoDeviceIdentity(int deviceIndex, char* identity, 
 // What an open object's capture is doing: the mode in use and the counts since Open
 // (see the structures). Reading takes no lock the data path waits for, so a host may
 // call it as often as it likes, from any thread, while the object runs (not while
-// the same object's Open or Close is under way on another thread). 0 written;
-// 255 for a null pointer, a size smaller than the size field itself, or an object
-// not opened, with nothing written.
+// the same object's Open or Close is under way on another thread). After the
+// library closed the object by itself, the last figures stay readable until the
+// next Open. 0 written; 255 for a null pointer, a size smaller than the size field
+// itself, or an object not opened (and not closed by the library), with nothing
+// written.
 TESMO_API CaptureResult GetVideoCaptureStatistics(VideoSourceCapture* capture,
                                                   VideoCaptureStatistics* statistics);
 TESMO_API CaptureResult GetAudioCaptureStatistics(AudioSourceCapture* capture,
                                                   AudioCaptureStatistics* statistics);
+
+// Why the object's latest 255 came, or why the library stopped or closed it (see
+// CaptureError). Readable in every state, closed included, from any thread, without a
+// lock the data path waits for. 0 written; 255 for a null pointer or a size smaller
+// than the size field itself, with nothing written.
+TESMO_API CaptureResult GetVideoCaptureError(VideoSourceCapture* capture, CaptureError* error);
+TESMO_API CaptureResult GetAudioCaptureError(AudioSourceCapture* capture, CaptureError* error);
 
 // A camera's picture controls. The camera is either an open video object's
 // (`capture` not null, `deviceIndex` unused): its own capture filter, so a change

@@ -50,7 +50,7 @@ echo "=== Windows x86 build, inspected (build/windows-x86) ==="
 # checked for the machine, the undecorated exports and the imports, and installed with
 # the guide's example built against the package.
 if ./scripts/build-windows.sh --x86 Tesmo tesmo-capture TesmoTestDevices >/dev/null; then
-  { ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/Tesmo.dll CreateASC CreateVSC ListCameraModes GetAudioDeviceIdentity GetVideoDeviceIdentity GetVideoCaptureStatistics GetAudioCaptureStatistics ListCameraControls GetCameraControl SetCameraControl &&
+  { ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/Tesmo.dll CreateASC CreateVSC ListCameraModes GetAudioDeviceIdentity GetVideoDeviceIdentity GetVideoCaptureStatistics GetAudioCaptureStatistics ListCameraControls GetCameraControl SetCameraControl GetVideoCaptureError GetAudioCaptureError &&
     ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/tesmo-capture.exe &&
     ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/TesmoTestDevices.dll DllRegisterServer &&
     ./scripts/check-package.sh build/windows-x86 cmake/mingw-w64-i686.cmake; } || failed+=(windows-x86)

@@ -26,7 +26,9 @@ AudioCapture::~AudioCapture() = default;
 
 CaptureResult AudioCapture::Destroy() {
   // From inside OnData the delivery thread would be ended under its own call.
-  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  if (delivery->IsDeliveryThread())
+    return failures.Refuse(kSlotDestroy,
+                           "Destroy was refused inside OnData: call it from another thread.");
   // Bounded wait; if the thread is still inside the host's OnData it keeps its own
   // reference to the data path and frees it when it ends.
   delivery->EndOwner([this] { Reset(); }, 1000);
@@ -41,8 +43,68 @@ CaptureResult AudioCapture::SetSink(AudioSink* sink) {
 
 CaptureResult AudioCapture::IsOpened() { return opened ? kCaptureYes : kCaptureNo; }
 
+CaptureResult AudioCapture::ReadError(CaptureError* error) const {
+  if (!CanWriteSized(error)) return kCaptureFailed;
+  WriteSized(failures.Read(), error);
+  return kCaptureDone;
+}
+
 CaptureResult AudioCapture::ReadStatistics(AudioCaptureStatistics* statistics) {
-  if (!CanWriteSized(statistics) || !opened) return kCaptureFailed;
+  if (!CanWriteSized(statistics)) return kCaptureFailed;
+  if (opened) {
+    WriteSized(CurrentFigures(), statistics);
+    return kCaptureDone;
+  }
+  ScopedLock hold(figuresLock);
+  if (!figuresAtClose) return kCaptureFailed;
+  WriteSized(*figuresAtClose, statistics);
+  return kCaptureDone;
+}
+
+void AudioCapture::RunPendingReset() {
+  {
+    ScopedLock hold(figuresLock);
+    figuresAtClose = CurrentFigures();
+  }
+  const CloseReason reason = CloseReason::Unpack(delivery->PendingCloseReason());
+  if (reason.code == EC_DEVICE_LOST)
+    failures.Note(-1, kCauseDeviceLost, 0,
+                  "The audio device was removed (EC_DEVICE_LOST), so the library closed it: "
+                  "plug it back in, then Open it again.");
+  else
+    failures.Note(-1, kCauseDeviceLost, static_cast<long>(reason.detail),
+                  "The audio device's stream stopped with an error (0x%08X, graph event 0x%X), "
+                  "so the library closed it: check the device, then Open it again.",
+                  reason.detail, reason.code);
+  Reset();
+}
+
+void AudioCapture::CheckForSilence() {
+  if (!delivery->IsRunning()) return;
+  const uint32_t now = TickCount();
+  const uint32_t lastBuffer = delivery->ReadCounts().lastBufferTick;
+  const uint32_t sinceStart = now - startTick.load(std::memory_order_acquire);
+  const uint32_t sinceBuffer = lastBuffer ? now - lastBuffer : sinceStart;
+  const uint32_t quiet = sinceStart < sinceBuffer ? sinceStart : sinceBuffer;
+  if (quiet < 2000) {
+    failures.End(kCauseNoData);
+  } else if (failures.Cause() != kCauseNoData) {
+    if (sinceBuffer < sinceStart)
+      failures.Note(-1, kCauseNoData, 0,
+                    "The audio device has sent nothing for %u s since its last buffer: it may "
+                    "have been unplugged or taken by another application; check it, then Stop "
+                    "and Start again.",
+                    quiet / 1000);
+    else
+      failures.Note(-1, kCauseNoData, 0,
+                    "The audio device has sent nothing for %u s since Start: it may be in use "
+                    "by another application, or blocked by the system's privacy settings; "
+                    "close other applications that use it, then Stop and Start again.",
+                    quiet / 1000);
+  }
+}
+
+AudioCaptureStatistics AudioCapture::CurrentFigures() const {
   AudioCaptureStatistics all{};
   const AudioDelivery::Counts counts = delivery->ReadCounts();
   all.deviceBuffers = agreedBuffers;
@@ -52,19 +114,19 @@ CaptureResult AudioCapture::ReadStatistics(AudioCaptureStatistics* statistics) {
   all.blocksDelivered = counts.blocksDelivered;
   all.bytesRefused = counts.refused;
   all.bytesStored = counts.stored;
-  WriteSized(all, statistics);
-  return kCaptureDone;
+  return all;
 }
 
 CaptureResult AudioCapture::IsRunning() {
-  if (!opened) return kCaptureFailed;
+  if (!opened)
+    return failures.Refuse(kSlotIsRunning, "IsRunning: no audio device is open; Open one first.");
   return delivery->IsRunning() ? kCaptureYes : kCaptureNo;
 }
 
 CaptureResult AudioCapture::GetFormat(int* channelsOut, int* samplesPerSecOut,
                                       int* bitsPerSampleOut, int* blockBytesOut) {
   if (!channelsOut || !samplesPerSecOut || !bitsPerSampleOut || !blockBytesOut)
-    return kCaptureFailed;
+    return failures.Refuse(kSlotGetFormat, "GetFormat was refused: a null pointer.");
   *channelsOut = channels;
   *samplesPerSecOut = samplesPerSec;
   *bitsPerSampleOut = bitsPerSample;
@@ -74,15 +136,21 @@ CaptureResult AudioCapture::GetFormat(int* channelsOut, int* samplesPerSecOut,
 
 CaptureResult AudioCapture::SetFormat(int newChannels, int newSamplesPerSec, int newBitsPerSample,
                                       int newBlockBytes) {
-  if (opened) return kCaptureFailed;
+  if (opened)
+    return failures.Refuse(kSlotSetFormat,
+                           "SetFormat was refused while an audio device is open: Close it first.");
   // The block must fit the delivery thread's block buffer and be non-empty (an
   // empty block never drains the ring), and the wave format's 16-bit fields must
   // hold the channel count, the sample size and the block align.
   if (newChannels <= 0 || newChannels > 0xFFFF || newSamplesPerSec <= 0 || newBitsPerSample <= 0 ||
       newBitsPerSample > 0xFFFF || newBlockBytes < 1 ||
-      newBlockBytes > AudioDelivery::kMaxBlockBytes)
-    return kCaptureFailed;
-  if (static_cast<int64_t>(newChannels) * newBitsPerSample / 8 > 0xFFFF) return kCaptureFailed;
+      newBlockBytes > AudioDelivery::kMaxBlockBytes ||
+      static_cast<int64_t>(newChannels) * newBitsPerSample / 8 > 0xFFFF)
+    return failures.Refuse(kSlotSetFormat,
+                           "SetFormat was refused: %d channels, %d samples a second, %d bits and "
+                           "blocks of %d bytes (1 to %d) is no possible format.",
+                           newChannels, newSamplesPerSec, newBitsPerSample, newBlockBytes,
+                           static_cast<int>(AudioDelivery::kMaxBlockBytes));
   channels = newChannels;
   samplesPerSec = newSamplesPerSec;
   bitsPerSample = newBitsPerSample;
@@ -96,9 +164,14 @@ CaptureResult AudioCapture::ShowPropertyPages() {
     // A reference of its own: the modal frame may outlast a close by the delivery
     // thread, which must not wait for it.
     ScopedHostLock operation(delivery->OperationLock());
-    if (!opened || !sourceFilter.As(filter)) return kCaptureFailed;
+    if (!opened || !sourceFilter.As(filter))
+      return failures.Refuse(kSlotShowPropertyPages,
+                             "ShowPropertyPages: no audio device is open; Open one first.");
   }
-  return ShowFilterPropertyPages(filter.Get());
+  if (ShowFilterPropertyPages(filter.Get()) == kCaptureDone) return kCaptureDone;
+  return failures.Fail(kSlotShowPropertyPages,
+                       "ShowPropertyPages: the audio device has no property pages, or they could "
+                       "not be shown.");
 }
 
 }  // namespace tesmo

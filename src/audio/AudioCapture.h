@@ -19,6 +19,7 @@
 
 #include "Tesmo.h"
 #include "audio/AudioDelivery.h"
+#include "common/CaptureFailure.h"
 #include "common/ComPtr.h"
 #include "common/DeviceLossWatcher.h"
 #include "common/GrabberCallback.h"
@@ -56,8 +57,11 @@ public:
   static AudioCapture* Create();
 
   CaptureResult SetSink(AudioSink* sink) override;
-  // GetAudioCaptureStatistics: the agreed buffers and the data path's counts.
+  // GetAudioCaptureStatistics: the agreed buffers and the data path's counts; after
+  // the library closed the object, the figures at that moment, until the next Open.
   CaptureResult ReadStatistics(AudioCaptureStatistics* statistics);
+  // GetAudioCaptureError: why the latest 255 came, or why the library closed it.
+  CaptureResult ReadError(CaptureError* error) const;
   CaptureResult IsOpened() override;
   CaptureResult IsRunning() override;
   CaptureResult Start() override;
@@ -90,13 +94,40 @@ public:
   void UseMixers(MixerApi& api) { mixers = &api; }
 
 private:
+  // The operations' slots in the host's table, as the error record names them.
+  enum Slot {
+    kSlotIsRunning = 2,
+    kSlotStart = 3,
+    kSlotStop = 4,
+    kSlotClose = 5,
+    kSlotGetRecordLevel = 6,
+    kSlotSetRecordLevel = 7,
+    kSlotGetMixLevel = 8,
+    kSlotSetMixLevel = 9,
+    kSlotOpen = 10,
+    kSlotSelectInput = 11,
+    kSlotGetFormat = 12,
+    kSlotSetFormat = 13,
+    kSlotListDevices = 14,
+    kSlotListInputs = 15,
+    kSlotShowPropertyPages = 16,
+    kSlotDestroy = 17,
+  };
+
   AudioCapture();
   ~AudioCapture();
 
   // Stops the graph, releases it, leaves the object Closed and the ring empty.
   void Reset();
-  // On the delivery thread, after the device was lost: the whole Reset.
-  void RunPendingReset() override { Reset(); }
+  // On the delivery thread, after the device was lost: the record and the figures
+  // of the close, then the whole Reset.
+  void RunPendingReset() override;
+  AudioCaptureStatistics CurrentFigures() const;
+  // On the watcher's thread while open: a running device silent for 2 s is recorded,
+  // and the record ends when buffers come again.
+  void CheckForSilence();
+  // The 255 of a level operation, for the mixers' answer.
+  CaptureResult LevelResult(int slot, CaptureResult result);
   bool BuildGraph();
   bool ApplyFormat();
   bool ConnectGraph();
@@ -124,6 +155,10 @@ private:
   MixerApi* mixers = &winmm;
   // The device's agreed buffers (count and bytes each), as of the last Open.
   int32_t agreedBuffers = 0, agreedBufferBytes = 0;
+  FailureRecord failures;
+  std::atomic<uint32_t> startTick{0};  // of the latest successful Start
+  mutable RecursiveLock figuresLock;
+  std::optional<AudioCaptureStatistics> figuresAtClose;  // until the next Open
   int32_t channels = 1;
   int32_t samplesPerSec = 11025;
   int32_t bitsPerSample = 16;

@@ -23,6 +23,8 @@ namespace {
 struct AudioDevice {
   ComPtr<IBaseFilter> filter;
   std::optional<UINT> waveInId;
+  bool listed = false;      // the category has a device at that position
+  HRESULT bound = E_FAIL;   // BindToObject's answer
 };
 
 // The "WaveInID" the system's audio capture devices carry in their property bags.
@@ -43,14 +45,16 @@ AudioDevice FindAudioDevice(int index) {
   AudioDevice device;
   ComPtr<IMoniker> moniker = MonikerAt(CLSID_AudioInputDeviceCategory, index);
   if (!moniker) return device;
+  device.listed = true;
   // A device without a property bag is not a usable device.
   ComPtr<IPropertyBag> bag;
   if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) !=
           S_OK ||
       !bag)
     return device;
-  if (moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                            reinterpret_cast<void**>(&device.filter)) != S_OK) {
+  device.bound = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                      reinterpret_cast<void**>(&device.filter));
+  if (device.bound != S_OK) {
     device.filter.Reset();
     return device;
   }
@@ -81,48 +85,101 @@ void AudioCapture::Reset() {
 CaptureResult AudioCapture::Close() {
   // Refused inside OnData, as Open and Destroy are, on both objects alike: a host
   // written for one then behaves the same with the other.
-  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  if (delivery->IsDeliveryThread())
+    return failures.Refuse(kSlotClose, "Close was refused inside OnData: call it from another "
+                                       "thread.");
   Reset();
   return kCaptureDone;
 }
 
 CaptureResult AudioCapture::Open(int deviceIndex) {
-  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  if (delivery->IsDeliveryThread())
+    return failures.Refuse(kSlotOpen, "Open was refused inside OnData: call it from another "
+                                      "thread.");
   ScopedHostLock operation(delivery->OperationLock());
   Reset();
-  if (!CallerInitialisedCom()) return kCaptureFailed;
+  {
+    ScopedLock hold(figuresLock);
+    figuresAtClose.reset();
+  }
+  if (!CallerInitialisedCom())
+    return failures.Refuse(kSlotOpen, "Open was refused: this thread has not initialised COM; "
+                                      "call CoInitializeEx on it first.");
   AudioDevice device = FindAudioDevice(deviceIndex);
   sourceFilter = std::move(device.filter);
-  if (!sourceFilter) return kCaptureFailed;
-  if (!BuildGraph() || !ApplyFormat() || !ConnectGraph()) return kCaptureFailed;
+  if (!sourceFilter) {
+    if (!device.listed)
+      failures.NoteStepCause(kCauseNoSuchDevice, 0,
+                             "There is no audio device at index %d: ListDevices lists the "
+                             "devices there are (plug one in, then list them again).",
+                             deviceIndex);
+    else if (device.bound == S_OK)
+      failures.NoteStepCause(kCauseNoSuchDevice, 0,
+                             "The audio device at index %d has no property bag: it is not set up "
+                             "as a capture device; choose another.",
+                             deviceIndex);
+    else
+      failures.NoteStep(FailureStep::Binding, device.bound, "audio device", "opening it", "Open");
+    return failures.Fail(kSlotOpen, "The audio device could not be opened: Open it again.");
+  }
+  if (!BuildGraph() || !ApplyFormat() || !ConnectGraph())
+    return failures.Fail(kSlotOpen, "The audio device could not be set up: Open it again.");
   opened = true;
   waveInId = device.waveInId;
-  WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore());
+  failures.Clear();
+  WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore(),
+                     [this] { CheckForSilence(); });
   return kCaptureDone;
 }
 
 bool AudioCapture::BuildGraph() {
-  return CreateInProcess(CLSID_FilterGraph, graph) &&
-         CreateInProcess(CLSID_CaptureGraphBuilder2, captureBuilder) &&
-         captureBuilder->SetFiltergraph(graph.Get()) == S_OK &&
-         CreateInProcess(CLSID_SampleGrabber, grabberFilter) &&
-         graph->AddFilter(grabberFilter.Get(), L"Data Capture") == S_OK &&
-         CreateInProcess(CLSID_NullRenderer, nullRenderer) &&
-         graph->AddFilter(nullRenderer.Get(), L"Null Render") == S_OK &&
-         graph->AddFilter(sourceFilter.Get(), L"Audio Source") == S_OK;
+  if (!CreateInProcess(CLSID_FilterGraph, graph) ||
+      !CreateInProcess(CLSID_CaptureGraphBuilder2, captureBuilder) ||
+      captureBuilder->SetFiltergraph(graph.Get()) != S_OK ||
+      !CreateInProcess(CLSID_SampleGrabber, grabberFilter) ||
+      graph->AddFilter(grabberFilter.Get(), L"Data Capture") != S_OK ||
+      !CreateInProcess(CLSID_NullRenderer, nullRenderer) ||
+      graph->AddFilter(nullRenderer.Get(), L"Null Render") != S_OK) {
+    failures.NoteStepCause(kCauseDeviceFailed, 0,
+                           "The system's DirectShow filter graph, capture graph builder, sample "
+                           "grabber or null renderer could not be made: repair the system's "
+                           "media components, then Open again.");
+    return false;
+  }
+  const HRESULT added = graph->AddFilter(sourceFilter.Get(), L"Audio Source");
+  if (added == S_OK) return true;
+  failures.NoteStep(FailureStep::Binding, added, "audio device", "adding it to the graph", "Open");
+  return false;
 }
 
 bool AudioCapture::ApplyFormat() {
   ComPtr<IAMStreamConfig> config;
-  if (captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
-                                    IID_IAMStreamConfig, reinterpret_cast<void**>(&config)) != S_OK)
+  const HRESULT found =
+      captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
+                                    IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
+  if (found != S_OK) {
+    failures.NoteStepCause(kCauseFormatRefused, found,
+                           "The audio device's capture pin takes no format (no IAMStreamConfig, "
+                           "0x%08lX): this device cannot be used.",
+                           static_cast<unsigned long>(found) & 0xFFFFFFFFul);
     return false;
+  }
   MediaType type;
-  if (config->GetFormat(&type) != S_OK || !type) return false;
+  const HRESULT read = config->GetFormat(&type);
+  if (read != S_OK || !type) {
+    failures.NoteStep(FailureStep::Format, read == S_OK ? E_POINTER : read, "audio device",
+                      "reading its format", "Open");
+    return false;
+  }
   // A device that does not speak in wave formats keeps its own.
   if (type->formattype != FORMAT_WaveFormatEx) return true;
   // Too small a format block cannot take the rewrite.
-  if (!type->pbFormat || type->cbFormat < sizeof(WAVEFORMATEX)) return false;
+  if (!type->pbFormat || type->cbFormat < sizeof(WAVEFORMATEX)) {
+    failures.NoteStepCause(kCauseFormatRefused, 0,
+                           "The audio device's format block is too small for a wave format: "
+                           "this device cannot be used.");
+    return false;
+  }
 
   const int blockAlign = channels * bitsPerSample / 8;
   auto* wave = reinterpret_cast<WAVEFORMATEX*>(type->pbFormat);
@@ -134,11 +191,23 @@ bool AudioCapture::ApplyFormat() {
   wave->nAvgBytesPerSec = static_cast<DWORD>(wave->nBlockAlign) * static_cast<DWORD>(samplesPerSec);
   wave->cbSize = 0;
   type->lSampleSize = static_cast<ULONG>(blockAlign);
-  return config->SetFormat(type.Get()) == S_OK;
+  const HRESULT set = config->SetFormat(type.Get());
+  if (set == S_OK) return true;
+  failures.NoteStepCause(kCauseFormatRefused, set,
+                         "The audio device refused %d channels, %d samples a second, %d bits "
+                         "(0x%08lX): choose another format with SetFormat, then Open again.",
+                         channels, samplesPerSec, bitsPerSample,
+                         static_cast<unsigned long>(set) & 0xFFFFFFFFul);
+  return false;
 }
 
 bool AudioCapture::ConnectGraph() {
-  if (!AttachGrabberCallback(grabberFilter, grabberCallback, this)) return false;
+  if (!AttachGrabberCallback(grabberFilter, grabberCallback, this)) {
+    failures.NoteStepCause(kCauseDeviceFailed, 0,
+                           "The sample grabber would not take the library's callback: repair "
+                           "the system's media components, then Open again.");
+    return false;
+  }
   // The suggestion goes to the capture pin before its first connection, so the connection
   // the builder makes takes it up and is kept as made: re-made, a connection the builder
   // routed through a Smart Tee leaves the tee's capture pin without an allocator, and
@@ -146,10 +215,20 @@ bool AudioCapture::ConnectGraph() {
   ComPtr<IPin> capturePin =
       FindCapturePin(captureBuilder.Get(), sourceFilter.Get(), MEDIATYPE_Audio);
   SuggestBuffers(capturePin.Get());  // a device that takes no suggestion still captures
-  if (captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
-                                   grabberFilter.Get(), nullRenderer.Get()) != S_OK)
+  const HRESULT rendered =
+      captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, sourceFilter.Get(),
+                                   grabberFilter.Get(), nullRenderer.Get());
+  if (rendered != S_OK) {
+    failures.NoteStep(FailureStep::Connection, rendered, "audio device",
+                      "connecting its stream to the library", "Open");
     return false;
-  if (!StreamReaches(capturePin.Get(), grabberFilter.Get())) return false;
+  }
+  if (!StreamReaches(capturePin.Get(), grabberFilter.Get())) {
+    failures.NoteStepCause(kCauseCannotConnect, 0,
+                           "The audio device's capture stream does not reach the library "
+                           "(another pin of it was connected): this device cannot be used.");
+    return false;
+  }
   ReadAgreedBuffers(capturePin.Get());
   return true;
 }
@@ -193,41 +272,64 @@ bool AudioCapture::SuggestBuffers(IPin* capturePin) {
 
 CaptureResult AudioCapture::Start() {
   ScopedHostLock operation(delivery->OperationLock());
-  if (!opened) return kCaptureFailed;
-  return StartCapture(graph, *delivery);
+  if (!opened)
+    return failures.Refuse(kSlotStart, "Start was refused: no audio device is open; Open one "
+                                       "first.");
+  startTick.store(TickCount(), std::memory_order_release);
+  HRESULT result = S_OK;
+  if (StartCapture(graph, *delivery, result)) return kCaptureDone;
+  failures.NoteStep(FailureStep::Run, result, "audio device", "starting it", "Start");
+  return failures.Fail(kSlotStart, "The audio device could not be started: Start it again.");
 }
 
 CaptureResult AudioCapture::Stop() {
   ScopedHostLock operation(delivery->OperationLock());
-  if (!opened) return kCaptureFailed;
-  return StopCapture(graph, *delivery);
+  if (!opened) return failures.Refuse(kSlotStop, "Stop was refused: no audio device is open.");
+  if (StopCapture(graph, *delivery)) return kCaptureDone;
+  return failures.Fail(kSlotStop, "Stop failed: the graph has no IMediaControl.");
 }
 
 CaptureResult AudioCapture::GetMixLevel(int* level) {
   ScopedHostLock operation(delivery->OperationLock());
-  if (!opened || !level) return kCaptureFailed;
+  if (!opened) return failures.Refuse(kSlotGetMixLevel, "GetMixLevel: no audio device is open.");
+  if (!level) return failures.Refuse(kSlotGetMixLevel, "GetMixLevel was refused: a null pointer.");
   ComPtr<IAMAudioInputMixer> mixer;
   double mixLevel = 0;
-  if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer) || mixer->get_MixLevel(&mixLevel) != S_OK)
-    return kCaptureFailed;
+  if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer))
+    return failures.Refuse(kSlotGetMixLevel, "GetMixLevel: the audio device has no input mixer.");
+  const HRESULT read = mixer->get_MixLevel(&mixLevel);
+  if (read != S_OK) {
+    failures.NoteStep(FailureStep::Other, read, "audio device", "reading its mix level",
+                      "GetMixLevel");
+    return failures.Fail(kSlotGetMixLevel, "GetMixLevel failed.");
+  }
   *level = static_cast<int>(mixLevel * 100.0);
   return kCaptureDone;
 }
 
 CaptureResult AudioCapture::SetMixLevel(int level) {
   ScopedHostLock operation(delivery->OperationLock());
-  if (!opened) return kCaptureFailed;
+  if (!opened) return failures.Refuse(kSlotSetMixLevel, "SetMixLevel: no audio device is open.");
   ComPtr<IAMAudioInputMixer> mixer;
-  if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer)) return kCaptureFailed;
-  return mixer->put_MixLevel(level * 0.01) == S_OK ? kCaptureDone : kCaptureFailed;
+  if (!sourceFilter.As(mixer, IID_IAMAudioInputMixer))
+    return failures.Refuse(kSlotSetMixLevel, "SetMixLevel: the audio device has no input mixer.");
+  const HRESULT set = mixer->put_MixLevel(level * 0.01);
+  if (set == S_OK) return kCaptureDone;
+  failures.NoteStep(FailureStep::Other, set, "audio device", "setting its mix level",
+                    "SetMixLevel");
+  return failures.Fail(kSlotSetMixLevel, "SetMixLevel failed.");
 }
 
 CaptureResult AudioCapture::ListDevices(char* names, int* count) {
-  return ListDeviceNames(CLSID_AudioInputDeviceCategory, names, count);
+  const CaptureResult listed = ListDeviceNames(CLSID_AudioInputDeviceCategory, names, count);
+  if (listed != kCaptureFailed) return listed;
+  return failures.Refuse(kSlotListDevices,
+                         "ListDevices was refused: a null pointer, or a fault while listing.");
 }
 
 CaptureResult AudioCapture::ListInputs(int deviceIndex, char* names, int* count) {
-  if (!names || !count) return kCaptureFailed;
+  if (!names || !count)
+    return failures.Refuse(kSlotListInputs, "ListInputs was refused: a null pointer.");
   try {
     *count = 0;
     ComPtr<IBaseFilter> device = FindAudioDevice(deviceIndex).filter;
@@ -249,7 +351,7 @@ CaptureResult AudioCapture::ListInputs(int deviceIndex, char* names, int* count)
     *count = list.Count();
     return kCaptureYes;
   } catch (...) {
-    return kCaptureFailed;
+    return failures.Refuse(kSlotListInputs, "ListInputs failed: a fault while listing.");
   }
 }
 

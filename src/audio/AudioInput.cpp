@@ -19,19 +19,28 @@ static_assert(kSourceMicrophone == MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "mixe
 static_assert(kSourceLine == MIXERLINE_COMPONENTTYPE_SRC_LINE, "mixer source kind");
 
 CaptureResult AudioCapture::SelectInput(const char* name) {
-  if (!name || !*name) return kCaptureFailed;
+  if (!name || !*name)
+    return failures.Refuse(kSlotSelectInput, "SelectInput was refused: a null or empty name.");
   // Longer requests cannot be any pin's name and would not fit the name buffers.
-  if (strnlen(name, kInputNameLimit + 1) > kInputNameLimit) return kCaptureFailed;
+  if (strnlen(name, kInputNameLimit + 1) > kInputNameLimit)
+    return failures.Refuse(kSlotSelectInput,
+                           "SelectInput was refused: a name longer than %d bytes.",
+                           static_cast<int>(kInputNameLimit));
   // Without a device there are no pins to search: refuse, and change nothing.
   ScopedHostLock operation(delivery->OperationLock());
-  if (!opened || !sourceFilter) return kCaptureFailed;
+  if (!opened || !sourceFilter)
+    return failures.Refuse(kSlotSelectInput, "SelectInput: no audio device is open; Open one "
+                                             "first.");
 
   const std::string request(name);
   // The kind is kept even when no pin matches: the level operations follow it.
   if (request == "mic" || request == "line") inputName = request;
   for (const std::string& candidate : InputCandidates(request))
     if (EnableInputPin(candidate)) return kCaptureDone;
-  return kCaptureFailed;
+  return failures.Refuse(kSlotSelectInput,
+                         "SelectInput: the audio device has no input \"%s\" that it would "
+                         "enable (ListInputs lists its inputs).",
+                         name);
 }
 
 bool AudioCapture::EnableInputPin(const std::string& candidate) {
@@ -251,16 +260,27 @@ LevelTarget AudioCapture::CurrentLevelTarget() {
 }
 
 CaptureResult AudioCapture::GetRecordLevel(int* percent) {
-  if (!percent) return kCaptureFailed;
+  if (!percent)
+    return failures.Refuse(kSlotGetRecordLevel, "GetRecordLevel was refused: a null pointer.");
   std::optional<float> level;
   const CaptureResult result = ReadMixerLevel(*mixers, level, CurrentLevelTarget());
   // Only a level the mixer actually reported reaches the host's integer.
   if (level) *percent = PercentFromLevel(*level);
-  return result;
+  return LevelResult(kSlotGetRecordLevel, result);
 }
 
 CaptureResult AudioCapture::SetRecordLevel(int percent) {
-  return WriteMixerLevel(*mixers, static_cast<float>(percent), CurrentLevelTarget());
+  return LevelResult(kSlotSetRecordLevel, WriteMixerLevel(*mixers, static_cast<float>(percent),
+                                                          CurrentLevelTarget()));
+}
+
+CaptureResult AudioCapture::LevelResult(int slot, CaptureResult result) {
+  if (result != kCaptureFailed) return result;
+  // The mixer calls answer MMRESULTs, no HRESULT: the cause says what is missing.
+  failures.Note(slot, kCauseNoSuchDevice, 0,
+                "No mixer with a recording volume answered (the device's own, mixer 0, wave-in "
+                "device 0's): the system has no mixer line for this input.");
+  return kCaptureFailed;
 }
 
 }  // namespace tesmo

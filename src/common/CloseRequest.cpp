@@ -8,10 +8,11 @@ uint32_t CloseRequest::Open() {
   if (next == 0) next = 1;
   generation.store(next, std::memory_order_release);
   pending.store(0, std::memory_order_release);
+  reason.store(0, std::memory_order_release);
   return next;
 }
 
-bool CloseRequest::Raise(uint32_t forGeneration) {
+bool CloseRequest::Raise(uint32_t forGeneration, uint64_t why) {
   if (forGeneration == 0) return false;
   uint32_t current = pending.load(std::memory_order_acquire);
   for (;;) {
@@ -21,6 +22,9 @@ bool CloseRequest::Raise(uint32_t forGeneration) {
     // just before an Open must not put its stale request over the new one.
     const bool older = current == 0 || static_cast<int32_t>(current - forGeneration) < 0;
     if (!older) return false;
+    // Set before the request, so the handler that sees the request sees its reason.
+    uint64_t none = 0;
+    reason.compare_exchange_strong(none, why, std::memory_order_acq_rel);
     if (pending.compare_exchange_weak(current, forGeneration, std::memory_order_acq_rel))
       return true;
   }

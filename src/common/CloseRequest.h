@@ -41,12 +41,16 @@ public:
   uint32_t Open();
   uint32_t Generation() const { return generation.load(std::memory_order_acquire); }
 
-  // Asks for the given generation to be closed; true when the caller is to wake the
-  // delivery thread. A request for a generation that is no longer open is dropped.
-  bool Raise(uint32_t forGeneration);
+  // Asks for the given generation to be closed, for `reason` (see CloseReason); true
+  // when the caller is to wake the delivery thread. A request for a generation that
+  // is no longer open is dropped. The first reason raised for an open generation
+  // is the one kept.
+  bool Raise(uint32_t forGeneration, uint64_t reason = 0);
   // The same for the generation open now (the streaming thread's case: its graph
   // is the one open, as Reset stops a graph before a new one opens).
-  void RaiseForCurrent() { Raise(Generation()); }
+  void RaiseForCurrent(uint64_t reason = 0) { Raise(Generation(), reason); }
+  // The reason of the request pending, for the handler; 0 for none given.
+  uint64_t Reason() const { return reason.load(std::memory_order_acquire); }
   bool Pending() const { return pending.load(std::memory_order_acquire) != 0; }
   // Part of the owner's Reset: whatever was asked is done or no longer applies.
   void Clear() { pending.store(0, std::memory_order_release); }
@@ -80,6 +84,7 @@ public:
 private:
   std::atomic<uint32_t> pending{0};  // 0, or the generation asked to close
   std::atomic<uint32_t> generation{0};
+  std::atomic<uint64_t> reason{0};
   RecursiveLock operationLock;
   ResetHandler* handler = nullptr;  // guarded by operationLock
 };

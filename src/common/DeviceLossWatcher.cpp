@@ -11,7 +11,8 @@ bool DeviceLossWatcher::MeansDeviceLost(long code, LONG_PTR, LONG_PTR param2) {
   }
 }
 
-bool DeviceLossWatcher::Start(const ComPtr<IGraphBuilder>& graph, std::function<void()> lost) {
+bool DeviceLossWatcher::Start(const ComPtr<IGraphBuilder>& graph, LostHandler lost,
+                              std::function<void()> periodic) {
   Stop();
   OAEVENT handle = 0;
   if (!graph.As(events, IID_IMediaEvent) || events->GetEventHandle(&handle) != S_OK || !handle) {
@@ -21,6 +22,7 @@ bool DeviceLossWatcher::Start(const ComPtr<IGraphBuilder>& graph, std::function<
   queueEvent = reinterpret_cast<HANDLE>(handle);
   stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   onLost = std::move(lost);
+  check = std::move(periodic);
   if (stopEvent) thread.reset(Thread::Start(&Watch, this, ThreadPriority::Normal));
   if (!thread) {
     Stop();
@@ -40,14 +42,22 @@ void DeviceLossWatcher::Stop() {
   queueEvent = nullptr;
   events.Reset();
   onLost = nullptr;
+  check = nullptr;
 }
 
 uint32_t DeviceLossWatcher::Watch(void* self) {
   auto* watcher = static_cast<DeviceLossWatcher*>(self);
   const HANDLE handles[] = {watcher->stopEvent, watcher->queueEvent};
-  while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
-    watcher->DrainEvents();
-  return 0;
+  for (;;) {
+    const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, kCheckIntervalMs);
+    if (woken == WAIT_OBJECT_0 + 1) {
+      watcher->DrainEvents();
+    } else if (woken == WAIT_TIMEOUT) {
+      if (watcher->check) watcher->check();
+    } else {
+      return 0;
+    }
+  }
 }
 
 void DeviceLossWatcher::DrainEvents() {
@@ -57,7 +67,7 @@ void DeviceLossWatcher::DrainEvents() {
     const bool lost = MeansDeviceLost(code, param1, param2);
     events->FreeEventParams(code, param1, param2);  // result deliberately ignored
     if (lost && onLost) {
-      onLost();
+      onLost(code, param1);
       onLost = nullptr;  // once: the object is closing
     }
   }

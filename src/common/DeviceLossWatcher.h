@@ -1,7 +1,9 @@
 // Watches an opened graph's event queue on a thread of its own and reports, once,
 // the events that mean the capture device is gone: EC_DEVICE_LOST (removed), and
 // EC_ERRORABORT or EC_STREAM_ERROR_STOPPED (the stream has stopped for good). The
-// queue is drained as it fills, since the host never reads it.
+// queue is drained as it fills, since the host never reads it. Between events it
+// calls a check every kCheckIntervalMs: a device that falls silent sends no event,
+// so the object looks for that on this thread too.
 //
 // Threads: Start and Stop on the thread that owns the graph's interfaces (the host
 // operations, or the delivery thread closing the object), with the object's
@@ -26,9 +28,16 @@ public:
   DeviceLossWatcher(const DeviceLossWatcher&) = delete;
   DeviceLossWatcher& operator=(const DeviceLossWatcher&) = delete;
 
+  static constexpr uint32_t kCheckIntervalMs = 250;
+  // The lost event's code and first parameter (an HRESULT for the stream errors).
+  using LostHandler = std::function<void(long code, LONG_PTR param1)>;
+
   // Starts watching `graph`; false (nothing watched) when it has no event queue or
-  // no thread can be started. A watch already running is stopped first.
-  bool Start(const ComPtr<IGraphBuilder>& graph, std::function<void()> onLost);
+  // no thread can be started. A watch already running is stopped first. `check`
+  // (may be empty) runs on the watcher's thread every kCheckIntervalMs or so, under
+  // the same rule as `onLost`.
+  bool Start(const ComPtr<IGraphBuilder>& graph, LostHandler onLost,
+             std::function<void()> check = nullptr);
   // Ends the watch and waits for its thread; nothing when none runs.
   void Stop();
 
@@ -42,7 +51,8 @@ private:
   ComPtr<IMediaEvent> events;
   HANDLE queueEvent = nullptr;  // the graph's own, valid while `events` is held
   HANDLE stopEvent = nullptr;
-  std::function<void()> onLost;
+  LostHandler onLost;
+  std::function<void()> check;
   std::unique_ptr<Thread> thread;
 };
 

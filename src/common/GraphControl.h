@@ -3,6 +3,9 @@
 #pragma once
 
 #include "Tesmo.h"
+#include <functional>
+
+#include "common/CaptureFailure.h"
 #include "common/ComPtr.h"
 #include "common/DeviceLossWatcher.h"
 #include "common/MediaPlatform.h"
@@ -25,48 +28,92 @@ inline bool CallerInitialisedCom() {
          qualifier != APTTYPEQUALIFIER_IMPLICIT_MTA;
 }
 
-enum class GraphCommand { Run, Stop };
+// The graph's stream starts this long after Run, as the graph manager's own Run
+// leaves its filters time to get going (100 ns units).
+constexpr REFERENCE_TIME kStartLead = 100000;
 
-// False when the graph offers no IMediaControl. The command's own result is not
-// reported: a graph still starting (S_FALSE) runs all the same.
-inline bool ControlGraph(const ComPtr<IGraphBuilder>& graph, GraphCommand command) {
+inline void StopGraph(const ComPtr<IGraphBuilder>& graph) {
   ComPtr<IMediaControl> control;
-  if (!graph.As(control)) return false;
-  if (command == GraphCommand::Run)
-    control->Run();
-  else
-    control->Stop();
-  return true;
+  if (graph.As(control)) control->Stop();  // result deliberately ignored
+}
+
+// Runs the graph and answers what its filters answered. IMediaControl::Run may return
+// S_FALSE and run the filters later, so a camera that fails to start (held by another
+// application, say) would never be reported; the graph manager's IMediaFilter::Pause
+// and Run change the filters' state now and return the first failure. The start time is the
+// graph clock's now, plus kStartLead. A graph that failed is stopped again, so the
+// device is not left half started.
+inline HRESULT RunGraph(const ComPtr<IGraphBuilder>& graph) {
+  ComPtr<IMediaFilter> filter;
+  if (!graph) return E_POINTER;
+  if (!graph.As(filter, IID_IMediaFilter)) {
+    ComPtr<IMediaControl> control;
+    if (!graph.As(control)) return E_NOINTERFACE;
+    const HRESULT hr = control->Run();
+    return SUCCEEDED(hr) ? S_OK : hr;
+  }
+  ComPtr<IReferenceClock> clock;
+  if (filter->GetSyncSource(&clock) != S_OK || !clock) {
+    clock.Reset();
+    // The clock the graph manager would choose at its own Run; a graph without one
+    // runs its filters as fast as they go.
+    if (graph->SetDefaultSyncSource() == S_OK) filter->GetSyncSource(&clock);
+  }
+  // Paused first, as a stopped graph always is before it runs: a device that cannot
+  // stream (held elsewhere) answers there, and the graph manager may not ask it again.
+  HRESULT hr = filter->Pause();
+  REFERENCE_TIME now = 0;
+  const bool timed = clock && clock->GetTime(&now) == S_OK;
+  if (SUCCEEDED(hr)) hr = filter->Run(timed ? now + kStartLead : 0);
+  if (FAILED(hr)) {
+    StopGraph(graph);
+    return hr;
+  }
+  return S_OK;
 }
 
 // Start and Stop of an opened object whose delivery has a running flag. Running is
-// set before Run, so the first buffers are not dropped, and put back when the graph
-// cannot be told to run.
+// set before Run, so the first buffers are not dropped, and cleared when the graph
+// does not run (RunGraph has stopped it); `runResult` gets what the graph answered.
 template <class Delivery>
-CaptureResult StartCapture(const ComPtr<IGraphBuilder>& graph, Delivery& delivery) {
-  const bool wasRunning = delivery.IsRunning();
+bool StartCapture(const ComPtr<IGraphBuilder>& graph, Delivery& delivery, HRESULT& runResult) {
   delivery.SetRunning(true);
-  if (ControlGraph(graph, GraphCommand::Run)) return kCaptureDone;
-  delivery.SetRunning(wasRunning);
-  return kCaptureFailed;
+  runResult = RunGraph(graph);
+  if (runResult == S_OK) return true;
+  delivery.SetRunning(false);
+  return false;
 }
 
 // The end of a successful Open: the watcher asks for the close of this generation of
-// the data path when the graph reports the device lost. The request names the
-// generation, so it never closes a device opened later.
+// the data path when the graph reports the device lost, and runs `check` between
+// events. The request names the generation, so it never closes a device opened later.
 template <class Delivery>
 void WatchForDeviceLoss(DeviceLossWatcher& watcher, const ComPtr<IGraphBuilder>& graph,
-                        Delivery& delivery, uint32_t generation) {
+                        Delivery& delivery, uint32_t generation,
+                        std::function<void()> check = nullptr) {
   Delivery* target = &delivery;
   // A graph without an event queue still captures; its loss goes unnoticed.
-  watcher.Start(graph, [target, generation] { target->RequestClose(generation); });
+  watcher.Start(
+      graph,
+      [target, generation](long code, LONG_PTR param1) {
+        // The stream errors carry the HRESULT behind them.
+        const uint32_t detail = code == EC_DEVICE_LOST ? 0 : static_cast<uint32_t>(param1);
+        target->RequestClose(generation, CloseReason{kCauseDeviceLost, static_cast<uint32_t>(code),
+                                                     detail}
+                                             .Packed());
+      },
+      std::move(check));
 }
 
+// Stop: false when the graph offers no IMediaControl; the Stop's own result is not
+// reported, as a graph stops its filters whatever one of them answers.
 template <class Delivery>
-CaptureResult StopCapture(const ComPtr<IGraphBuilder>& graph, Delivery& delivery) {
-  if (!ControlGraph(graph, GraphCommand::Stop)) return kCaptureFailed;
+bool StopCapture(const ComPtr<IGraphBuilder>& graph, Delivery& delivery) {
+  ComPtr<IMediaControl> control;
+  if (!graph.As(control)) return false;
+  control->Stop();
   delivery.SetRunning(false);
-  return kCaptureDone;
+  return true;
 }
 
 }  // namespace tesmo

@@ -44,10 +44,12 @@ public:
 
   // Asks the delivery thread to close the owner opened as `generation` (the device
   // was lost) and wakes it; dropped when that generation is no longer open.
-  void RequestClose(uint32_t generation) {
-    if (closeRequest.Raise(generation)) wakeEvent.Set();
+  void RequestClose(uint32_t generation, uint64_t reason = 0) {
+    if (closeRequest.Raise(generation, reason)) wakeEvent.Set();
   }
   bool ClosePending() const { return closeRequest.Pending(); }
+  // Why the pending close was asked for (see CloseReason), for the owner's handler.
+  uint64_t PendingCloseReason() const { return closeRequest.Reason(); }
 
   // Counts the store's resets. Data taken from the store before a reset is never
   // handed to a sink after it: a pass held between taking a frame or block and

@@ -54,3 +54,15 @@ extern "C" TESMO_API CaptureResult SetCameraControl(VideoSourceCapture* capture,
                                                     int control, int value, int mode) {
   return tesmo::SetControlOfCamera(capture, deviceIndex, control, value, mode);
 }
+
+extern "C" TESMO_API CaptureResult GetVideoCaptureError(VideoSourceCapture* capture,
+                                                        CaptureError* error) {
+  if (!capture) return kCaptureFailed;
+  return static_cast<tesmo::VideoCapture*>(capture)->ReadError(error);
+}
+
+extern "C" TESMO_API CaptureResult GetAudioCaptureError(AudioSourceCapture* capture,
+                                                        CaptureError* error) {
+  if (!capture) return kCaptureFailed;
+  return static_cast<tesmo::AudioCapture*>(capture)->ReadError(error);
+}

@@ -6,9 +6,12 @@
 // without Huffman tables, as many webcams send them, decode with the standard ones.
 //
 // What a camera sends is not trusted: the header is read first, and a frame that is
-// not a baseline YCbCr JPEG (4:2:0, 4:2:2 or 4:4:4) of exactly the mode's size, or
-// that decodes only with a warning (a frame cut short), is refused, never delivered
-// half grey. So nothing a frame says can make the decoder work beyond the mode's size.
+// not a baseline YCbCr JPEG (4:2:0, 4:2:2 or 4:4:4) of exactly the mode's size is
+// refused. A frame is judged by whether its picture is whole: cameras end frames
+// untidily (no EOI marker, padding or stray bytes after the scan), so the frame is
+// decoded up to the end of its scan with an EOI put there, and refused only where
+// that decode warns (a scan cut short), never delivered half grey. So nothing a
+// frame says can make the decoder work beyond the mode's size.
 //
 // Threads: made by Open on the host's thread; Decode runs on the delivery thread only.
 #pragma once
@@ -50,7 +53,11 @@ private:
   PixelFormat target = PixelFormat::Rgb24;
   int32_t hostWidth = 0, hostHeight = 0;
   int32_t targetBytes = -1;
+  // Decodes `length` bytes into the planes, warnings counting as failures.
+  bool DecodeStrictly(const unsigned char* data, int32_t length, int subsampling);
   std::vector<unsigned char> planes;  // room for 4:4:4 at the decoded size
+  // A frame's scan with an EOI put after it; grows to the longest frame so mended.
+  std::vector<unsigned char> mended;
   FrameConverter converters[3];       // 4:2:0, 4:2:2, 4:4:4
 };
 
@@ -58,5 +65,17 @@ private:
 // sequential with Huffman coding (SOF0, SOF1), as cameras send, found by walking
 // its markers without reading past `length`.
 bool IsSequentialJpeg(const unsigned char* data, int32_t length);
+
+// Where a JPEG's first scan starts and ends: `scanStart` just after its SOS header,
+// `scanEnd` at the first marker after it that is not a restart marker (or `length`
+// when none follows), `endMarker` that marker's code (0 for none). False when the
+// markers before the scan do not parse.
+struct ScanExtent {
+  int32_t scanStart = 0;
+  int32_t scanEnd = 0;
+  int endMarker = 0;
+  int32_t afterMarker = 0;  // just past that marker's code (past fill bytes before it)
+};
+bool FindFirstScan(const unsigned char* data, int32_t length, ScanExtent& extent);
 
 }  // namespace tesmo

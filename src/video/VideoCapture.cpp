@@ -2,8 +2,11 @@
 #include "video/VideoCapture.h"
 
 #include "common/DeviceEnumeration.h"
+#include "common/GraphControl.h"
 #include "common/PropertyPages.h"
 #include "common/SizedStructure.h"
+
+#include <algorithm>
 
 namespace tesmo {
 
@@ -43,7 +46,9 @@ void VideoCapture::CreateLogFile() {
 
 CaptureResult VideoCapture::Destroy() {
   // From inside OnData the pass still walks this object's store.
-  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  if (delivery->IsDeliveryThread())
+    return failures.Refuse(kSlotDestroy,
+                           "Destroy was refused inside OnData: call it from another thread.");
   // Wakes the thread from its wait; if it is still inside OnData it keeps its own
   // reference to the data path and frees it when it ends.
   delivery->EndOwner([this] { Reset(); }, 1000);
@@ -52,10 +57,7 @@ CaptureResult VideoCapture::Destroy() {
 }
 
 void VideoCapture::StopGraph() {
-  if (opened && graph) {
-    ComPtr<IMediaControl> control;
-    if (graph.As(control)) control->Stop();  // result deliberately ignored
-  }
+  if (opened && graph) tesmo::StopGraph(graph);
 }
 
 void VideoCapture::Reset() {
@@ -88,6 +90,7 @@ void VideoCapture::RunPendingReset() {
   // it, and close. The rest of the graph waits for the next Reset on the host's
   // thread: the video renderer's window belongs to that thread, and destroying it
   // from here would wait for that thread to pump messages.
+  RecordOwnClose(delivery->PendingCloseReason());
   deviceLoss.Stop();
   StopGraph();
   ReleaseDevice();
@@ -103,8 +106,63 @@ void VideoCapture::ReleaseDevice() {
   sourceFilter.Reset();
 }
 
+void VideoCapture::RecordOwnClose(uint64_t packed) {
+  {
+    ScopedLock hold(figuresLock);
+    figuresAtClose = CurrentFigures();
+  }
+  const CloseReason reason = CloseReason::Unpack(packed);
+  if (reason.cause == kCauseBadData && reason.code == kBadLength) {
+    failures.Note(-1, kCauseBadData, 0,
+                  "The camera sent a frame of %u bytes where %d were expected, so the library "
+                  "closed it: Open it again, perhaps with another size or format.",
+                  reason.detail, delivery->CameraFrameLength());
+  } else if (reason.cause == kCauseBadData) {
+    failures.Note(-1, kCauseBadData, 0,
+                  "The camera sent only frames that do not decode for a second (%u in a row), "
+                  "so the library closed it: Open it again, perhaps with another format.",
+                  reason.detail);
+  } else if (reason.code == EC_DEVICE_LOST) {
+    failures.Note(-1, kCauseDeviceLost, 0,
+                  "The camera was removed (EC_DEVICE_LOST), so the library closed it: plug it "
+                  "back in, then Open it again.");
+  } else {
+    failures.Note(-1, kCauseDeviceLost, static_cast<long>(reason.detail),
+                  "The camera's stream stopped with an error (0x%08X, graph event 0x%X), so the "
+                  "library closed it: check the camera, then Open it again.",
+                  reason.detail, reason.code);
+  }
+}
+
+void VideoCapture::CheckForSilence() {
+  if (!delivery->IsRunning()) return;
+  const uint32_t now = TickCount();
+  const uint32_t lastFrame = delivery->ReadCounts().lastCameraTick;
+  const uint32_t sinceStart = now - startTick.load(std::memory_order_acquire);
+  const uint32_t sinceFrame = lastFrame ? now - lastFrame : sinceStart;
+  const uint32_t quiet = std::min(sinceStart, sinceFrame);
+  if (quiet < 2000) {
+    failures.End(kCauseNoData);
+  } else if (failures.Cause() != kCauseNoData) {
+    if (sinceFrame < sinceStart)
+      failures.Note(-1, kCauseNoData, 0,
+                    "The camera has sent nothing for %u s since its last frame: it may have "
+                    "been unplugged or taken by another application; check it, then Stop and "
+                    "Start again.",
+                    quiet / 1000);
+    else
+      failures.Note(-1, kCauseNoData, 0,
+                    "The camera has sent nothing for %u s since Start: it may be in use by "
+                    "another application, or blocked by the system's privacy settings; close "
+                    "other applications that use it, then Stop and Start again.",
+                    quiet / 1000);
+  }
+}
+
 CaptureResult VideoCapture::Close() {
-  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  if (delivery->IsDeliveryThread())
+    return failures.Refuse(kSlotClose, "Close was refused inside OnData: call it from another "
+                                       "thread.");
   Reset();
   return kCaptureDone;
 }
@@ -116,8 +174,25 @@ CaptureResult VideoCapture::SetSink(VideoSink* sink) {
 
 CaptureResult VideoCapture::IsOpened() { return opened ? kCaptureYes : kCaptureNo; }
 
+CaptureResult VideoCapture::ReadError(CaptureError* error) const {
+  if (!CanWriteSized(error)) return kCaptureFailed;
+  WriteSized(failures.Read(), error);
+  return kCaptureDone;
+}
+
 CaptureResult VideoCapture::ReadStatistics(VideoCaptureStatistics* statistics) {
-  if (!CanWriteSized(statistics) || !opened) return kCaptureFailed;
+  if (!CanWriteSized(statistics)) return kCaptureFailed;
+  if (opened) {
+    WriteSized(CurrentFigures(), statistics);
+    return kCaptureDone;
+  }
+  ScopedLock hold(figuresLock);
+  if (!figuresAtClose) return kCaptureFailed;
+  WriteSized(*figuresAtClose, statistics);
+  return kCaptureDone;
+}
+
+VideoCaptureStatistics VideoCapture::CurrentFigures() const {
   VideoCaptureStatistics all = modeInUse;
   const VideoDelivery::Counts counts = delivery->ReadCounts();
   all.framesFromCamera = counts.fromCamera;
@@ -130,27 +205,32 @@ CaptureResult VideoCapture::ReadStatistics(VideoCaptureStatistics* statistics) {
   all.lastDeliveryTick = counts.lastDeliveryTick;
   all.delayMedianMs = counts.delayMedian;
   all.delayLargestMs = counts.delayLargest;
-  WriteSized(all, statistics);
-  return kCaptureDone;
+  return all;
 }
 
 CaptureResult VideoCapture::IsRunning() {
-  if (!opened) return kCaptureFailed;
+  if (!opened)
+    return failures.Refuse(kSlotIsRunning, "IsRunning: no camera is open; Open one first.");
   return delivery->IsRunning() ? kCaptureYes : kCaptureNo;
 }
 
 CaptureResult VideoCapture::SetFrameRate(int framesPerMinute) {
-  return delivery->SetFramesPerMinute(framesPerMinute) ? kCaptureDone : kCaptureFailed;
+  if (delivery->SetFramesPerMinute(framesPerMinute)) return kCaptureDone;
+  return failures.Refuse(kSlotSetFrameRate,
+                         "SetFrameRate was refused: %d frames a minute lies outside 5 to 1800.",
+                         framesPerMinute);
 }
 
 CaptureResult VideoCapture::GetFrameRate(int* framesPerMinute) {
-  if (!framesPerMinute) return kCaptureFailed;
+  if (!framesPerMinute)
+    return failures.Refuse(kSlotGetFrameRate, "GetFrameRate was refused: a null pointer.");
   *framesPerMinute = delivery->FramesPerMinute();
   return kCaptureDone;
 }
 
 CaptureResult VideoCapture::GetFormat(int* width, int* height, int* code) {
-  if (!width || !height || !code) return kCaptureFailed;
+  if (!width || !height || !code)
+    return failures.Refuse(kSlotGetFormat, "GetFormat was refused: a null pointer.");
   *width = delivery->Width();
   *height = delivery->Height();
   *code = formatCode;
@@ -158,18 +238,22 @@ CaptureResult VideoCapture::GetFormat(int* width, int* height, int* code) {
 }
 
 CaptureResult VideoCapture::SetFormat(int width, int height, int code) {
-  if (opened) return kCaptureFailed;
+  if (opened)
+    return failures.Refuse(kSlotSetFormat,
+                           "SetFormat was refused while a camera is open: Close it first.");
   // An unlisted code keeps the device's pixel format, and with it the old bit count.
   const int32_t bits = BitCountOfFormatCode(code);
   // Refuses sizes whose frame length is not positive or does not fit in 32 bits.
   if (!delivery->SetFrameFormat(width, height, bits ? bits : delivery->BitCount()))
-    return kCaptureFailed;
+    return failures.Refuse(kSlotSetFormat,
+                           "SetFormat was refused: %d x %d is no possible frame size.", width,
+                           height);
   formatCode = code;
   return kCaptureDone;
 }
 
 CaptureResult VideoCapture::GetDeviceName(char* name) {
-  if (!name) return kCaptureFailed;
+  if (!name) return failures.Refuse(kSlotGetDeviceName, "GetDeviceName was refused: a null pointer.");
   ScopedLock hold(nameLock);
   std::memcpy(name, deviceName, std::strlen(deviceName) + 1);
   return kCaptureDone;
@@ -188,9 +272,14 @@ CaptureResult VideoCapture::ShowPropertyPages() {
     // A reference of its own: the modal frame may outlast a close by the delivery
     // thread, which must not wait for it.
     ScopedHostLock operation(delivery->OperationLock());
-    if (!opened || !sourceFilter.As(filter)) return kCaptureFailed;
+    if (!opened || !sourceFilter.As(filter))
+      return failures.Refuse(kSlotShowPropertyPages,
+                             "ShowPropertyPages: no camera is open; Open one first.");
   }
-  return ShowFilterPropertyPages(filter.Get());
+  if (ShowFilterPropertyPages(filter.Get()) == kCaptureDone) return kCaptureDone;
+  return failures.Fail(kSlotShowPropertyPages,
+                       "ShowPropertyPages: the camera has no property pages, or they could not "
+                       "be shown.");
 }
 
 ComPtr<IBaseFilter> VideoCapture::DeviceFilter() {
@@ -203,7 +292,10 @@ ComPtr<IBaseFilter> VideoCapture::DeviceFilter() {
 }
 
 CaptureResult VideoCapture::ListDevices(char* names, int* count) {
-  return ListDeviceNames(CLSID_VideoInputDeviceCategory, names, count);
+  const CaptureResult listed = ListDeviceNames(CLSID_VideoInputDeviceCategory, names, count);
+  if (listed != kCaptureFailed) return listed;
+  return failures.Refuse(kSlotListDevices,
+                         "ListDevices was refused: a null pointer, or a fault while listing.");
 }
 
 }  // namespace tesmo

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "Tesmo.h"
+#include "common/CaptureFailure.h"
 #include "common/ComPtr.h"
 #include "common/DeviceLossWatcher.h"
 #include "common/GrabberCallback.h"
@@ -52,8 +53,11 @@ public:
   CaptureResult SetPreviewWindow(void* ownerWindow) override;
   CaptureResult Destroy() override;
 
-  // GetVideoCaptureStatistics: the mode in use and the data path's counts.
+  // GetVideoCaptureStatistics: the mode in use and the data path's counts; after the
+  // library closed the object, the figures at that moment, until the next Open.
   CaptureResult ReadStatistics(VideoCaptureStatistics* statistics);
+  // GetVideoCaptureError: why the latest 255 came, or why the library closed it.
+  CaptureResult ReadError(CaptureError* error) const;
   // The open device's capture filter, a reference of its own for the caller; empty
   // while closed. For the camera controls, which work on the filter in the graph.
   ComPtr<IBaseFilter> DeviceFilter();
@@ -64,8 +68,34 @@ public:
   }
 
 private:
+  // The operations' slots in the host's table, as the error record names them.
+  enum Slot {
+    kSlotIsRunning = 2,
+    kSlotOpen = 3,
+    kSlotStart = 4,
+    kSlotStop = 5,
+    kSlotClose = 6,
+    kSlotShowPropertyPages = 7,
+    kSlotSetFrameRate = 8,
+    kSlotGetFrameRate = 9,
+    kSlotGetFormat = 10,
+    kSlotSetFormat = 11,
+    kSlotGetDeviceName = 12,
+    kSlotListDevices = 14,
+    kSlotSetPreviewWindow = 15,
+    kSlotDestroy = 16,
+  };
+
   VideoCapture();
   ~VideoCapture();
+
+  // The mode in use and the counts now.
+  VideoCaptureStatistics CurrentFigures() const;
+  // On the watcher's thread while open: a running camera silent for 2 s is recorded,
+  // and the record ends when frames come again.
+  void CheckForSilence();
+  // The error record of the library's own close, from the close request's reason.
+  void RecordOwnClose(uint64_t reason);
 
   // Stops the graph, releases it and leaves the object Closed with an empty store.
   void Reset();
@@ -115,6 +145,12 @@ private:
   VideoCaptureStatistics modeInUse{};
   HWND previewOwner = nullptr;
   MediaType wantedMediaType;
+  FailureRecord failures;
+  // The tick of the latest successful Start, for the silence check.
+  std::atomic<uint32_t> startTick{0};
+  // The figures at the library's own close, readable until the next Open.
+  mutable RecursiveLock figuresLock;
+  std::optional<VideoCaptureStatistics> figuresAtClose;
   // The sink, running, resetPending, the frame format, the pace, the pool, the queue
   // and the delivery thread; shared with that thread so it can outlive this object.
   std::shared_ptr<VideoDelivery> delivery;

@@ -83,7 +83,8 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
     // For this store's generation, so that a host Close and Open that come before
     // the delivery thread does never get their new device closed by it.
     undecodedFrames.fetch_add(1, std::memory_order_acq_rel);
-    closeRequest.RaiseForCurrent();
+    closeRequest.RaiseForCurrent(
+        CloseReason{kCauseBadData, kBadLength, static_cast<uint32_t>(length)}.Packed());
     return;
   }
   if (!Sink() || !IsRunning() || frameQueue.Count() > kMaxQueuedBeforeStore || !data) {
@@ -125,12 +126,12 @@ void VideoDelivery::ResetCounts() {
   for (auto& slot : recentDelays) slot.store(0, std::memory_order_release);
 }
 
-void VideoDelivery::NoteDelivery(uint32_t arrivalTick) {
-  const uint32_t now = TickCount();
+void VideoDelivery::NoteDelivery(uint32_t arrivalTick, uint32_t handedAt) {
   framesDelivered.fetch_add(1, std::memory_order_acq_rel);
-  lastDeliveryTick.store(now, std::memory_order_release);
+  lastDeliveryTick.store(handedAt, std::memory_order_release);
   const uint32_t slot = nextDelaySlot.fetch_add(1, std::memory_order_acq_rel) % kDelaySlots;
-  recentDelays[slot].store(uint64_t{now} << 32 | (now - arrivalTick), std::memory_order_release);
+  recentDelays[slot].store(uint64_t{handedAt} << 32 | (handedAt - arrivalTick),
+                           std::memory_order_release);
 }
 
 VideoDelivery::Counts VideoDelivery::ReadCounts() const {
@@ -265,8 +266,9 @@ bool VideoDelivery::RunPass() {
     length = conversion->TargetBytes();
   }
   if (shownIn) shownIn->Show(frame, length);
-  if (Deliver(frame, length, oldest.tick, epoch)) {
-    NoteDelivery(oldest.tick);
+  uint32_t handedAt = 0;
+  if (Deliver(frame, length, oldest.tick, epoch, handedAt)) {
+    NoteDelivery(oldest.tick, handedAt);
   } else {
     DropAtStore();  // the sink went, or the store was reset, since the frame was taken
   }
@@ -285,19 +287,26 @@ void VideoDelivery::NoteUndecoded(uint32_t tick, uint32_t generation) {
   // A second of frames that none decoded is a device fault, as a frame of the wrong
   // size is; two at least, so that at a slow pace one bad frame never decides it.
   if (undecodedRun >= 2 && tick - undecodedRunStart >= 1000) {
-    if (closeRequest.Raise(generation)) wakeEvent.Set();
+    if (closeRequest.Raise(generation,
+                           CloseReason{kCauseBadData, kUndecodable, undecodedRun}.Packed()))
+      wakeEvent.Set();
     undecodedRun = 0;
   }
 }
 
 bool VideoDelivery::Deliver(const unsigned char* data, int32_t length, uint32_t tick,
-                            uint32_t epoch) {
+                            uint32_t epoch, uint32_t& handedAt) {
   // The line goes out before the sink is taken: standard output may block, and
   // no OnData may begin after an EndDelivery that returned meanwhile. A sink
   // cleared in between leaves the line without a call.
   if (!Sink()) return false;
   std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
-  return CallSink(epoch, [&](VideoSink& target) { target.OnData(data, length, tick); });
+  // The delay a host reads ends where OnData begins: the host's own time in it is not
+  // the library's.
+  return CallSink(epoch, [&](VideoSink& target) {
+    handedAt = TickCount();
+    target.OnData(data, length, tick);
+  });
 }
 
 }  // namespace tesmo

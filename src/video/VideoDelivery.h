@@ -59,6 +59,7 @@
 #include <vector>
 
 #include "Tesmo.h"
+#include "common/CaptureFailure.h"
 #include "common/Kernel.h"
 #include "common/SinkDelivery.h"
 #include "video/FrameConverter.h"
@@ -167,8 +168,9 @@ private:
   void DeliverUntilEnded();
   // Delivers the oldest frame and drops the rest; false when none was taken.
   bool RunPass();
-  // True when OnData was called.
-  bool Deliver(const unsigned char* data, int32_t length, uint32_t tick, uint32_t epoch);
+  // True when OnData was called, with the tick just before it in `handedAt`.
+  bool Deliver(const unsigned char* data, int32_t length, uint32_t tick, uint32_t epoch,
+               uint32_t& handedAt);
   // Counts a frame that did not decode; a second's run of them closes the device
   // opened as `generation`.
   void NoteUndecoded(uint32_t tick, uint32_t generation);
@@ -198,7 +200,7 @@ private:
   std::atomic<uint64_t> recentDelays[kDelaySlots] = {};
   std::atomic<uint32_t> nextDelaySlot{0};
   void DropAtStore() { framesDroppedAtStore.fetch_add(1, std::memory_order_acq_rel); }
-  void NoteDelivery(uint32_t arrivalTick);
+  void NoteDelivery(uint32_t arrivalTick, uint32_t handedAt);
   void ResetCounts();
   // The delivery thread's own record of the undecoded frames in a row.
   uint32_t undecodedRun = 0;

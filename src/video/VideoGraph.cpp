@@ -35,6 +35,17 @@ const GUID* SubtypeOfFormatCode(int32_t formatCode) {
   }
 }
 
+// The host's name of a format code, for the error texts.
+const char* FormatName(int32_t formatCode) {
+  switch (formatCode) {
+    case kVideoRgb24: return "RGB24";
+    case kVideoI420: return "I420";
+    case kVideoRgb555: return "RGB555";
+    case kVideoRgb32: return "RGB32";
+    default: return "of the camera's own";
+  }
+}
+
 // Puts the size, the frame interval (when not 0) and the wanted subtype (when not
 // null) into `type`: the way to ask a device that lists no modes, or a mode with a
 // range of sizes. False where the type is no VideoInfo or VideoInfo2.
@@ -72,23 +83,47 @@ bool EditType(AM_MEDIA_TYPE& type, const GUID* subtype, int32_t bitCount, int32_
 bool VideoCapture::SelectDevice(int index) {
   sourceFilter.Reset();
   ComPtr<IMoniker> moniker = MonikerAt(CLSID_VideoInputDeviceCategory, index);
-  if (!moniker) return false;
+  if (!moniker) {
+    failures.NoteStepCause(kCauseNoSuchDevice, 0,
+                           "There is no camera at index %d: ListDevices lists the cameras there "
+                           "are (plug one in, then list them again).",
+                           index);
+    return false;
+  }
   char found[kNameEntryBytes] = {};
   NameListWriter name(found);
-  if (!AddFriendlyName(moniker.Get(), name)) return false;
+  if (!AddFriendlyName(moniker.Get(), name)) {
+    failures.NoteStepCause(kCauseNoSuchDevice, 0,
+                           "The camera at index %d has no readable name: it is not set up as a "
+                           "capture device; choose another.",
+                           index);
+    return false;
+  }
   SetDeviceName(found);
-  return moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                               reinterpret_cast<void**>(&sourceFilter)) == S_OK;
+  const HRESULT bound = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                              reinterpret_cast<void**>(&sourceFilter));
+  if (bound == S_OK) return true;
+  failures.NoteStep(FailureStep::Binding, bound, "camera", "opening it", "Open");
+  return false;
 }
 
 bool VideoCapture::BuildGraph() {
   // The grabber enters the graph before the capture filter.
-  return CreateInProcess(CLSID_FilterGraph, graph) &&
-         CreateInProcess(CLSID_CaptureGraphBuilder2, captureBuilder) &&
-         captureBuilder->SetFiltergraph(graph.Get()) == S_OK &&
-         CreateInProcess(CLSID_SampleGrabber, grabberFilter) &&
-         graph->AddFilter(grabberFilter.Get(), L"Data Capture") == S_OK &&
-         graph->AddFilter(sourceFilter.Get(), L"Video Source") == S_OK;
+  if (!CreateInProcess(CLSID_FilterGraph, graph) ||
+      !CreateInProcess(CLSID_CaptureGraphBuilder2, captureBuilder) ||
+      captureBuilder->SetFiltergraph(graph.Get()) != S_OK ||
+      !CreateInProcess(CLSID_SampleGrabber, grabberFilter) ||
+      graph->AddFilter(grabberFilter.Get(), L"Data Capture") != S_OK) {
+    failures.NoteStepCause(kCauseDeviceFailed, 0,
+                           "The system's DirectShow filter graph, capture graph builder or "
+                           "sample grabber could not be made: repair the system's media "
+                           "components, then Open again.");
+    return false;
+  }
+  const HRESULT added = graph->AddFilter(sourceFilter.Get(), L"Video Source");
+  if (added == S_OK) return true;
+  failures.NoteStep(FailureStep::Binding, added, "camera", "adding it to the graph", "Open");
+  return false;
 }
 
 void VideoCapture::SelectTvStandard() {
@@ -116,6 +151,7 @@ bool VideoCapture::ConfigureFormat() {
   cameraHeight = height;
   std::vector<CameraMode> modes;
   std::vector<MediaType> types;
+  HRESULT lastRefusal = S_OK;  // the camera's answer to the last mode it refused
   if (!ReadCameraModes(config.Get(), modes, types)) {
     // No list of modes: the device's current type, edited in place.
     MediaType type;
@@ -132,7 +168,15 @@ bool VideoCapture::ConfigureFormat() {
   // The camera's own modes, best first (see ChooseCameraMode); the first it accepts.
   while (true) {
     const int choice = ChooseCameraMode(modes, width, height, wanted);
-    if (choice < 0) return false;  // no mode will do (left): Open fails honestly
+    if (choice < 0) {  // no mode will do (left): Open fails honestly
+      failures.NoteStepCause(kCauseFormatRefused, lastRefusal,
+                             "The camera has no mode that can give %d x %d frames in format %s "
+                             "(0x%08lX): choose another size or format (ListCameraModes lists "
+                             "its own), then Open again.",
+                             width, height, FormatName(formatCode),
+                             static_cast<unsigned long>(lastRefusal) & 0xFFFFFFFFul);
+      return false;
+    }
     const CameraMode& mode = modes[static_cast<size_t>(choice)];
     MediaType& type = types[static_cast<size_t>(choice)];
     mode.PictureFor(width, height, cameraWidth, cameraHeight);
@@ -150,10 +194,13 @@ bool VideoCapture::ConfigureFormat() {
         return true;
       }
     }
-    if (EditType(*type.Get(), nullptr, 0, cameraWidth, cameraHeight, mode.IntervalFor30()) &&
-        config->SetFormat(type.Get()) == S_OK) {
-      wantedMediaType = MediaType::CopyOf(*type.Get());
-      return true;
+    if (EditType(*type.Get(), nullptr, 0, cameraWidth, cameraHeight, mode.IntervalFor30())) {
+      const HRESULT set = config->SetFormat(type.Get());
+      if (set == S_OK) {
+        wantedMediaType = MediaType::CopyOf(*type.Get());
+        return true;
+      }
+      lastRefusal = set;
     }
     // Refused: try the next best.
     modes[static_cast<size_t>(choice)].format.reset();
@@ -166,15 +213,30 @@ bool VideoCapture::ConnectGrabber() {
   if (!grabber) return false;
   if (wantedMediaType) grabber->SetMediaType(wantedMediaType.Get());  // result not tested
   // No sink filter: the builder ends the stream in its video renderer.
-  if (captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(),
-                                   grabberFilter.Get(), nullptr) != S_OK &&
-      !EndInNullRenderer())
+  const HRESULT rendered = captureBuilder->RenderStream(
+      &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, sourceFilter.Get(), grabberFilter.Get(), nullptr);
+  if (rendered != S_OK && !EndInNullRenderer()) {
+    failures.NoteStep(FailureStep::Connection, rendered, "camera",
+                      "connecting its stream to the library", "Open");
     return false;
+  }
   // The builder may route through a Smart Tee or a converter; the frames must reach the grabber.
   ComPtr<IPin> capturePin =
       FindCapturePin(captureBuilder.Get(), sourceFilter.Get(), MEDIATYPE_Video);
-  return StreamReaches(capturePin.Get(), grabberFilter.Get()) &&
-         AdoptConnectedFormat(*grabber.Get());
+  if (!StreamReaches(capturePin.Get(), grabberFilter.Get())) {
+    failures.NoteStepCause(kCauseCannotConnect, 0,
+                           "The camera's capture stream does not reach the library (another "
+                           "pin of it was connected): choose another format, then Open again.");
+    return false;
+  }
+  if (AdoptConnectedFormat(*grabber.Get())) return true;
+  failures.NoteStepCause(kCauseFormatRefused, 0,
+                         "The camera connected in a mode (%d x %d, format 0x%08X) that cannot "
+                         "become the %d x %d frames in format %s asked for: choose another size "
+                         "or format, then Open again.",
+                         modeInUse.cameraWidth, modeInUse.cameraHeight, modeInUse.cameraFormat,
+                         delivery->Width(), delivery->Height(), FormatName(formatCode));
+  return false;
 }
 
 bool VideoCapture::EndInNullRenderer() {
@@ -272,32 +334,47 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
 
 CaptureResult VideoCapture::Open(int deviceIndex) {
   // From inside OnData the pass still walks the store that Reset would empty.
-  if (delivery->IsDeliveryThread()) return kCaptureFailed;
+  if (delivery->IsDeliveryThread())
+    return failures.Refuse(kSlotOpen, "Open was refused inside OnData: call it from another "
+                                      "thread.");
   ScopedHostLock operation(delivery->OperationLock());
   Reset();
-  if (!CallerInitialisedCom()) return kCaptureFailed;
+  {
+    ScopedLock hold(figuresLock);
+    figuresAtClose.reset();
+  }
+  if (!CallerInitialisedCom())
+    return failures.Refuse(kSlotOpen, "Open was refused: this thread has not initialised COM; "
+                                      "call CoInitializeEx on it first.");
   if (!SelectDevice(deviceIndex < 0 ? 0 : deviceIndex) || !BuildGraph() || !ConfigureFormat() ||
       !ConnectGrabber()) {
     // Nothing is held after a failed Open: the device may be opened by another.
     Reset();
-    return kCaptureFailed;
+    return failures.Fail(kSlotOpen, "The camera could not be set up: Open it again.");
   }
   opened = true;
-  WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore());
+  failures.Clear();
+  WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore(),
+                     [this] { CheckForSilence(); });
   SetPreviewWindow(previewOwner);  // a window chosen before Open takes effect now
   return kCaptureDone;
 }
 
 CaptureResult VideoCapture::Start() {
   ScopedHostLock operation(delivery->OperationLock());
-  if (!opened) return kCaptureFailed;
-  return StartCapture(graph, *delivery);
+  if (!opened) return failures.Refuse(kSlotStart, "Start was refused: no camera is open; Open one first.");
+  startTick.store(TickCount(), std::memory_order_release);
+  HRESULT result = S_OK;
+  if (StartCapture(graph, *delivery, result)) return kCaptureDone;
+  failures.NoteStep(FailureStep::Run, result, "camera", "starting it", "Start");
+  return failures.Fail(kSlotStart, "The camera could not be started: Start it again.");
 }
 
 CaptureResult VideoCapture::Stop() {
   ScopedHostLock operation(delivery->OperationLock());
-  if (!opened) return kCaptureFailed;
-  return StopCapture(graph, *delivery);
+  if (!opened) return failures.Refuse(kSlotStop, "Stop was refused: no camera is open.");
+  if (StopCapture(graph, *delivery)) return kCaptureDone;
+  return failures.Fail(kSlotStop, "Stop failed: the graph has no IMediaControl.");
 }
 
 CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
@@ -310,12 +387,17 @@ CaptureResult VideoCapture::SetPreviewWindow(void* ownerWindow) {
     if (deliveredFormat)
       previewPainter =
           PreviewPainter::Create(previewOwner, *deliveredFormat, kPreviewWidth, kPreviewHeight);
-    if (!previewPainter) return kCaptureFailed;
+    if (!previewPainter)
+      return failures.Fail(kSlotSetPreviewWindow,
+                           "SetPreviewWindow failed: the library's preview window could not be "
+                           "made in that window.");
     delivery->SetViewer(previewPainter);
     return kCaptureDone;
   }
   ComPtr<IVideoWindow> window;
-  if (!graph.As(window, IID_IVideoWindow)) return kCaptureFailed;
+  if (!graph.As(window, IID_IVideoWindow))
+    return failures.Fail(kSlotSetPreviewWindow, "SetPreviewWindow failed: the graph has no video "
+                                                "window.");
   // Results deliberately ignored: a window that cannot be placed still captures.
   if (previewOwner) {
     window->put_AutoShow(OATRUE);

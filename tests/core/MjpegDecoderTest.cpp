@@ -171,3 +171,58 @@ TEST(MjpegDecoder, RefusesCutFramesOtherSizesAndData) {
   EXPECT_FALSE(MjpegDecoder::Create(320, 240, PixelFormat::I420, 321, 240));
   EXPECT_FALSE(MjpegDecoder::Create(0, 240, PixelFormat::Rgb24, 320, 240));
 }
+
+// Webcams end their frames untidily: without the EOI marker, with zero padding (their
+// buffers' size), fill bytes before the marker or junk after it. Each holds a whole
+// picture and gives the same bytes as the tidy frame; a scan cut short stays refused
+// whatever is put after it.
+TEST(MjpegDecoder, DeliversWholePicturesWhateverTheirTail) {
+  auto decoder = MjpegDecoder::Create(320, 240, PixelFormat::Rgb24, 320, 240);
+  ASSERT_TRUE(decoder);
+  const Bytes jpeg = EncodeBars(320, 240, TJSAMP_422);
+  ASSERT_EQ(jpeg[jpeg.size() - 2], 0xFF);
+  ASSERT_EQ(jpeg[jpeg.size() - 1], 0xD9);
+  const Bytes scan(jpeg.begin(), jpeg.end() - 2);  // no EOI
+  Bytes tidy;
+  ASSERT_TRUE(DecodeExact(*decoder, jpeg, tidy));
+  auto with = [](Bytes frame, std::initializer_list<Bytes> tails) {
+    for (const Bytes& tail : tails) frame.insert(frame.end(), tail.begin(), tail.end());
+    return frame;
+  };
+  const Bytes eoi{0xFF, 0xD9}, zeros(64, 0x00), junk{0x12, 0x34, 0xFF, 0x00, 0xAB, 0xFF, 0xD8};
+  const struct {
+    const char* what;
+    Bytes frame;
+  } whole[] = {
+      {"no EOI", scan},
+      {"no EOI, zero padding", with(scan, {zeros})},
+      {"zero padding, then EOI", with(scan, {zeros, eoi})},
+      {"fill bytes before EOI", with(scan, {Bytes{0xFF, 0xFF, 0xFF}, eoi})},
+      {"junk after EOI", with(jpeg, {junk})},
+      {"zeros after EOI", with(jpeg, {zeros})},
+      {"two EOIs", with(jpeg, {eoi})},
+  };
+  for (const auto& c : whole) {
+    SCOPED_TRACE(c.what);
+    Bytes out;
+    ASSERT_TRUE(DecodeExact(*decoder, c.frame, out));
+    EXPECT_EQ(out, tidy);
+  }
+  const Bytes cut(jpeg.begin(), jpeg.end() - 40);
+  for (const Bytes& frame : {cut, with(cut, {eoi}), with(cut, {zeros}), with(cut, {zeros, eoi}),
+                             with(cut, {junk})}) {
+    Bytes out;
+    EXPECT_FALSE(DecodeExact(*decoder, frame, out)) << "a cut scan of " << frame.size()
+                                                    << " bytes was delivered";
+  }
+  // The scan's extent as the walk finds it: from after the SOS header to the EOI.
+  tesmo::ScanExtent extent;
+  ASSERT_TRUE(tesmo::FindFirstScan(jpeg.data(), static_cast<int32_t>(jpeg.size()), extent));
+  EXPECT_EQ(extent.endMarker, 0xD9);
+  EXPECT_EQ(extent.scanEnd, static_cast<int32_t>(jpeg.size()) - 2);
+  EXPECT_EQ(jpeg[static_cast<size_t>(extent.scanStart) - 13], 0xDA);  // FF DA and 12 bytes, 3 components
+  ASSERT_TRUE(tesmo::FindFirstScan(scan.data(), static_cast<int32_t>(scan.size()), extent));
+  EXPECT_EQ(extent.endMarker, 0);
+  EXPECT_EQ(extent.scanEnd, static_cast<int32_t>(scan.size()));
+  EXPECT_FALSE(tesmo::FindFirstScan(jpeg.data(), 100, extent));  // cut before its scan
+}

@@ -127,6 +127,16 @@ int main(int argc, char** argv) {
   Bytes headerOnly = EncodePicture(640, 480, TJSAMP_420, 0);
   headerOnly.resize(testdevices::CorruptJpeg(headerOnly.data(), headerOnly.size()));
   ok = WriteForEachSetting(folder, "mjpg-640x480-420-noscan", 640, 480, headerOnly) && ok;
+  // Ended untidily, as webcams send whole pictures: no EOI, zero padding to the
+  // buffer's size, junk after the EOI.
+  Bytes noEoi = EncodePicture(640, 480, TJSAMP_422, 0);
+  noEoi.resize(testdevices::DropEndMarker(noEoi.data(), noEoi.size()));
+  ok = WriteForEachSetting(folder, "mjpg-640x480-422-noeoi", 640, 480, noEoi) && ok;
+  noEoi.resize(noEoi.size() + 256, 0x00);
+  ok = WriteForEachSetting(folder, "mjpg-640x480-422-padded", 640, 480, noEoi) && ok;
+  Bytes junk = EncodePicture(320, 240, TJSAMP_420, 0);
+  junk.insert(junk.end(), {0x00, 0xFF, 0x00, 0x12, 0xFF, 0xD9, 0x7F});
+  ok = WriteForEachSetting(folder, "mjpg-320x240-420-junk", 320, 240, junk) && ok;
   ok = WriteForEachSetting(folder, "mjpg-640x480-420-progressive", 640, 480,
                            EncodePicture(640, 480, TJSAMP_420, TJFLAG_PROGRESSIVE)) && ok;
   std::printf("%d seeds in %s\n", written, folder.c_str());

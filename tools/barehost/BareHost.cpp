@@ -166,13 +166,13 @@ int Capture(const Options& options) {
     std::printf("allocator: %ld buffers of %ld bytes\n", used.cBuffers, used.cbBuffer);
 
   const DWORD start = GetTickCount();
-  if (!tesmo::ControlGraph(graph, tesmo::GraphCommand::Run)) return 1;
+  if (tesmo::RunGraph(graph) != S_OK) return 1;
   // Another host may enumerate the devices now: under Wine 10, a host enumerating at the
   // same moment as this one once found no device at all.
   std::printf("capturing for %.1f s\n", options.seconds);
   std::fflush(stdout);
   Sleep(static_cast<DWORD>(options.seconds * 1000));
-  tesmo::ControlGraph(graph, tesmo::GraphCommand::Stop);
+  tesmo::StopGraph(graph);
   const double elapsed = (GetTickCount() - start) / 1000.0;
   const long long bytes = counter.bytes;
   std::printf("bare host, %s: %lld bytes in %.1f s = %.1f %% of real time", asked, bytes, elapsed,
