@@ -39,6 +39,8 @@ if tesmo_wine "$exe" --video-device 7 --no-audio --seconds 1 >bad.log 2>&1; then
   echo "opening a missing video device succeeded"; exit 1
 fi
 grep -q "video device 7 could not be opened" bad.log || { cat bad.log; exit 1; }
+# ... with the library's reason.
+grep -q "There is no camera at index 7" bad.log || { cat bad.log; echo "no reason given"; exit 1; }
 
 # The default camera with controls: its stored description is what its next filter object
 # reads (the registered names stay). Put back to the defaults however the checks end.
@@ -69,4 +71,22 @@ if tesmo_wine "$exe" --no-audio --seconds 1 --control brightness=65 </dev/null >
   echo "a brightness out of range was taken"; exit 1
 fi
 grep -q "the camera refused brightness=65 (255)" refused.log || { cat refused.log; exit 1; }
+
+# Two processes on a camera that streams to one at a time, as a webcam does: while the
+# first captures, the second is told the camera is in use, and exits non-zero.
+tesmo_wine reg add "$key" /v Device1 /t REG_SZ /f /d "kind=video;name=Tesmo Test Camera;exclusive=1" \
+  </dev/null >/dev/null 2>&1
+tesmo_wine "$exe" --no-audio --seconds 8 --frames holder-frames </dev/null >holder.log 2>&1 &
+holder=$!
+for _ in $(seq 1 200); do
+  grep -q "frames delivered *[1-9]" holder.log 2>/dev/null && break
+  sleep 0.1
+done
+grep -q "frames delivered *[1-9]" holder.log || { cat holder.log; echo "the first capture never ran"; exit 1; }
+if tesmo_wine "$exe" --no-audio --seconds 1 --frames busy-frames </dev/null >busy.log 2>&1; then
+  echo "a second capture of a camera in use succeeded"; exit 1
+fi
+grep -q "could not start: The camera is in use by another application (0x800705AA)" busy.log ||
+  { cat busy.log; exit 1; }
+wait "$holder" || { cat holder.log; echo "the first capture failed"; exit 1; }
 echo "demo capture checks passed"

@@ -59,8 +59,10 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
   }
   if (capture->Open(options.audioDevice) != kCaptureDone) {
     std::fprintf(stderr,
-                 "tesmo-capture: audio device %d could not be opened with %d ch, %d Hz, %d bits\n",
-                 options.audioDevice, options.channels, options.rate, options.bits);
+                 "tesmo-capture: audio device %d could not be opened with %d ch, %d Hz, %d bits: "
+                 "%s\n",
+                 options.audioDevice, options.channels, options.rate, options.bits,
+                 ErrorText().c_str());
     return 3;
   }
   if (!options.input.empty() && capture->SelectInput(options.input.c_str()) != kCaptureDone)
@@ -73,7 +75,7 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
   }
   capture->SetSink(&sink);
   if (capture->Start() != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: audio capture could not start\n");
+    std::fprintf(stderr, "tesmo-capture: audio capture could not start: %s\n", ErrorText().c_str());
     return 3;
   }
   started = true;
@@ -88,6 +90,14 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
       std::printf("Audio device buffers: not reported by the device\n");
   }
   return 0;
+}
+
+std::string AudioRecording::ErrorText() const {
+  CaptureError error{};
+  error.size = sizeof error;
+  if (GetAudioCaptureError(capture, &error) != kCaptureDone || error.cause == kCauseNone)
+    return "no reason given";
+  return error.text;
 }
 
 void AudioRecording::SetAndReadRecordLevel(int percent) {
@@ -120,9 +130,16 @@ std::string AudioRecording::Progress(unsigned long elapsedMs) const {
   AudioCaptureStatistics s{};
   s.size = sizeof s;
   if (GetAudioCaptureStatistics(capture, &s) == kCaptureDone)
-    std::snprintf(line + used, sizeof line - used, " (device sent %llu bytes, %llu refused)",
-                  s.bytesFromDevice, s.bytesRefused);
-  return line;
+    used += std::snprintf(line + used, sizeof line - used, " (device sent %llu bytes, %llu refused)",
+                          s.bytesFromDevice, s.bytesRefused);
+  std::string text(line);
+  // What the library makes of it: a quiet device, or a close of its own.
+  CaptureError error{};
+  error.size = sizeof error;
+  if (GetAudioCaptureError(capture, &error) == kCaptureDone && error.cause != kCauseNone &&
+      (error.cause == kCauseNoData || error.operation == -1))
+    text += std::string("\n  ") + error.text;
+  return text;
 }
 
 int AudioRecording::Finish() {
@@ -135,6 +152,9 @@ int AudioRecording::Finish() {
     std::printf("Audio totals: the device sent %llu bytes: %llu blocks delivered, %llu bytes "
                 "refused, %llu still stored\n",
                 s.bytesFromDevice, s.blocksDelivered, s.bytesRefused, s.bytesStored);
+  if (capture->IsOpened() != kCaptureYes)
+    std::fprintf(stderr, "tesmo-capture: the library closed the audio device: %s\n",
+                 ErrorText().c_str());
   Poll();
   const uint64_t bytes = wav.DataBytes();
   if (!wav.Finish()) {

@@ -173,9 +173,9 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
   capture->SetPreviewWindow(previewOwner);
   sink.ReadNumbersOf(options.formatCode, options.width, options.height);
   if (capture->Open(options.videoDevice) != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: video device %d could not be opened at %dx%d %s\n",
+    std::fprintf(stderr, "tesmo-capture: video device %d could not be opened at %dx%d %s: %s\n",
                  options.videoDevice, options.width, options.height,
-                 FormatName(options.formatCode));
+                 FormatName(options.formatCode), ErrorText().c_str());
     return 3;
   }
   for (const ControlRequest& request : options.controls) {
@@ -196,7 +196,7 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
   }
   capture->SetSink(&sink);
   if (capture->Start() != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: video capture could not start\n");
+    std::fprintf(stderr, "tesmo-capture: video capture could not start: %s\n", ErrorText().c_str());
     return 3;
   }
   started = true;
@@ -235,6 +235,14 @@ bool VideoRecording::Poll() {
   return true;
 }
 
+std::string VideoRecording::ErrorText() const {
+  CaptureError error{};
+  error.size = sizeof error;
+  if (GetVideoCaptureError(capture, &error) != kCaptureDone || error.cause == kCauseNone)
+    return "no reason given";
+  return error.text;
+}
+
 std::string VideoRecording::Progress() const {
   const unsigned long delivered = sink.Delivered();
   char line[320];
@@ -256,6 +264,7 @@ std::string VideoRecording::Progress() const {
     if (silent >= 1000)
       used += std::snprintf(line + used, sizeof line - used,
                             "; the camera has sent nothing for %.1f s", silent / 1000.0);
+
   }
   // The test cameras draw their frame number into the picture: a check from outside.
   if (delivered > 0 && sink.Numbered() == delivered) {
@@ -267,7 +276,14 @@ std::string VideoRecording::Progress() const {
   if (sink.Discarded())
     std::snprintf(line + used, sizeof line - used, ", %lu not written (this host fell behind)",
                   sink.Discarded());
-  return line;
+  std::string text(line);
+  // What the library makes of it: a quiet camera, or a close of its own.
+  CaptureError error{};
+  error.size = sizeof error;
+  if (GetVideoCaptureError(capture, &error) == kCaptureDone && error.cause != kCauseNone &&
+      (error.cause == kCauseNoData || error.operation == -1))
+    text += std::string("\n  ") + error.text;
+  return text;
 }
 
 int VideoRecording::Finish() {
@@ -295,8 +311,8 @@ int VideoRecording::Finish() {
     std::fprintf(stderr, "tesmo-capture: %lu frames were shorter than %dx%d needs\n", wrongLength,
                  options.width, options.height);
   if (closedByItself)
-    std::fprintf(stderr,
-                 "tesmo-capture: the video device sent a frame of the wrong size and was closed\n");
+    std::fprintf(stderr, "tesmo-capture: the library closed the camera: %s\n",
+                 ErrorText().c_str());
   if (written == 0) {
     std::fprintf(stderr, "tesmo-capture: no video frame arrived\n");
     return 4;
