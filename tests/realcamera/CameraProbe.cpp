@@ -274,15 +274,27 @@ private:
     const Timed open = Time([&] { return capture->Open(index); });
     Timed start{-1, 0};
     if (open.result == kCaptureDone) start = Time([&] { return capture->Start(); });
-    PumpFor(2000);
+    // Past the 2 s after which the library reports a camera that sends nothing.
+    PumpFor(3000);
     const int opened = capture->IsOpened();
+    CaptureError error{};
+    error.size = sizeof error;
+    GetVideoCaptureError(capture, &error);
     const Timed close = Time([&] { return capture->Close(); });
     std::printf(
-        "probe busy: Open %d in %lu ms, Start %d in %lu ms, %d frames in 2 s, IsOpened %d; Close "
+        "probe busy: Open %d in %lu ms, Start %d in %lu ms, %d frames in 3 s, IsOpened %d; Close "
         "in %lu ms\n",
         open.result, open.ms, start.result, start.ms, sink.Frames(), opened, close.ms);
     if (Slow(open) || Slow(start) || Slow(close)) return Fail("an operation took too long");
     std::printf("probe busy: the object %s\n", Outcome(open.result, start.result, sink.Frames()));
+    std::printf("probe busy: the error record says cause %d, 0x%08lX: %s\n", error.cause,
+                static_cast<unsigned long>(error.hresult), error.text);
+    // Whatever the camera does when busy, the host must be told.
+    if (sink.Frames() == 0 && error.cause == kCauseNone) return Fail("nothing told the host");
+    if (open.result == kCaptureDone && start.result == kCaptureDone && sink.Frames() == 0 &&
+        (error.cause != kCauseNoData ||
+         !std::strstr(error.text, "in use by another application")))
+      return Fail("a silent busy camera was not reported as such");
     return Pass();
   }
 
