@@ -18,11 +18,12 @@ else()
 endif()
 include(GoogleTest)
 
-# A test program: discovered at test time, so building never needs Wine.
+# A test program: discovered at test time, so building never needs Wine. Each case is
+# labelled with its program's name, so a run can leave one program out (ctest -LE).
 function(tesmo_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 120 ${T_PROPERTIES})
+                       PROPERTIES TIMEOUT 120 LABELS ${name} ${T_PROPERTIES})
 endfunction()

@@ -13,21 +13,28 @@ packages=(
   debootstrap pulseaudio pulseaudio-utils    # the check against Wine 10's capture filter
   x11-apps                                   # xwd: the screenshot of the real camera check's preview
   zip unzip                                  # the release archive (scripts/release.sh)
-  clang lld libwine-dev                      # the host built with the Microsoft C++ ABI
+  clang lld llvm libwine-dev                 # the host built with the Microsoft C++ ABI
   libclang-rt-14-dev                         # libFuzzer, for the frame decoder's fuzz target
   nasm dpkg-dev                              # building libjpeg-turbo's SIMD; unpacking source packages
 )
 # The pixel libraries' Debian source packages, built into the DLL (after the packages,
 # which bring dpkg-source).
 fetch_sources() { "$(dirname "$0")/fetch-pixel-sources.sh"; }
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && { echo "All packages present."; fetch_sources; exit 0; }
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+# 32-bit Wine, for running the x86 build's tests: an i386 package, so the architecture
+# comes first. The x86 tests say so where 32-bit programs cannot run even with it.
+wine32=0
+installed wine32:i386 || wine32=1
+[ ${#missing[@]} -eq 0 ] && [ $wine32 -eq 0 ] && { echo "All packages present."; fetch_sources; exit 0; }
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [ $wine32 -eq 1 ]; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  missing+=(wine32:i386)
+fi
+echo "Installing: ${missing[*]}"
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fetch_sources

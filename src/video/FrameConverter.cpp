@@ -3,7 +3,9 @@
 #include <libyuv.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace tesmo {
 
@@ -475,21 +477,35 @@ bool FrameConverter::Configure(const FrameFormat& source, PixelFormat target,
   toHeight = targetHeight;
   crop = CentreCrop(source.width, source.height, targetWidth, targetHeight);
   // Every scratch picture is sized here, once per Open: Convert never allocates.
+  // The sizes are reckoned in 64 bits: the ARGB picture of a large I420 target passes
+  // 4 GiB, which a 32-bit size_t would wrap into a buffer too small for it. A picture
+  // the address space cannot hold, or the heap cannot give, refuses the setting.
   const bool rgbScaler = IsRgb(from.format);
+  int64_t croppedBytes = 0, scaledBytes = 0, stripBytes = 0;
   if (Scales()) {
     // The scaler takes ARGB (RGB sources) or I420 (YUV sources); a source already in
     // that layout is scaled where it lies.
     if (rgbScaler && from.format != PixelFormat::Rgb32)
-      cropped.resize(static_cast<size_t>(crop.width) * crop.height * 4);
+      croppedBytes = int64_t{crop.width} * crop.height * 4;
     else if (!rgbScaler && !IsI420Planes(from.format))
-      cropped.resize(static_cast<size_t>(I420Bytes(crop.width, crop.height)));
+      croppedBytes = I420Bytes(crop.width, crop.height);
     if (!ScalesIntoTarget())
-      scaled.resize(rgbScaler ? static_cast<size_t>(toWidth) * toHeight * 4
-                              : static_cast<size_t>(I420Bytes(toWidth, toHeight)));
+      scaledBytes = rgbScaler ? int64_t{toWidth} * toHeight * 4 : I420Bytes(toWidth, toHeight);
   }
   // The last step through ARGB goes strip by strip.
-  if (!ConvertsDirectly(LastStepSource(), target))
-    strip.resize(static_cast<size_t>(toWidth) * kStripRows * 4);
+  if (!ConvertsDirectly(LastStepSource(), target)) stripBytes = int64_t{toWidth} * kStripRows * 4;
+  constexpr int64_t kLargest = PTRDIFF_MAX;
+  if (croppedBytes > kLargest || scaledBytes > kLargest || stripBytes > kLargest) return false;
+  try {
+    cropped.resize(static_cast<size_t>(croppedBytes));
+    scaled.resize(static_cast<size_t>(scaledBytes));
+    strip.resize(static_cast<size_t>(stripBytes));
+  } catch (const std::bad_alloc&) {
+    cropped = {};
+    scaled = {};
+    strip = {};
+    return false;
+  }
   sourceBytes = fromBytes;
   targetBytes = toBytes;
   return true;

@@ -210,6 +210,23 @@ TEST(FrameConverter, ConfigureRefusesWhatItCannotConvertAndKeepsNoOldSetting) {
   EXPECT_EQ(converter.TargetBytes(), 30);
 }
 
+// An RGB camera scaled into a large I420 target goes through an ARGB picture of the
+// target's size: 65534 x 21844 makes 5.7 GB of it, which a 32-bit process cannot
+// hold and its size_t cannot even count. The converter refuses; it must not size a
+// wrapped, smaller buffer and write past it. (A 64-bit process would really allocate
+// it, so this runs in the x86 build.)
+TEST(FrameConverter, AScratchPictureBeyondTheAddressSpaceIsRefused) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "64-bit: the picture would be allocated";
+  const int32_t width = 65534, height = 21844;
+  ASSERT_GT(TargetFrameBytes(PixelFormat::I420, width, height), 0);  // a host may ask for it
+  FrameConverter converter;
+  EXPECT_FALSE(converter.Configure({PixelFormat::Rgb24, 64, 48, false}, PixelFormat::I420, width,
+                                   height));
+  EXPECT_FALSE(converter.IsConfigured());
+  // The same converter still takes an ordinary setting afterwards.
+  EXPECT_TRUE(converter.Configure({PixelFormat::Rgb24, 64, 48, false}, PixelFormat::I420, 32, 24));
+}
+
 // Every source into every target at odd and even sizes, reading and writing only
 // inside exact-size buffers (the sanitizer's part) and writing every target byte.
 TEST(FrameConverter, EveryPairStaysInsideItsBuffersAndWritesEveryByte) {
