@@ -55,17 +55,11 @@ CaptureResult AudioCapture::ReadStatistics(AudioCaptureStatistics* statistics) {
     WriteSized(CurrentFigures(), statistics);
     return kCaptureDone;
   }
-  ScopedLock hold(figuresLock);
-  if (!figuresAtClose) return kCaptureFailed;
-  WriteSized(*figuresAtClose, statistics);
-  return kCaptureDone;
+  return figuresAtClose.WriteTo(statistics) ? kCaptureDone : kCaptureFailed;
 }
 
 void AudioCapture::RunPendingReset() {
-  {
-    ScopedLock hold(figuresLock);
-    figuresAtClose = CurrentFigures();
-  }
+  figuresAtClose.Keep(CurrentFigures());
   const CloseReason reason = CloseReason::Unpack(delivery->PendingCloseReason());
   if (reason.code == EC_DEVICE_LOST)
     failures.Note(-1, kCauseDeviceLost, 0,
@@ -80,28 +74,8 @@ void AudioCapture::RunPendingReset() {
 }
 
 void AudioCapture::CheckForSilence() {
-  if (!delivery->IsRunning()) return;
-  const uint32_t now = TickCount();
-  const uint32_t lastBuffer = delivery->ReadCounts().lastBufferTick;
-  const uint32_t sinceStart = now - startTick.load(std::memory_order_acquire);
-  const uint32_t sinceBuffer = lastBuffer ? now - lastBuffer : sinceStart;
-  const uint32_t quiet = sinceStart < sinceBuffer ? sinceStart : sinceBuffer;
-  if (quiet < 2000) {
-    failures.End(kCauseNoData);
-  } else if (failures.Cause() != kCauseNoData) {
-    if (sinceBuffer < sinceStart)
-      failures.Note(-1, kCauseNoData, 0,
-                    "The audio device has sent nothing for %u s since its last buffer: it may "
-                    "have been unplugged or taken by another application; check it, then Stop "
-                    "and Start again.",
-                    quiet / 1000);
-    else
-      failures.Note(-1, kCauseNoData, 0,
-                    "The audio device has sent nothing for %u s since Start: it may be in use "
-                    "by another application, or blocked by the system's privacy settings; "
-                    "close other applications that use it, then Stop and Start again.",
-                    quiet / 1000);
-  }
+  failures.CheckForSilence(delivery->IsRunning(), startTick.load(std::memory_order_acquire),
+                           delivery->ReadCounts().lastBufferTick, "audio device", "buffer");
 }
 
 AudioCaptureStatistics AudioCapture::CurrentFigures() const {

@@ -21,6 +21,7 @@
 #include "audio/AudioDelivery.h"
 #include "common/CaptureFailure.h"
 #include "common/ComPtr.h"
+#include "common/SizedStructure.h"
 #include "common/DeviceLossWatcher.h"
 #include "common/GrabberCallback.h"
 #include "common/MediaPlatform.h"
@@ -157,8 +158,7 @@ private:
   int32_t agreedBuffers = 0, agreedBufferBytes = 0;
   FailureRecord failures;
   std::atomic<uint32_t> startTick{0};  // of the latest successful Start
-  mutable RecursiveLock figuresLock;
-  std::optional<AudioCaptureStatistics> figuresAtClose;  // until the next Open
+  KeptFigures<AudioCaptureStatistics> figuresAtClose;  // until the next Open
   int32_t channels = 1;
   int32_t samplesPerSec = 11025;
   int32_t bitsPerSample = 16;

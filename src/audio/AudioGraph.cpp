@@ -98,10 +98,7 @@ CaptureResult AudioCapture::Open(int deviceIndex) {
                                       "thread.");
   ScopedHostLock operation(delivery->OperationLock());
   Reset();
-  {
-    ScopedLock hold(figuresLock);
-    figuresAtClose.reset();
-  }
+  figuresAtClose.Forget();
   if (!CallerInitialisedCom())
     return failures.Refuse(kSlotOpen, "Open was refused: this thread has not initialised COM; "
                                       "call CoInitializeEx on it first.");

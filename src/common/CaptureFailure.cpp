@@ -78,6 +78,30 @@ void FailureRecord::Note(int operation, int newCause, long hresult, const char* 
   cause.store(newCause, std::memory_order_release);
 }
 
+void FailureRecord::CheckForSilence(bool running, uint32_t startTick, uint32_t lastDataTick,
+                                    const char* device, const char* unit) {
+  if (!running) return;
+  const uint32_t now = TickCount();
+  const uint32_t sinceStart = now - startTick;
+  const uint32_t sinceData = lastDataTick ? now - lastDataTick : sinceStart;
+  const uint32_t quiet = sinceStart < sinceData ? sinceStart : sinceData;
+  if (quiet < kSilenceMs) {
+    End(kCauseNoData);
+  } else if (Cause() != kCauseNoData) {
+    if (sinceData < sinceStart)
+      Note(-1, kCauseNoData, 0,
+           "The %s has sent nothing for %u s since its last %s: it may have been unplugged or "
+           "taken by another application; check it, then Stop and Start again.",
+           device, quiet / 1000, unit);
+    else
+      Note(-1, kCauseNoData, 0,
+           "The %s has sent nothing for %u s since Start: it may be in use by another "
+           "application, or blocked by the system's privacy settings; close other applications "
+           "that use it, then Stop and Start again.",
+           device, quiet / 1000);
+  }
+}
+
 void FailureRecord::NoteStep(FailureStep at, long hresult, const char* device, const char* doing,
                              const char* retry) {
   const unsigned long code = static_cast<unsigned long>(hresult) & 0xFFFFFFFFul;

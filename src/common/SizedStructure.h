@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <optional>
+
+#include "common/Kernel.h"
 
 namespace tesmo {
 
@@ -21,5 +24,31 @@ void WriteSized(Structure all, Structure* out) {
   all.size = out->size;
   std::memcpy(out, &all, std::min(sizeof all, static_cast<size_t>(out->size)));
 }
+
+// A structure's figures kept for its readers after the object closed by itself, until
+// the next Open forgets them. Readers on any thread; the lock is held for a copy.
+template <class Structure>
+class KeptFigures {
+public:
+  void Keep(const Structure& figures) {
+    ScopedLock hold(lock);
+    kept = figures;
+  }
+  void Forget() {
+    ScopedLock hold(lock);
+    kept.reset();
+  }
+  // Writes the kept figures into `out` as WriteSized does; false when none are kept.
+  bool WriteTo(Structure* out) const {
+    ScopedLock hold(lock);
+    if (!kept) return false;
+    WriteSized(*kept, out);
+    return true;
+  }
+
+private:
+  mutable RecursiveLock lock;
+  std::optional<Structure> kept;
+};
 
 }  // namespace tesmo

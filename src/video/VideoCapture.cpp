@@ -107,10 +107,7 @@ void VideoCapture::ReleaseDevice() {
 }
 
 void VideoCapture::RecordOwnClose(uint64_t packed) {
-  {
-    ScopedLock hold(figuresLock);
-    figuresAtClose = CurrentFigures();
-  }
+  figuresAtClose.Keep(CurrentFigures());
   const CloseReason reason = CloseReason::Unpack(packed);
   if (reason.cause == kCauseBadData && reason.code == kBadLength) {
     failures.Note(-1, kCauseBadData, 0,
@@ -135,28 +132,8 @@ void VideoCapture::RecordOwnClose(uint64_t packed) {
 }
 
 void VideoCapture::CheckForSilence() {
-  if (!delivery->IsRunning()) return;
-  const uint32_t now = TickCount();
-  const uint32_t lastFrame = delivery->ReadCounts().lastCameraTick;
-  const uint32_t sinceStart = now - startTick.load(std::memory_order_acquire);
-  const uint32_t sinceFrame = lastFrame ? now - lastFrame : sinceStart;
-  const uint32_t quiet = std::min(sinceStart, sinceFrame);
-  if (quiet < 2000) {
-    failures.End(kCauseNoData);
-  } else if (failures.Cause() != kCauseNoData) {
-    if (sinceFrame < sinceStart)
-      failures.Note(-1, kCauseNoData, 0,
-                    "The camera has sent nothing for %u s since its last frame: it may have "
-                    "been unplugged or taken by another application; check it, then Stop and "
-                    "Start again.",
-                    quiet / 1000);
-    else
-      failures.Note(-1, kCauseNoData, 0,
-                    "The camera has sent nothing for %u s since Start: it may be in use by "
-                    "another application, or blocked by the system's privacy settings; close "
-                    "other applications that use it, then Stop and Start again.",
-                    quiet / 1000);
-  }
+  failures.CheckForSilence(delivery->IsRunning(), startTick.load(std::memory_order_acquire),
+                           delivery->ReadCounts().lastCameraTick, "camera", "frame");
 }
 
 CaptureResult VideoCapture::Close() {
@@ -186,10 +163,7 @@ CaptureResult VideoCapture::ReadStatistics(VideoCaptureStatistics* statistics) {
     WriteSized(CurrentFigures(), statistics);
     return kCaptureDone;
   }
-  ScopedLock hold(figuresLock);
-  if (!figuresAtClose) return kCaptureFailed;
-  WriteSized(*figuresAtClose, statistics);
-  return kCaptureDone;
+  return figuresAtClose.WriteTo(statistics) ? kCaptureDone : kCaptureFailed;
 }
 
 VideoCaptureStatistics VideoCapture::CurrentFigures() const {

@@ -18,6 +18,7 @@
 #include "Tesmo.h"
 #include "common/CaptureFailure.h"
 #include "common/ComPtr.h"
+#include "common/SizedStructure.h"
 #include "common/DeviceLossWatcher.h"
 #include "common/GrabberCallback.h"
 #include "common/MediaPlatform.h"
@@ -149,8 +150,7 @@ private:
   // The tick of the latest successful Start, for the silence check.
   std::atomic<uint32_t> startTick{0};
   // The figures at the library's own close, readable until the next Open.
-  mutable RecursiveLock figuresLock;
-  std::optional<VideoCaptureStatistics> figuresAtClose;
+  KeptFigures<VideoCaptureStatistics> figuresAtClose;
   // The sink, running, resetPending, the frame format, the pace, the pool, the queue
   // and the delivery thread; shared with that thread so it can outlive this object.
   std::shared_ptr<VideoDelivery> delivery;

@@ -152,3 +152,34 @@ TEST(CaptureFailure, ReadersSeeWholeRecordsWhileOthersWrite) {
   for (auto& writer : writers) writer.join();
   EXPECT_EQ(mixed, 0);
 }
+
+// The silence check: 2 s without data since Start or since the last data is recorded
+// once, with words for either; data again ends it; a stopped device is never silent.
+TEST(CaptureFailure, TwoSecondsWithoutDataAreRecordedAndDataEndsIt) {
+  FailureRecord record;
+  const uint32_t now = tesmo::TickCount();
+  record.CheckForSilence(true, now - 1000, 0, "camera", "frame");
+  EXPECT_EQ(record.Cause(), kCauseNone) << "silent for 1 s only";
+  record.CheckForSilence(false, now - 5000, 0, "camera", "frame");
+  EXPECT_EQ(record.Cause(), kCauseNone) << "a stopped camera counted as silent";
+  record.CheckForSilence(true, now - 2500, 0, "camera", "frame");
+  ASSERT_EQ(record.Cause(), kCauseNoData);
+  EXPECT_NE(std::strstr(record.Read().text, "since Start: it may be in use by another application"),
+            nullptr)
+      << record.Read().text;
+  const uint32_t tick = record.Read().tick;
+  record.CheckForSilence(true, now - 9000, 0, "camera", "frame");
+  EXPECT_EQ(record.Read().tick, tick) << "recorded again while it lasts";
+  record.CheckForSilence(true, now - 9000, tesmo::TickCount(), "camera", "frame");
+  EXPECT_EQ(record.Cause(), kCauseNone) << "data came and the record stayed";
+  record.CheckForSilence(true, now - 9000, now - 3000, "audio device", "buffer");
+  ASSERT_EQ(record.Cause(), kCauseNoData);
+  EXPECT_NE(std::strstr(record.Read().text, "The audio device has sent nothing for 3 s since its "
+                                            "last buffer"),
+            nullptr)
+      << record.Read().text;
+  // A Start after the last data counts from the Start.
+  record.Clear();
+  record.CheckForSilence(true, tesmo::TickCount(), now - 60000, "camera", "frame");
+  EXPECT_EQ(record.Cause(), kCauseNone);
+}

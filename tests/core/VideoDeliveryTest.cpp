@@ -1085,3 +1085,20 @@ TEST(VideoDelivery, ASecondOfFramesThatDoNotDecodeClosesTheDevice) {
   // Back to the host's own format, checked by length again.
   EXPECT_EQ(path.delivery->CameraFrameLength(), kRgb24Length);
 }
+
+// The delay a host reads runs from a frame's arrival to the start of its OnData: the
+// host's own time inside OnData is not counted (held there for a second, the frame's
+// delay stays far below it).
+TEST(VideoDelivery, TheDelayEndsWhereOnDataBegins) {
+  OpenPath path;
+  path.Start();
+  path.sink.Hold();
+  path.Store(1, tesmo::TickCount());
+  ASSERT_TRUE(path.sink.WaitForFrames(1) && path.sink.WaitUntilInside());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  path.sink.Release();
+  // Counted once OnData has returned.
+  ASSERT_TRUE(WaitFor([&] { return path.delivery->ReadCounts().delivered == 1; }));
+  const VideoDelivery::Counts counts = path.delivery->ReadCounts();
+  EXPECT_LT(counts.delayLargest, 500u) << "the host's second in OnData was counted";
+}
