@@ -132,6 +132,14 @@ void FailureRecord::NoteStep(FailureStep at, long hresult, const char* device, c
                            "format, or install the device's own driver, then Open again.",
                            device, code, doing);
     default:
+      // A device held by another application often fails with no telling result
+      // (Wine's own camera answers E_FAIL when it is opened busy): the likely reason first.
+      if (at == FailureStep::Binding || at == FailureStep::Run)
+        return NoteStepCause(kCauseDeviceFailed, hresult,
+                             "The %s failed (0x%08lX, %s): it may be in use by another "
+                             "application; close that application, or unplug the %s and plug "
+                             "it back in, then %s again.",
+                             device, code, doing, device, retry);
       return NoteStepCause(kCauseDeviceFailed, hresult,
                            "The %s failed (0x%08lX, %s): unplug it and plug it back in, or "
                            "restart the application, then %s again.",

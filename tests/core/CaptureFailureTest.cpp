@@ -183,3 +183,18 @@ TEST(CaptureFailure, TwoSecondsWithoutDataAreRecordedAndDataEndsIt) {
   record.CheckForSilence(true, tesmo::TickCount(), now - 60000, "camera", "frame");
   EXPECT_EQ(record.Cause(), kCauseNone);
 }
+
+// A failure with no telling result where a busy device gives one names that reason.
+TEST(CaptureFailure, AnUntellingFailureAtOpenOrStartNamesABusyDevice) {
+  FailureRecord record;
+  record.NoteStep(FailureStep::Binding, static_cast<long>(static_cast<int32_t>(0x80004005)),
+                  "camera", "opening it", "Open");
+  record.Fail(3, "unused");
+  EXPECT_EQ(record.Read().cause, kCauseDeviceFailed);
+  EXPECT_NE(std::strstr(record.Read().text, "in use by another application"), nullptr)
+      << record.Read().text;
+  record.NoteStep(FailureStep::Other, static_cast<long>(static_cast<int32_t>(0x80004005)),
+                  "audio device", "reading its mix level", "GetMixLevel");
+  record.Fail(8, "unused");
+  EXPECT_EQ(std::strstr(record.Read().text, "in use"), nullptr) << record.Read().text;
+}

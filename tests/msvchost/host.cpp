@@ -23,6 +23,9 @@ static_assert(offsetof(VideoCaptureStatistics, delayLargestMs) == 64, "delayLarg
 static_assert(sizeof(AudioCaptureStatistics) == 48, "AudioCaptureStatistics");
 static_assert(offsetof(AudioCaptureStatistics, bytesFromDevice) == 16, "bytesFromDevice");
 static_assert(offsetof(AudioCaptureStatistics, bytesStored) == 40, "bytesStored");
+static_assert(sizeof(CaptureError) == 276, "CaptureError");
+static_assert(offsetof(CaptureError, hresult) == 12, "hresult");
+static_assert(offsetof(CaptureError, text) == 20, "text");
 
 // Checks the test microphone's stream (byte i since Run is i mod 251) across blocks.
 class SequenceSink : public AudioSink {
@@ -119,6 +122,13 @@ void Audio() {
   }
   Check("audio statistics: every byte delivered, refused or stored", accounted);
   Check("audio Open(99) is 255", audio->Open(99) == kCaptureFailed);
+  CaptureError error;
+  memset(&error, 0xCD, sizeof error);
+  error.size = sizeof error;
+  Check("audio error record: no such device at slot 10",
+        GetAudioCaptureError(audio, &error) == kCaptureDone && error.size == sizeof error &&
+            error.cause == kCauseNoSuchDevice && error.operation == 10 && error.hresult == 0 &&
+            error.text[0] != '\0' && lstrlenA(error.text) < 256);
   Check("audio Destroy", audio->Destroy() == kCaptureDone);
 }
 
@@ -165,6 +175,12 @@ void Video() {
   Check("video statistics: the mode in use and every frame accounted for", accounted);
   Check("video Close", video->Close() == kCaptureDone);
   Check("video IsRunning closed is 255", video->IsRunning() == kCaptureFailed);
+  CaptureError error;
+  memset(&error, 0xCD, sizeof error);
+  error.size = sizeof error;
+  Check("video error record: IsRunning refused at slot 2",
+        GetVideoCaptureError(video, &error) == kCaptureDone && error.cause == kCauseRefused &&
+            error.operation == 2 && error.text[0] != '\0');
   Check("video Destroy", video->Destroy() == kCaptureDone);
 }
 

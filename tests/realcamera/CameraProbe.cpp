@@ -289,8 +289,10 @@ private:
     std::printf("probe busy: the object %s\n", Outcome(open.result, start.result, sink.Frames()));
     std::printf("probe busy: the error record says cause %d, 0x%08lX: %s\n", error.cause,
                 static_cast<unsigned long>(error.hresult), error.text);
-    // Whatever the camera does when busy, the host must be told.
+    // Whatever the camera does when busy, the host must be told, and told the likely reason.
     if (sink.Frames() == 0 && error.cause == kCauseNone) return Fail("nothing told the host");
+    if (sink.Frames() == 0 && !std::strstr(error.text, "in use by another application"))
+      return Fail("the record does not name another application");
     if (open.result == kCaptureDone && start.result == kCaptureDone && sink.Frames() == 0 &&
         (error.cause != kCauseNoData ||
          !std::strstr(error.text, "in use by another application")))
