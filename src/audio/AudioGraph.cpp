@@ -190,6 +190,10 @@ bool AudioCapture::ApplyFormat() {
   type->lSampleSize = static_cast<ULONG>(blockAlign);
   const HRESULT set = config->SetFormat(type.Get());
   if (set == S_OK) return true;
+  if (CauseOfResult(FailureStep::Format, set) != kCauseFormatRefused) {
+    failures.NoteStep(FailureStep::Format, set, "audio device", "setting its format", "Open");
+    return false;
+  }
   failures.NoteStepCause(kCauseFormatRefused, set,
                          "The audio device refused %d channels, %d samples a second, %d bits "
                          "(0x%08lX): choose another format with SetFormat, then Open again.",

@@ -52,6 +52,11 @@ inline HRESULT RunGraph(const ComPtr<IGraphBuilder>& graph) {
     const HRESULT hr = control->Run();
     return SUCCEEDED(hr) ? S_OK : hr;
   }
+  // A running graph is left as it runs: paused and run again with a new start time,
+  // its sources' times would lie behind the new stream time and the renderer would
+  // hold each sample until the clock caught up with it.
+  FILTER_STATE state = State_Stopped;
+  if (SUCCEEDED(filter->GetState(0, &state)) && state == State_Running) return S_OK;
   ComPtr<IReferenceClock> clock;
   if (filter->GetSyncSource(&clock) != S_OK || !clock) {
     clock.Reset();

@@ -169,6 +169,13 @@ bool VideoCapture::ConfigureFormat() {
   while (true) {
     const int choice = ChooseCameraMode(modes, width, height, wanted);
     if (choice < 0) {  // no mode will do (left): Open fails honestly
+      // A refusal that says more than "not this format" (a camera in use) says that.
+      if (lastRefusal != S_OK &&
+          CauseOfResult(FailureStep::Format, lastRefusal) != kCauseFormatRefused) {
+        failures.NoteStep(FailureStep::Format, lastRefusal, "camera", "setting its format",
+                          "Open");
+        return false;
+      }
       failures.NoteStepCause(kCauseFormatRefused, lastRefusal,
                              "The camera has no mode that can give %d x %d frames in format %s "
                              "(0x%08lX): choose another size or format (ListCameraModes lists "

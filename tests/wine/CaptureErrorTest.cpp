@@ -100,6 +100,9 @@ TYPED_TEST(CaptureErrors, EachFailureOfOpenAndStartNamesItsCause) {
       {L";fail=IMediaFilter::Run/0x8007048F", false, kCauseNoSuchDevice, 0x8007048F},
       {L";fail=IMediaFilter::Run", false, kCauseDeviceFailed, 0x80004005},
       {L";fail=IPin::Connect/0x80040217", true, kCauseCannotConnect, 0x80040217},
+      // A refused format, and a refusal that says the device is busy.
+      {L";fail=IAMStreamConfig::SetFormat/0x80040200", true, kCauseFormatRefused, 0x80040200},
+      {L";fail=IAMStreamConfig::SetFormat/0x80070020", true, kCauseDeviceInUse, 0x80070020},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.keys);
@@ -161,6 +164,13 @@ TYPED_TEST(CaptureErrors, ASecondObjectOnAnExclusiveDeviceIsToldItIsInUse) {
   EXPECT_NE(std::strstr(error.text, "in use by another application"), nullptr) << error.text;
   EXPECT_EQ(ErrorOf(first).cause, kCauseNone);
   EXPECT_TRUE(WaitFor([&] { return firstSink.calls > 2; }, 10000));
+  // A Start while running leaves the stream as it flows (paused and run with a new
+  // start time, the renderer would hold every sample for as long as it had run: 4 s).
+  Sleep(4000);
+  ASSERT_EQ(first->Start(), kCaptureDone);
+  const int before = firstSink.calls;
+  EXPECT_TRUE(WaitFor([&] { return firstSink.calls >= before + 10; }, 2000))
+      << "the stream stalled after a second Start";
 
   ASSERT_EQ(first->Stop(), kCaptureDone);
   EXPECT_EQ(second->Start(), kCaptureDone);
