@@ -34,10 +34,22 @@ foreach(package libjpeg-turbo libyuv)
 endforeach()
 
 set(pixels_root ${CMAKE_BINARY_DIR}/pixels)
+# The sub-builds configure in folders of their own, so a toolchain file named relative
+# to the tree (as the by-hand build names it, and as a second configure leaves it in the
+# cache) reaches them as an absolute path: where CMake itself finds it, in the build
+# folder or else in the source tree.
+set(pixels_toolchain "${CMAKE_TOOLCHAIN_FILE}")
+if(pixels_toolchain AND NOT IS_ABSOLUTE "${pixels_toolchain}")
+  if(EXISTS "${CMAKE_BINARY_DIR}/${pixels_toolchain}")
+    get_filename_component(pixels_toolchain "${pixels_toolchain}" ABSOLUTE BASE_DIR "${CMAKE_BINARY_DIR}")
+  else()
+    get_filename_component(pixels_toolchain "${pixels_toolchain}" ABSOLUTE BASE_DIR "${PROJECT_SOURCE_DIR}")
+  endif()
+endif()
 # One section per function, so the DLL's link keeps only the functions it calls
 # (--gc-sections on Tesmo.dll): libyuv alone would add over a megabyte otherwise.
 set(pixels_common_args
-    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
+    -DCMAKE_TOOLCHAIN_FILE=${pixels_toolchain}
     -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_POSITION_INDEPENDENT_CODE=ON
     "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections"
