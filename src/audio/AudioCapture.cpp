@@ -75,7 +75,7 @@ void AudioCapture::RunPendingReset() {
 
 void AudioCapture::CheckForSilence() {
   failures.CheckForSilence(delivery->IsRunning(), startTick.load(std::memory_order_acquire),
-                           delivery->ReadCounts().lastBufferTick, "audio device", "buffer");
+                           delivery->LastBufferTick(), "audio device", "buffer");
 }
 
 AudioCaptureStatistics AudioCapture::CurrentFigures() const {

@@ -64,6 +64,8 @@ public:
     uint32_t lastBufferTick = 0;
   };
   Counts ReadCounts() const;
+  // The tick of the last device buffer (0: none since Open), for the silence check.
+  uint32_t LastBufferTick() const { return lastBufferTick.load(std::memory_order_acquire); }
   // Wake-ups the delivery thread has finished draining; lets a caller wait until a
   // stored buffer has been looked at, delivered or not.
   uint32_t DrainPasses() const { return drainPasses.load(std::memory_order_acquire); }

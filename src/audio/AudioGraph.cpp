@@ -5,6 +5,7 @@
 // Every framework call whose result is tested must return exactly S_OK. A failed
 // step of Open leaves what it made in the fields with `opened` false; the next
 // Reset releases it.
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -130,23 +131,8 @@ CaptureResult AudioCapture::Open(int deviceIndex) {
 }
 
 bool AudioCapture::BuildGraph() {
-  if (!CreateInProcess(CLSID_FilterGraph, graph) ||
-      !CreateInProcess(CLSID_CaptureGraphBuilder2, captureBuilder) ||
-      captureBuilder->SetFiltergraph(graph.Get()) != S_OK ||
-      !CreateInProcess(CLSID_SampleGrabber, grabberFilter) ||
-      graph->AddFilter(grabberFilter.Get(), L"Data Capture") != S_OK ||
-      !CreateInProcess(CLSID_NullRenderer, nullRenderer) ||
-      graph->AddFilter(nullRenderer.Get(), L"Null Render") != S_OK) {
-    failures.NoteStepCause(kCauseDeviceFailed, 0,
-                           "The system's DirectShow filter graph, capture graph builder, sample "
-                           "grabber or null renderer could not be made: repair the system's "
-                           "media components, then Open again.");
-    return false;
-  }
-  const HRESULT added = graph->AddFilter(sourceFilter.Get(), L"Audio Source");
-  if (added == S_OK) return true;
-  failures.NoteStep(FailureStep::Binding, added, "audio device", "adding it to the graph", "Open");
-  return false;
+  return BuildCaptureGraph(graph, captureBuilder, grabberFilter, std::addressof(nullRenderer),
+                           sourceFilter.Get(), L"Audio Source", "audio device", failures);
 }
 
 bool AudioCapture::ApplyFormat() {

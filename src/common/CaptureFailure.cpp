@@ -66,15 +66,20 @@ void FailureRecord::Write(CaptureError& into, int operation, int newCause, long 
 }
 
 void FailureRecord::Note(int operation, int newCause, long hresult, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  NoteWith(operation, newCause, hresult, format, arguments);
+  va_end(arguments);
+}
+
+void FailureRecord::NoteWith(int operation, int newCause, long hresult, const char* format,
+                             va_list arguments) {
   ScopedLock hold(lock);
   const int now = cause.load(std::memory_order_relaxed);
   if (newCause == kCauseRefused && current.operation == -1 &&
       (now == kCauseDeviceLost || now == kCauseBadData))
     return;
-  va_list arguments;
-  va_start(arguments, format);
   Write(current, operation, newCause, hresult, format, arguments);
-  va_end(arguments);
   cause.store(newCause, std::memory_order_release);
 }
 
@@ -167,12 +172,10 @@ CaptureResult FailureRecord::Fail(int operation, const char* otherwise) {
 }
 
 CaptureResult FailureRecord::Refuse(int operation, const char* format, ...) {
-  char text[sizeof current.text];
   va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
+  NoteWith(operation, kCauseRefused, 0, format, arguments);
   va_end(arguments);
-  Note(operation, kCauseRefused, 0, "%s", text);
   return kCaptureFailed;
 }
 

@@ -97,6 +97,8 @@ public:
 private:
   void Write(CaptureError& into, int operation, int cause, long hresult, const char* format,
              va_list arguments);
+  // Note with its arguments as a va_list.
+  void NoteWith(int operation, int cause, long hresult, const char* format, va_list arguments);
 
   mutable RecursiveLock lock;
   CaptureError current{};

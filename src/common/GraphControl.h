@@ -28,6 +28,32 @@ inline bool CallerInitialisedCom() {
          qualifier != APTTYPEQUALIFIER_IMPLICIT_MTA;
 }
 
+// The graph both objects build: the filter graph, its capture graph builder, the sample
+// grabber "Data Capture" and, where `nullRenderer` is given, a "Null Render", then the
+// device's filter under `sourceName`. False, with what failed noted in `failures`.
+inline bool BuildCaptureGraph(ComPtr<IGraphBuilder>& graph, ComPtr<ICaptureGraphBuilder2>& builder,
+                              ComPtr<IBaseFilter>& grabber, ComPtr<IBaseFilter>* nullRenderer,
+                              IBaseFilter* source, const wchar_t* sourceName, const char* device,
+                              FailureRecord& failures) {
+  if (!CreateInProcess(CLSID_FilterGraph, graph) ||
+      !CreateInProcess(CLSID_CaptureGraphBuilder2, builder) ||
+      builder->SetFiltergraph(graph.Get()) != S_OK ||
+      !CreateInProcess(CLSID_SampleGrabber, grabber) ||
+      graph->AddFilter(grabber.Get(), L"Data Capture") != S_OK ||
+      (nullRenderer && (!CreateInProcess(CLSID_NullRenderer, *nullRenderer) ||
+                        graph->AddFilter(nullRenderer->Get(), L"Null Render") != S_OK))) {
+    failures.NoteStepCause(kCauseDeviceFailed, 0,
+                           "The system's DirectShow filter graph, capture graph builder, sample "
+                           "grabber or null renderer could not be made: repair the system's "
+                           "media components, then Open again.");
+    return false;
+  }
+  const HRESULT added = graph->AddFilter(source, sourceName);
+  if (added == S_OK) return true;
+  failures.NoteStep(FailureStep::Binding, added, device, "adding it to the graph", "Open");
+  return false;
+}
+
 // The graph's stream starts this long after Run, as the graph manager's own Run
 // leaves its filters time to get going (100 ns units).
 constexpr REFERENCE_TIME kStartLead = 100000;

@@ -133,7 +133,7 @@ void VideoCapture::RecordOwnClose(uint64_t packed) {
 
 void VideoCapture::CheckForSilence() {
   failures.CheckForSilence(delivery->IsRunning(), startTick.load(std::memory_order_acquire),
-                           delivery->ReadCounts().lastCameraTick, "camera", "frame");
+                           delivery->LastCameraTick(), "camera", "frame");
 }
 
 CaptureResult VideoCapture::Close() {

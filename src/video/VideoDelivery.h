@@ -127,6 +127,9 @@ public:
     uint32_t delayMedian = 0, delayLargest = 0;
   };
   Counts ReadCounts() const;
+  // The tick of the last frame from the camera (0: none since Open), without the rest
+  // of the counts, for the watcher's frequent silence check.
+  uint32_t LastCameraTick() const { return lastCameraTick.load(std::memory_order_acquire); }
   // The viewer shown each frame that goes out; null for none. ResetStore clears it.
   void SetViewer(std::shared_ptr<FrameViewer> newViewer);
   int32_t Width() const { return width.load(std::memory_order_acquire); }

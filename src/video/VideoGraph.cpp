@@ -108,22 +108,10 @@ bool VideoCapture::SelectDevice(int index) {
 }
 
 bool VideoCapture::BuildGraph() {
-  // The grabber enters the graph before the capture filter.
-  if (!CreateInProcess(CLSID_FilterGraph, graph) ||
-      !CreateInProcess(CLSID_CaptureGraphBuilder2, captureBuilder) ||
-      captureBuilder->SetFiltergraph(graph.Get()) != S_OK ||
-      !CreateInProcess(CLSID_SampleGrabber, grabberFilter) ||
-      graph->AddFilter(grabberFilter.Get(), L"Data Capture") != S_OK) {
-    failures.NoteStepCause(kCauseDeviceFailed, 0,
-                           "The system's DirectShow filter graph, capture graph builder or "
-                           "sample grabber could not be made: repair the system's media "
-                           "components, then Open again.");
-    return false;
-  }
-  const HRESULT added = graph->AddFilter(sourceFilter.Get(), L"Video Source");
-  if (added == S_OK) return true;
-  failures.NoteStep(FailureStep::Binding, added, "camera", "adding it to the graph", "Open");
-  return false;
+  // The grabber enters the graph before the capture filter; no null renderer: the
+  // builder ends the stream in its video renderer.
+  return BuildCaptureGraph(graph, captureBuilder, grabberFilter, nullptr, sourceFilter.Get(),
+                           L"Video Source", "camera", failures);
 }
 
 void VideoCapture::SelectTvStandard() {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "CaptureReason.h"
 #include "WaveInMixers.h"
 
 AudioRecording::AudioRecording() : capture(CreateASC()) {}
@@ -62,7 +63,7 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
                  "tesmo-capture: audio device %d could not be opened with %d ch, %d Hz, %d bits: "
                  "%s\n",
                  options.audioDevice, options.channels, options.rate, options.bits,
-                 ErrorText().c_str());
+                 FailureText(capture).c_str());
     return 3;
   }
   if (!options.input.empty() && capture->SelectInput(options.input.c_str()) != kCaptureDone)
@@ -75,7 +76,8 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
   }
   capture->SetSink(&sink);
   if (capture->Start() != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: audio capture could not start: %s\n", ErrorText().c_str());
+    std::fprintf(stderr, "tesmo-capture: audio capture could not start: %s\n",
+                 FailureText(capture).c_str());
     return 3;
   }
   started = true;
@@ -90,14 +92,6 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
       std::printf("Audio device buffers: not reported by the device\n");
   }
   return 0;
-}
-
-std::string AudioRecording::ErrorText() const {
-  CaptureError error{};
-  error.size = sizeof error;
-  if (GetAudioCaptureError(capture, &error) != kCaptureDone || error.cause == kCauseNone)
-    return "no reason given";
-  return error.text;
 }
 
 void AudioRecording::SetAndReadRecordLevel(int percent) {
@@ -130,16 +124,10 @@ std::string AudioRecording::Progress(unsigned long elapsedMs) const {
   AudioCaptureStatistics s{};
   s.size = sizeof s;
   if (GetAudioCaptureStatistics(capture, &s) == kCaptureDone)
-    used += std::snprintf(line + used, sizeof line - used, " (device sent %llu bytes, %llu refused)",
-                          s.bytesFromDevice, s.bytesRefused);
-  std::string text(line);
+    std::snprintf(line + used, sizeof line - used, " (device sent %llu bytes, %llu refused)",
+                  s.bytesFromDevice, s.bytesRefused);
   // What the library makes of it: a quiet device, or a close of its own.
-  CaptureError error{};
-  error.size = sizeof error;
-  if (GetAudioCaptureError(capture, &error) == kCaptureDone && error.cause != kCauseNone &&
-      (error.cause == kCauseNoData || error.operation == -1))
-    text += std::string("\n  ") + error.text;
-  return text;
+  return line + OwnReportLine(capture);
 }
 
 int AudioRecording::Finish() {
@@ -154,7 +142,7 @@ int AudioRecording::Finish() {
                 s.bytesFromDevice, s.blocksDelivered, s.bytesRefused, s.bytesStored);
   if (capture->IsOpened() != kCaptureYes)
     std::fprintf(stderr, "tesmo-capture: the library closed the audio device: %s\n",
-                 ErrorText().c_str());
+                 FailureText(capture).c_str());
   Poll();
   const uint64_t bytes = wav.DataBytes();
   if (!wav.Finish()) {

@@ -29,8 +29,6 @@ public:
   int Finish();
 
 private:
-  // The library's words for the latest failure, or "no reason given".
-  std::string ErrorText() const;
   // Sets the level, reads it back and prints both, with the mixers around them.
   void SetAndReadRecordLevel(int percent);
 

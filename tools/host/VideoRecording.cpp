@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "CaptureReason.h"
 #include "ControlNames.h"
 #include "FrameImage.h"
 #include "support/PictureReader.h"
@@ -175,7 +176,7 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
   if (capture->Open(options.videoDevice) != kCaptureDone) {
     std::fprintf(stderr, "tesmo-capture: video device %d could not be opened at %dx%d %s: %s\n",
                  options.videoDevice, options.width, options.height,
-                 FormatName(options.formatCode), ErrorText().c_str());
+                 FormatName(options.formatCode), FailureText(capture).c_str());
     return 3;
   }
   for (const ControlRequest& request : options.controls) {
@@ -196,7 +197,8 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
   }
   capture->SetSink(&sink);
   if (capture->Start() != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: video capture could not start: %s\n", ErrorText().c_str());
+    std::fprintf(stderr, "tesmo-capture: video capture could not start: %s\n",
+                 FailureText(capture).c_str());
     return 3;
   }
   started = true;
@@ -235,14 +237,6 @@ bool VideoRecording::Poll() {
   return true;
 }
 
-std::string VideoRecording::ErrorText() const {
-  CaptureError error{};
-  error.size = sizeof error;
-  if (GetVideoCaptureError(capture, &error) != kCaptureDone || error.cause == kCauseNone)
-    return "no reason given";
-  return error.text;
-}
-
 std::string VideoRecording::Progress() const {
   const unsigned long delivered = sink.Delivered();
   char line[320];
@@ -276,14 +270,8 @@ std::string VideoRecording::Progress() const {
   if (sink.Discarded())
     std::snprintf(line + used, sizeof line - used, ", %lu not written (this host fell behind)",
                   sink.Discarded());
-  std::string text(line);
-  // What the library makes of it: a quiet camera, or a close of its own.
-  CaptureError error{};
-  error.size = sizeof error;
-  if (GetVideoCaptureError(capture, &error) == kCaptureDone && error.cause != kCauseNone &&
-      (error.cause == kCauseNoData || error.operation == -1))
-    text += std::string("\n  ") + error.text;
-  return text;
+  // What the library makes of it: a quiet device, or a close of its own.
+  return line + OwnReportLine(capture);
 }
 
 int VideoRecording::Finish() {
@@ -312,7 +300,7 @@ int VideoRecording::Finish() {
                  options.width, options.height);
   if (closedByItself)
     std::fprintf(stderr, "tesmo-capture: the library closed the camera: %s\n",
-                 ErrorText().c_str());
+                 FailureText(capture).c_str());
   if (written == 0) {
     std::fprintf(stderr, "tesmo-capture: no video frame arrived\n");
     return 4;

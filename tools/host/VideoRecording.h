@@ -28,8 +28,6 @@ public:
   int Finish();
 
 private:
-  // The library's words for the latest failure, or "no reason given".
-  std::string ErrorText() const;
   // Prints the controls of camera `device` (--list).
   static void PrintControls(int device);
   // Copies frames on the library's delivery thread; the main thread writes them.
