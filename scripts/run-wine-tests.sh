@@ -12,11 +12,9 @@ if [ $# -gt 0 ] && [ -d "$1" ]; then build=$1; shift; fi
 . scripts/wine-env.sh
 tesmo_wine_up || exit 1
 ./scripts/register-test-devices.sh --defaults "$build/bin/TesmoTestDevices.dll"
-# Each test is bounded at 120 s. A hung test is run once more, so that a rare hang in
-# Wine's own graph code does not fail the run while a repeatable one still does (the
-# one such hang found, a source stopped while the renderer held its sample, the test
-# devices now flush away).
-(cd "$build" && ctest --output-on-failure -j 1 --timeout 120 --repeat until-pass:2 "$@")
+# Each test is bounded at 120 s and runs once: a test that needs a second try is a
+# fault to mend, not to hide.
+(cd "$build" && ctest --output-on-failure -j 1 --timeout 120 "$@")
 status=$?
 tesmo_wine_down
 exit $status
