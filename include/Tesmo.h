@@ -25,10 +25,12 @@
 //
 // A device that goes away (unplugged, or its stream aborted: the graph reports
 // EC_DEVICE_LOST, EC_ERRORABORT or EC_STREAM_ERROR_STOPPED) closes its object by
-// itself, as a video frame of the wrong size does: the device is released, no OnData
-// follows, IsOpened answers 2 and IsRunning 255. The host learns of it by polling
-// IsOpened, or when the deliveries stop, and reads why with Get...CaptureError;
-// Open of the same index works again once the device is back.
+// itself, as a video frame of the wrong size does; so does an object whose device has
+// left the system's device list without a word, within about 2 s. The device is
+// released, no OnData follows, IsOpened answers 2 and IsRunning 255. The host learns
+// of it by polling IsOpened, when the deliveries stop, or from WatchDevices, and reads
+// why with Get...CaptureError; Open of the same index works again once the device is
+// back.
 #ifndef TESMO_H
 #define TESMO_H
 
@@ -367,6 +369,21 @@ struct CameraControlInfo {
   int mode;
 };
 
+// The host's receiver of device arrivals and removals (see WatchDevices), like the
+// sinks: the library never deletes it.
+enum : int { kDeviceAudio = 0, kDeviceVideo = 1 };
+enum : int { kDeviceArrived = 1, kDeviceRemoved = 2 };
+class DeviceWatchSink {
+public:
+  // kind: kDeviceAudio or kDeviceVideo; change: kDeviceArrived or kDeviceRemoved;
+  // identity as GetAudio/VideoDeviceIdentity gives it; name: the friendly name. Both
+  // texts are valid during the call only.
+  virtual void OnDeviceChange(int kind, int change, const char* identity, const char* name) = 0;
+
+protected:
+  ~DeviceWatchSink() = default;
+};
+
 // Exported under these plain names (no decoration, also on x86).
 extern "C" {
 // A new, independent audio capture object (Closed), or null if it cannot be made.
@@ -416,6 +433,18 @@ TESMO_API CaptureResult GetAudioCaptureStatistics(AudioSourceCapture* capture,
 // than the size field itself, with nothing written.
 TESMO_API CaptureResult GetVideoCaptureError(VideoSourceCapture* capture, CaptureError* error);
 TESMO_API CaptureResult GetAudioCaptureError(AudioSourceCapture* capture, CaptureError* error);
+
+// Tells the sink of every capture device that arrives or leaves from now on (the
+// devices present when watching starts are not reported): each change once, within
+// about 2 s, on a thread of the library's (with COM initialised by the library), one
+// call at a time for all sinks. Meanwhile the host's other threads may list, identify
+// and open devices. Several sinks may watch at once. 0, or 255 for a null sink, one
+// already watching, a thread without COM or a failed enumeration.
+TESMO_API CaptureResult WatchDevices(DeviceWatchSink* sink);
+// Ends the sink's watch and returns once no call to it runs or will come, so the host
+// may free it. 0, or 255 for a sink that is not watching, and from inside
+// OnDeviceChange (which must not wait for itself).
+TESMO_API CaptureResult StopWatchingDevices(DeviceWatchSink* sink);
 
 // A camera's picture controls. The camera is either an open video object's
 // (`capture` not null, `deviceIndex` unused): its own capture filter, so a change

@@ -61,7 +61,7 @@ echo "=== Windows x86 build under 32-bit Wine (build/windows-x86) ==="
 # the example and the MSVC-ABI host are built against its package, not run.
 x86_start=$SECONDS
 if ./scripts/build-windows.sh --x86 "${x86_targets[@]}" >/dev/null; then
-  { ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/Tesmo.dll CreateASC CreateVSC ListCameraModes GetAudioDeviceIdentity GetVideoDeviceIdentity GetVideoCaptureStatistics GetAudioCaptureStatistics ListCameraControls GetCameraControl SetCameraControl GetVideoCaptureError GetAudioCaptureError &&
+  { ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/Tesmo.dll CreateASC CreateVSC ListCameraModes GetAudioDeviceIdentity GetVideoDeviceIdentity GetVideoCaptureStatistics GetAudioCaptureStatistics ListCameraControls GetCameraControl SetCameraControl GetVideoCaptureError GetAudioCaptureError WatchDevices StopWatchingDevices &&
     ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/tesmo-capture.exe &&
     ./scripts/check-dll.sh --machine i386 build/windows-x86/bin/TesmoTestDevices.dll DllRegisterServer; } ||
     failed+=(windows-x86)

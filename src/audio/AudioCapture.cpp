@@ -61,7 +61,11 @@ CaptureResult AudioCapture::ReadStatistics(AudioCaptureStatistics* statistics) {
 void AudioCapture::RunPendingReset() {
   figuresAtClose.Keep(CurrentFigures());
   const CloseReason reason = CloseReason::Unpack(delivery->PendingCloseReason());
-  if (reason.code == EC_DEVICE_LOST)
+  if (reason.code == DeviceLossWatcher::kLeftDeviceList)
+    failures.Note(-1, kCauseDeviceLost, 0,
+                  "The audio device was removed (it has left the system's device list), so the "
+                  "library closed it: plug it back in, then Open it again.");
+  else if (reason.code == EC_DEVICE_LOST)
     failures.Note(-1, kCauseDeviceLost, 0,
                   "The audio device was removed (EC_DEVICE_LOST), so the library closed it: "
                   "plug it back in, then Open it again.");
@@ -73,8 +77,8 @@ void AudioCapture::RunPendingReset() {
   Reset();
 }
 
-void AudioCapture::CheckForSilence() {
-  failures.CheckForSilence(delivery->IsRunning(), startTick.load(std::memory_order_acquire),
+bool AudioCapture::CheckForSilence() {
+  return failures.CheckForSilence(delivery->IsRunning(), startTick.load(std::memory_order_acquire),
                            delivery->LastBufferTick(), "audio device", "buffer");
 }
 

@@ -126,7 +126,7 @@ private:
   AudioCaptureStatistics CurrentFigures() const;
   // On the watcher's thread while open: a running device silent for 2 s is recorded,
   // and the record ends when buffers come again.
-  void CheckForSilence();
+  bool CheckForSilence();
   // The 255 of a level operation, for the mixers' answer.
   CaptureResult LevelResult(int slot, CaptureResult result);
   bool BuildGraph();

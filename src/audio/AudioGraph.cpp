@@ -24,6 +24,7 @@ namespace {
 struct AudioDevice {
   ComPtr<IBaseFilter> filter;
   std::optional<UINT> waveInId;
+  std::string identity;
   bool listed = false;      // the category has a device at that position
   HRESULT bound = E_FAIL;   // BindToObject's answer
 };
@@ -47,6 +48,7 @@ AudioDevice FindAudioDevice(int index) {
   ComPtr<IMoniker> moniker = MonikerAt(CLSID_AudioInputDeviceCategory, index);
   if (!moniker) return device;
   device.listed = true;
+  device.identity = DeviceIdentityOf(moniker.Get());
   // A device without a property bag is not a usable device.
   ComPtr<IPropertyBag> bag;
   if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) !=
@@ -126,7 +128,7 @@ CaptureResult AudioCapture::Open(int deviceIndex) {
   waveInId = device.waveInId;
   failures.Clear();
   WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore(),
-                     [this] { CheckForSilence(); });
+                     [this] { return CheckForSilence(); }, kDeviceAudio, device.identity);
   return kCaptureDone;
 }
 

@@ -83,15 +83,16 @@ void FailureRecord::NoteWith(int operation, int newCause, long hresult, const ch
   cause.store(newCause, std::memory_order_release);
 }
 
-void FailureRecord::CheckForSilence(bool running, uint32_t startTick, uint32_t lastDataTick,
+bool FailureRecord::CheckForSilence(bool running, uint32_t startTick, uint32_t lastDataTick,
                                     const char* device, const char* unit) {
-  if (!running) return;
+  if (!running) return true;
   const uint32_t now = TickCount();
   const uint32_t sinceStart = now - startTick;
   const uint32_t sinceData = lastDataTick ? now - lastDataTick : sinceStart;
   const uint32_t quiet = sinceStart < sinceData ? sinceStart : sinceData;
   if (quiet < kSilenceMs) {
     End(kCauseNoData);
+    return quiet >= kQuietMs;
   } else if (Cause() != kCauseNoData) {
     if (sinceData < sinceStart)
       Note(-1, kCauseNoData, 0,
@@ -105,6 +106,7 @@ void FailureRecord::CheckForSilence(bool running, uint32_t startTick, uint32_t l
            "that use it, then Stop and Start again.",
            device, quiet / 1000);
   }
+  return true;
 }
 
 void FailureRecord::NoteStep(FailureStep at, long hresult, const char* device, const char* doing,

@@ -49,10 +49,11 @@ public:
   // Called every so often while open: a running device (`device`: "camera") that has
   // sent nothing (`unit`: "frame") for 2 s since `startTick` or its last data at
   // `lastDataTick` (0: none since Open) is recorded as kCauseNoData, once; the record
-  // ends when data comes again.
-  void CheckForSilence(bool running, uint32_t startTick, uint32_t lastDataTick, const char* device,
+  // ends when data comes again. True while the device sends nothing: stopped, or
+  // nothing for kQuietMs.
+  bool CheckForSilence(bool running, uint32_t startTick, uint32_t lastDataTick, const char* device,
                        const char* unit);
-  static constexpr uint32_t kSilenceMs = 2000;
+  static constexpr uint32_t kSilenceMs = 2000, kQuietMs = 500;
 
   FailureRecord();
   FailureRecord(const FailureRecord&) = delete;

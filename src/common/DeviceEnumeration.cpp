@@ -1,5 +1,6 @@
 #include "common/DeviceEnumeration.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -7,14 +8,25 @@
 
 namespace tesmo {
 
-bool EnumerateCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers) {
+namespace {
+
+// S_OK with the monikers, S_FALSE for an empty category, or the failure.
+HRESULT OpenCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers) {
   ComPtr<ICreateDevEnum> devices;
-  if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr,
-                       CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_ICreateDevEnum,
-                       reinterpret_cast<void**>(&devices)) != S_OK)
-    return false;
+  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr,
+                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_ICreateDevEnum,
+                                reinterpret_cast<void**>(&devices));
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
   // An empty category answers S_FALSE with no enumerator.
-  return devices->CreateClassEnumerator(category, &monikers, 0) == S_OK && monikers;
+  hr = devices->CreateClassEnumerator(category, &monikers, 0);
+  if (hr == S_OK && !monikers) return E_POINTER;
+  return hr;
+}
+
+}  // namespace
+
+bool EnumerateCategory(REFCLSID category, ComPtr<IEnumMoniker>& monikers) {
+  return OpenCategory(category, monikers) == S_OK;
 }
 
 ComPtr<IMoniker> MonikerAt(REFCLSID category, int index) {
@@ -54,7 +66,7 @@ std::optional<std::u16string> ReadString(IPropertyBag* bag, const wchar_t* prope
 
 // The "DevicePath" of a plugged device, which stays the same when other devices come
 // and go; a device without one is known by its moniker's display name.
-std::u16string IdentityOf(IMoniker* moniker) {
+std::u16string WideIdentityOf(IMoniker* moniker) {
   if (ComPtr<IPropertyBag> bag = PropertyBagOf(moniker)) {
     std::optional<std::u16string> path = ReadString(bag.Get(), L"DevicePath");
     if (path && !path->empty()) return *path;
@@ -69,7 +81,51 @@ std::u16string IdentityOf(IMoniker* moniker) {
   return name;
 }
 
+// The text in the ANSI code page; empty when it cannot be converted.
+std::string AnsiOf(const std::u16string& text) {
+  const int length = static_cast<int>(text.size());
+  const int needed = WideToAnsi(text.c_str(), length, nullptr, 0);
+  std::string ansi(needed > 0 ? static_cast<size_t>(needed) : 0, '\0');
+  if (needed <= 0 || WideToAnsi(text.c_str(), length, &ansi[0], needed) != needed) ansi.clear();
+  return ansi;
+}
+
+// Appends the category's devices that have an identity; false when the category
+// cannot be enumerated (an empty one is no failure).
+bool AddDevices(REFCLSID category, int kind, DeviceList& devices) {
+  ComPtr<IEnumMoniker> monikers;
+  const HRESULT opened = OpenCategory(category, monikers);
+  if (opened == S_FALSE) return true;
+  if (opened != S_OK) return false;
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, &moniker, nullptr) == S_OK && moniker) {
+    ListedDevice device;
+    device.kind = kind;
+    device.identity = DeviceIdentityOf(moniker.Get());
+    if (device.identity.empty()) continue;
+    // As ListDevices, a device without a readable name is none (it may be one being
+    // set up).
+    ComPtr<IPropertyBag> bag = PropertyBagOf(moniker.Get());
+    const std::optional<std::u16string> name =
+        bag ? ReadString(bag.Get(), L"FriendlyName") : std::nullopt;
+    if (!name) continue;
+    device.name = AnsiOf(*name);
+    devices.push_back(std::move(device));
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string DeviceIdentityOf(IMoniker* moniker) { return AnsiOf(WideIdentityOf(moniker)); }
+
+std::optional<DeviceList> ListCaptureDevices() {
+  DeviceList devices;
+  if (!AddDevices(CLSID_AudioInputDeviceCategory, kDeviceAudio, devices) ||
+      !AddDevices(CLSID_VideoInputDeviceCategory, kDeviceVideo, devices))
+    return std::nullopt;
+  return devices;
+}
 
 CaptureResult GetDeviceIdentity(REFCLSID category, int index, char* identity, int capacity,
                                 int* length) {
@@ -79,16 +135,13 @@ CaptureResult GetDeviceIdentity(REFCLSID category, int index, char* identity, in
     if (index < 0) return kCaptureNo;
     ComPtr<IMoniker> moniker = MonikerAt(category, index);
     if (!moniker) return kCaptureNo;
-    const std::u16string text = IdentityOf(moniker.Get());
+    const std::string text = DeviceIdentityOf(moniker.Get());
     if (text.empty()) return kCaptureNo;
-    // With its terminating zero.
-    const int textLength = static_cast<int>(text.size()) + 1;
-    const int needed = WideToAnsi(text.c_str(), textLength, nullptr, 0);
-    if (needed <= 0) return kCaptureNo;
+    const int needed = static_cast<int>(text.size()) + 1;  // with its terminating zero
     *length = needed;
     if (needed > capacity) return kCaptureFailed;
-    return WideToAnsi(text.c_str(), textLength, identity, capacity) == needed ? kCaptureYes
-                                                                              : kCaptureFailed;
+    std::copy(text.c_str(), text.c_str() + needed, identity);
+    return kCaptureYes;
   } catch (...) {
     return kCaptureFailed;
   }

@@ -3,8 +3,12 @@
 // device order.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "Tesmo.h"
 #include "common/ComPtr.h"
+#include "common/DeviceList.h"
 #include "common/MediaPlatform.h"
 #include "common/NameList.h"
 
@@ -26,6 +30,17 @@ ComPtr<IMoniker> MonikerAt(REFCLSID category, int index);
 // kCaptureFailed for null pointers, a buffer too small or a fault.
 CaptureResult GetDeviceIdentity(REFCLSID category, int index, char* identity, int capacity,
                                 int* length);
+
+// The device's stable identity: its "DevicePath" where the property bag has one
+// (it stays the same when other devices come and go), else the moniker's display
+// name, as GetDeviceIdentity writes it (ANSI); empty when neither can be read.
+std::string DeviceIdentityOf(IMoniker* moniker);
+
+// Every device of both capture categories that has an identity and a name (those
+// ListDevices lists), audio first; none
+// when a category cannot be enumerated (so a failed listing never looks like every
+// device gone).
+std::optional<DeviceList> ListCaptureDevices();
 
 // Appends the device's FriendlyName to the list; false (nothing added) when the
 // property bag or the name cannot be read.

@@ -12,7 +12,8 @@ bool DeviceLossWatcher::MeansDeviceLost(long code, LONG_PTR, LONG_PTR param2) {
 }
 
 bool DeviceLossWatcher::Start(const ComPtr<IGraphBuilder>& graph, LostHandler lost,
-                              std::function<void()> periodic) {
+                              std::function<bool()> periodic, int deviceKind,
+                              const std::string& deviceIdentity) {
   Stop();
   OAEVENT handle = 0;
   if (!graph.As(events, IID_IMediaEvent) || events->GetEventHandle(&handle) != S_OK || !handle) {
@@ -23,6 +24,8 @@ bool DeviceLossWatcher::Start(const ComPtr<IGraphBuilder>& graph, LostHandler lo
   stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   onLost = std::move(lost);
   check = std::move(periodic);
+  kind = deviceKind;
+  identity = deviceIdentity;
   if (stopEvent) thread.reset(Thread::Start(&Watch, this, ThreadPriority::Normal));
   if (!thread) {
     Stop();
@@ -37,6 +40,7 @@ void DeviceLossWatcher::Stop() {
     thread->Join(kWaitForever);
     thread.reset();
   }
+  presence.Stop();
   if (stopEvent) CloseHandle(stopEvent);
   stopEvent = nullptr;
   queueEvent = nullptr;
@@ -48,16 +52,36 @@ void DeviceLossWatcher::Stop() {
 uint32_t DeviceLossWatcher::Watch(void* self) {
   auto* watcher = static_cast<DeviceLossWatcher*>(self);
   const HANDLE handles[] = {watcher->stopEvent, watcher->queueEvent};
+  uint32_t checkedAt = TickCount();
   for (;;) {
     const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, kCheckIntervalMs);
     if (woken == WAIT_OBJECT_0 + 1) {
       watcher->DrainEvents();
-    } else if (woken == WAIT_TIMEOUT) {
-      if (watcher->check) watcher->check();
-    } else {
+    } else if (woken != WAIT_TIMEOUT) {
       return 0;
     }
+    // Also between events that come often, which never let the wait time out.
+    if (TickCount() - checkedAt >= kCheckIntervalMs) {
+      checkedAt = TickCount();
+      watcher->LookForDevice(watcher->check && watcher->check());
+    }
   }
+}
+
+void DeviceLossWatcher::LookForDevice(bool quiet) {
+  if (!quiet) {
+    presence.Stop();
+  } else if (!presence.Following()) {
+    presence.Follow(kind, identity);
+  } else if (presence.Gone()) {
+    ReportLost(kLeftDeviceList, 0);
+  }
+}
+
+void DeviceLossWatcher::ReportLost(long code, LONG_PTR param1) {
+  if (!onLost) return;
+  onLost(code, param1);
+  onLost = nullptr;  // once: the object is closing
 }
 
 void DeviceLossWatcher::DrainEvents() {
@@ -66,10 +90,7 @@ void DeviceLossWatcher::DrainEvents() {
   while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
     const bool lost = MeansDeviceLost(code, param1, param2);
     events->FreeEventParams(code, param1, param2);  // result deliberately ignored
-    if (lost && onLost) {
-      onLost(code, param1);
-      onLost = nullptr;  // once: the object is closing
-    }
+    if (lost) ReportLost(code, param1);
   }
 }
 

@@ -116,24 +116,27 @@ bool StartCapture(const ComPtr<IGraphBuilder>& graph, Delivery& delivery, HRESUL
 }
 
 // The end of a successful Open: the watcher asks for the close of this generation of
-// the data path when the graph reports the device lost, and runs `check` between
-// events. The request names the generation, so it never closes a device opened later.
+// the data path when the graph reports the device lost or the device (of `kind` and
+// `identity`) leaves the device list, and runs `check` between events. The request
+// names the generation, so it never closes a device opened later.
 template <class Delivery>
 void WatchForDeviceLoss(DeviceLossWatcher& watcher, const ComPtr<IGraphBuilder>& graph,
-                        Delivery& delivery, uint32_t generation,
-                        std::function<void()> check = nullptr) {
+                        Delivery& delivery, uint32_t generation, std::function<bool()> check,
+                        int kind, const std::string& identity) {
   Delivery* target = &delivery;
   // A graph without an event queue still captures; its loss goes unnoticed.
   watcher.Start(
       graph,
       [target, generation](long code, LONG_PTR param1) {
         // The stream errors carry the HRESULT behind them.
-        const uint32_t detail = code == EC_DEVICE_LOST ? 0 : static_cast<uint32_t>(param1);
+        const uint32_t detail = code == EC_ERRORABORT || code == EC_STREAM_ERROR_STOPPED
+                                    ? static_cast<uint32_t>(param1)
+                                    : 0;
         target->RequestClose(generation, CloseReason{kCauseDeviceLost, static_cast<uint32_t>(code),
                                                      detail}
                                              .Packed());
       },
-      std::move(check));
+      std::move(check), kind, identity);
 }
 
 // Stop: false when the graph offers no IMediaControl; the Stop's own result is not

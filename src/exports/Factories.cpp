@@ -1,6 +1,7 @@
 #include "Tesmo.h"
 #include "audio/AudioCapture.h"
 #include "common/DeviceEnumeration.h"
+#include "common/DeviceWatcher.h"
 #include "video/CameraControls.h"
 #include "video/CameraModes.h"
 #include "video/VideoCapture.h"
@@ -65,4 +66,12 @@ extern "C" TESMO_API CaptureResult GetAudioCaptureError(AudioSourceCapture* capt
                                                         CaptureError* error) {
   if (!capture) return kCaptureFailed;
   return static_cast<tesmo::AudioCapture*>(capture)->ReadError(error);
+}
+
+extern "C" TESMO_API CaptureResult WatchDevices(DeviceWatchSink* sink) {
+  return tesmo::WatchDeviceChanges(sink);
+}
+
+extern "C" TESMO_API CaptureResult StopWatchingDevices(DeviceWatchSink* sink) {
+  return tesmo::StopWatchingDeviceChanges(sink);
 }

@@ -119,6 +119,10 @@ void VideoCapture::RecordOwnClose(uint64_t packed) {
                   "The camera sent only frames that do not decode for a second (%u in a row), "
                   "so the library closed it: Open it again, perhaps with another format.",
                   reason.detail);
+  } else if (reason.code == DeviceLossWatcher::kLeftDeviceList) {
+    failures.Note(-1, kCauseDeviceLost, 0,
+                  "The camera was removed (it has left the system's device list), so the "
+                  "library closed it: plug it back in, then Open it again.");
   } else if (reason.code == EC_DEVICE_LOST) {
     failures.Note(-1, kCauseDeviceLost, 0,
                   "The camera was removed (EC_DEVICE_LOST), so the library closed it: plug it "
@@ -131,8 +135,8 @@ void VideoCapture::RecordOwnClose(uint64_t packed) {
   }
 }
 
-void VideoCapture::CheckForSilence() {
-  failures.CheckForSilence(delivery->IsRunning(), startTick.load(std::memory_order_acquire),
+bool VideoCapture::CheckForSilence() {
+  return failures.CheckForSilence(delivery->IsRunning(), startTick.load(std::memory_order_acquire),
                            delivery->LastCameraTick(), "camera", "frame");
 }
 

@@ -94,7 +94,7 @@ private:
   VideoCaptureStatistics CurrentFigures() const;
   // On the watcher's thread while open: a running camera silent for 2 s is recorded,
   // and the record ends when frames come again.
-  void CheckForSilence();
+  bool CheckForSilence();
   // The error record of the library's own close, from the close request's reason.
   void RecordOwnClose(uint64_t reason);
 
@@ -123,6 +123,7 @@ private:
   void SetDeviceName(const char* name);
   RecursiveLock nameLock;
   char deviceName[kNameEntryBytes] = {};
+  std::string deviceIdentity;  // the open device's, found again in the device list
   ComPtr<IGraphBuilder> graph;
   ComPtr<ICaptureGraphBuilder2> captureBuilder;
   ComPtr<IBaseFilter> sourceFilter;

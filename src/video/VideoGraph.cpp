@@ -100,6 +100,7 @@ bool VideoCapture::SelectDevice(int index) {
     return false;
   }
   SetDeviceName(found);
+  deviceIdentity = DeviceIdentityOf(moniker.Get());
   const HRESULT bound = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                               reinterpret_cast<void**>(&sourceFilter));
   if (bound == S_OK) return true;
@@ -347,7 +348,7 @@ CaptureResult VideoCapture::Open(int deviceIndex) {
   opened = true;
   failures.Clear();
   WatchForDeviceLoss(deviceLoss, graph, *delivery, delivery->OpenStore(),
-                     [this] { CheckForSilence(); });
+                     [this] { return CheckForSilence(); }, kDeviceVideo, deviceIdentity);
   SetPreviewWindow(previewOwner);  // a window chosen before Open takes effect now
   return kCaptureDone;
 }

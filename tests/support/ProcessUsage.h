@@ -10,11 +10,14 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace tesmo::test {
 
-inline DWORD HandleCount() {
+// This process's entries of the system's handle table: the object type index of each.
+// None when the table cannot be read.
+inline std::vector<UCHAR> HandleTypes() {
   // SystemHandleInformation: a count, then one entry per handle of the system.
   struct Entry {
     USHORT process;  // the low 16 bits of the owner's id
@@ -25,6 +28,7 @@ inline DWORD HandleCount() {
     ACCESS_MASK access;
   };
   std::vector<ULONG_PTR> table(1 << 16);
+  std::vector<UCHAR> types;
   for (;;) {
     ULONG length = 0;
     const NTSTATUS status =
@@ -34,17 +38,46 @@ inline DWORD HandleCount() {
       table.resize(table.size() * 4);
       continue;
     }
-    if (status != 0) break;
+    if (status != 0) return types;
     const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
     const auto* entries = reinterpret_cast<const Entry*>(table.data() + 1);
-    DWORD mine = 0;
     for (ULONG i = 0; i < count; ++i)
-      if (entries[i].process == static_cast<USHORT>(GetCurrentProcessId())) ++mine;
-    return mine;
+      if (entries[i].process == static_cast<USHORT>(GetCurrentProcessId()))
+        types.push_back(entries[i].type);
+    return types;
   }
+}
+
+inline DWORD HandleCount() {
+  const std::vector<UCHAR> types = HandleTypes();
+  if (!types.empty()) return static_cast<DWORD>(types.size());
   DWORD count = 0;
   GetProcessHandleCount(GetCurrentProcess(), &count);
   return count;
+}
+
+// The handles other than registry keys: Wine keeps registry keys of every device listing
+// (see PlatformHandles), and a watch lists the devices every second. The key type is
+// the one a key opened here has; 0 when the table cannot be read.
+inline DWORD HandleCountExceptKeys() {
+  // Opening a second key adds one handle of the key type (the first may open HKCU too).
+  HKEY first = nullptr, second = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &first) != ERROR_SUCCESS) return 0;
+  const std::vector<UCHAR> before = HandleTypes();
+  RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &second);
+  std::vector<UCHAR> with = HandleTypes();
+  if (second) RegCloseKey(second);
+  RegCloseKey(first);
+  for (int type = 0; type < 256; ++type) {
+    const auto counted = [type](const std::vector<UCHAR>& types) {
+      return std::count(types.begin(), types.end(), static_cast<UCHAR>(type));
+    };
+    if (counted(with) == counted(before) + 1) {
+      // Less the two keys of this measurement.
+      return static_cast<DWORD>(with.size() - counted(with));
+    }
+  }
+  return 0;
 }
 
 inline int ThreadCount() {

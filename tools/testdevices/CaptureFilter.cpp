@@ -1,5 +1,7 @@
 #include "CaptureFilter.h"
 
+#include "Registration.h"
+
 #include <algorithm>
 #include <climits>
 #include <cwchar>
@@ -277,8 +279,25 @@ HRESULT WINAPI CaptureFilter::JoinFilterGraph(IFilterGraph* newGraph, LPCWSTR na
   return S_OK;
 }
 
+bool CaptureFilter::Unplugged() {
+  if (unplugged) return true;
+  const DWORD now = GetTickCount();
+  if (now - unplugCheckedAt < kUnplugCheckMs) return false;
+  unplugCheckedAt = now;
+  // The path it was registered with when this filter object was made from it; a device
+  // without one cannot be told from another and is never unplugged.
+  const bool video = config.kind == DeviceKind::Video;
+  std::call_once(pathRead, [&] { devicePath = RegisteredDevicePath(device, video); });
+  unplugged = !devicePath.empty() && !IsDevicePathRegistered(devicePath, video);
+  return unplugged;
+}
+
 bool CaptureFilter::StreamEnds(bool capturePin) {
   if (gone) return true;
+  if (capturePin && Unplugged()) {
+    gone = true;  // a device pulled out sends nothing more, and no event
+    return true;
+  }
   if (!capturePin || config.streamEndAfter < 0 || captureSamples < config.streamEndAfter)
     return false;
   if (gone.exchange(true)) return true;

@@ -91,6 +91,10 @@ public:
   // its count is reached: it sends the event to the graph, once per filter object.
   bool StreamEnds(bool capturePin);
   void CountCaptureSample() { ++captureSamples; }
+  // True once no device is registered with this one's device path (another process or
+  // TestDevices_SetDevices unplugged it); looked at every kUnplugCheckMs.
+  bool Unplugged();
+  static constexpr DWORD kUnplugCheckMs = 200;
   // silentfor: the stream goes on after its quiet time, quiet again after as many samples.
   void ResumeStream() {
     captureSamples = 0;
@@ -126,6 +130,10 @@ private:
   std::atomic<IMediaEventSink*> eventSink{nullptr};
   std::atomic<long long> captureSamples{0};
   std::atomic<bool> gone{false};
+  std::atomic<DWORD> unplugCheckedAt{0};
+  std::atomic<bool> unplugged{false};
+  std::once_flag pathRead;
+  std::wstring devicePath;
   std::wstring graphName;
   MediaType currentFormat;
   bool formatChosen = false;

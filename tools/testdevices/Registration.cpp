@@ -117,24 +117,87 @@ HRESULT RegisterConverter(IFilterMapper2* mapper, const wchar_t* path) {
                                 &CLSID_LegacyAmFilterCategory, nullptr, &filterData);
 }
 
+// Unregisters device position `device` from the category it is not in now (both
+// where `kept` is null): a position that stays keeps its registration, so a program
+// listing the devices meanwhile never sees a device that stays go missing, as no
+// device does when another is plugged in.
+void UnregisterPosition(IFilterMapper2* mapper, int device, const CLSID* kept) {
+  const CLSID id = DeviceClassId(device);
+  if (mapper) {
+    // Most positions were never registered in one of the two categories: results ignored.
+    for (const CLSID* category : {&CLSID_AudioInputDeviceCategory, &CLSID_VideoInputDeviceCategory})
+      if (!kept || !IsEqualGUID(*kept, *category)) mapper->UnregisterFilter(category, nullptr, id);
+  }
+  if (!kept) RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(id)).c_str());
+}
+
+void UnregisterConverter(IFilterMapper2* mapper) {
+  if (mapper) mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, kConverterClassId);
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(kConverterClassId)).c_str());
+}
+
 }  // namespace
+
+namespace {
+
+// A string value of an open key; empty when it has none.
+std::wstring ReadText(HKEY key, const wchar_t* name) {
+  wchar_t text[512] = {};
+  DWORD bytes = sizeof text - sizeof(wchar_t), type = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ)
+    return L"";
+  return text;
+}
+
+std::wstring InstancesKey(bool video) {
+  return L"CLSID\\" +
+         GuidText(video ? CLSID_VideoInputDeviceCategory : CLSID_AudioInputDeviceCategory) +
+         L"\\Instance";
+}
+
+}  // namespace
+
+std::wstring RegisteredDevicePath(int device, bool video) {
+  HKEY key = nullptr;
+  const std::wstring path = InstancesKey(video) + L"\\" + GuidText(DeviceClassId(device));
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return L"";
+  std::wstring devicePath = ReadText(key, L"DevicePath");
+  RegCloseKey(key);
+  return devicePath;
+}
+
+bool IsDevicePathRegistered(const std::wstring& devicePath, bool video) {
+  HKEY instances = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, InstancesKey(video).c_str(), 0, KEY_READ, &instances) !=
+      ERROR_SUCCESS)
+    return false;
+  bool found = false;
+  wchar_t name[64];
+  for (DWORD i = 0; !found; ++i) {
+    DWORD length = 64;
+    if (RegEnumKeyExW(instances, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    HKEY instance = nullptr;
+    if (RegOpenKeyExW(instances, name, 0, KEY_READ, &instance) != ERROR_SUCCESS) continue;
+    found = ReadText(instance, L"DevicePath") == devicePath;
+    RegCloseKey(instance);
+  }
+  RegCloseKey(instances);
+  return found;
+}
 
 HRESULT UnregisterDevices() {
   ComScope com;
   ComPtr<IFilterMapper2> mapper;
   CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
                    reinterpret_cast<void**>(&mapper));
-  for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device) {
-    const CLSID id = DeviceClassId(device);
-    if (mapper) {
-      // Most positions were never registered in one of the two categories: results ignored.
-      mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, nullptr, id);
-      mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr, id);
-    }
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(id)).c_str());
-  }
-  if (mapper) mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, kConverterClassId);
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(kConverterClassId)).c_str());
+  for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device)
+    UnregisterPosition(mapper.Get(), device, nullptr);
+  UnregisterConverter(mapper.Get());
   return S_OK;
 }
 
@@ -149,33 +212,28 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
   if (!GetModuleFileNameW(module, path, MAX_PATH)) return E_FAIL;
 
   ComScope com;
-  UnregisterDevices();
   ComPtr<IFilterMapper2> mapper;
   HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IFilterMapper2, reinterpret_cast<void**>(&mapper));
   if (hr != S_OK) return hr;
+  for (int device = int(configs.size()); device < TESTDEVICES_MAX_DEVICES; ++device)
+    UnregisterPosition(mapper.Get(), device, nullptr);
   for (size_t i = 0; i < configs.size(); ++i) {
     const DeviceConfig& config = configs[i];
+    UnregisterPosition(mapper.Get(), int(i), &CategoryOf(config.kind));
     const std::wstring title = config.hasName ? config.name : L"Tesmo test device without a name";
     if (!RegisterComClass(DeviceClassId(int(i)), title, path)) return E_FAIL;
 
-    REGFILTER2 filterData = {};
-    filterData.dwVersion = 1;
-    filterData.dwMerit = MERIT_DO_NOT_USE;  // a source: never picked by intelligent connect
-    filterData.cPins = 0;
-    filterData.rgPins = nullptr;
-    hr = mapper->RegisterFilter(DeviceClassId(int(i)), title.c_str(), nullptr,
-                                &CategoryOf(config.kind), nullptr, &filterData);
-    if (hr != S_OK) return hr;
-    // The moniker's property bag reads its values from this key.
+    // The moniker's property bag reads its values from this key. The values beside the
+    // filter's go in first: a program listing the devices meanwhile sees the device
+    // arrive with its identity, as a plugged device does, not with another first.
     const std::wstring instanceKey = L"CLSID\\" + GuidText(CategoryOf(config.kind)) +
                                      L"\\Instance\\" + GuidText(DeviceClassId(int(i)));
-    // Without the value the bag has no FriendlyName, while BindToObject still works.
-    if (!config.hasName)
-      RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"FriendlyName");
     // As the system's audio capture devices name the wave-in device they record from.
-    if (config.waveInId >= 0 &&
-        !SetDword(HKEY_CLASSES_ROOT, instanceKey, L"WaveInID", static_cast<DWORD>(config.waveInId)))
+    if (config.waveInId < 0)
+      RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"WaveInID");
+    else if (!SetDword(HKEY_CLASSES_ROOT, instanceKey, L"WaveInID",
+                       static_cast<DWORD>(config.waveInId)))
       return E_FAIL;
     // Beside FriendlyName, as the system's devices have it: the identity a client keeps.
     int sameNameBefore = 0;
@@ -184,11 +242,28 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
     const std::wstring devicePath =
         config.devicePath.empty() ? DerivedDevicePath(config.kind, config.name, sameNameBefore)
                                   : config.devicePath;
-    if (config.hasPath && !SetString(HKEY_CLASSES_ROOT, instanceKey, L"DevicePath", devicePath))
+    if (!config.hasPath)
+      RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"DevicePath");
+    else if (!SetString(HKEY_CLASSES_ROOT, instanceKey, L"DevicePath", devicePath))
       return E_FAIL;
+    REGFILTER2 filterData = {};
+    filterData.dwVersion = 1;
+    filterData.dwMerit = MERIT_DO_NOT_USE;  // a source: never picked by intelligent connect
+    filterData.cPins = 0;
+    filterData.rgPins = nullptr;
+    hr = mapper->RegisterFilter(DeviceClassId(int(i)), title.c_str(), nullptr,
+                                &CategoryOf(config.kind), nullptr, &filterData);
+    if (hr != S_OK) return hr;
+    // Without the value the bag has no FriendlyName, while BindToObject still works.
+    if (!config.hasName)
+      RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"FriendlyName");
   }
-  for (const DeviceConfig& config : configs)
-    if (config.withoutConverter) return S_OK;
+  for (const DeviceConfig& config : configs) {
+    if (config.withoutConverter) {
+      UnregisterConverter(mapper.Get());
+      return S_OK;
+    }
+  }
   return RegisterConverter(mapper.Get(), path);
 }
 

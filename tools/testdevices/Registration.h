@@ -12,5 +12,11 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
 // Removes every position this module could have registered, and the converter; absent
 // entries are no error.
 HRESULT UnregisterDevices();
+// The "DevicePath" registered for device position `device` in the video or audio category;
+// empty for none.
+std::wstring RegisteredDevicePath(int device, bool video);
+// True while a device of that category is registered with this "DevicePath", at any
+// position: a device whose path went has been unplugged.
+bool IsDevicePathRegistered(const std::wstring& devicePath, bool video);
 
 }  // namespace testdevices
