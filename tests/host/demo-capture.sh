@@ -3,7 +3,8 @@
 # microphone's unbroken byte sequence and BMP frames showing the camera's picture,
 # once with the preview window and RGB24, then video only in RGB32 at 600 frames
 # per minute and in I420 at 640 x 480; then a camera with controls: --list prints them,
-# --control sets them before capturing, a refused one ends the run.
+# --control sets them before capturing, a refused one ends the run; then devices that
+# come and go, plugged by another process: --watch prints them, --follow captures on.
 # Usage: demo-capture.sh TESMO-CAPTURE.EXE WORKDIR
 set -euo pipefail
 exe=$1 work=$2
@@ -45,7 +46,13 @@ grep -q "There is no camera at index 7" bad.log || { cat bad.log; echo "no reaso
 # The default camera with controls: its stored description is what its next filter object
 # reads (the registered names stay). Put back to the defaults however the checks end.
 key='HKCU\Software\Tesmo\TestDevices'
-restore() { tesmo_wine reg delete "$key" /f </dev/null >/dev/null 2>&1 || true; }
+dll=$(dirname "$exe")/TesmoTestDevices.dll
+mic="kind=audio;name=Tesmo Test Microphone" cam="kind=video;name=Tesmo Test Camera"
+plug() { "$root/scripts/register-test-devices.sh" --devices "$@" -- "$dll" >/dev/null; }
+restore() {
+  plug "$mic" "$cam" || true
+  tesmo_wine reg delete "$key" /f </dev/null >/dev/null 2>&1 || true
+}
 trap restore EXIT
 tesmo_wine reg add "$key" /v DeviceCount /t REG_DWORD /d 2 /f </dev/null >/dev/null 2>&1
 tesmo_wine reg add "$key" /v Device0 /t REG_SZ /d "kind=audio;name=Tesmo Test Microphone" /f \
@@ -89,4 +96,51 @@ fi
 grep -q "could not start: The camera is in use by another application (0x800705AA)" busy.log ||
   { cat busy.log; exit 1; }
 wait "$holder" || { cat holder.log; echo "the first capture failed"; exit 1; }
+
+# Waits until the log has a line with this text; false after 15 s.
+wait_for() {
+  for _ in $(seq 1 150); do
+    tr -d '\r' <"$1" | grep -qF "$2" && return 0
+    sleep 0.1
+  done
+  grep -v '^video frame' "$1"; echo "no '$2' in $1"; return 1
+}
+
+# --watch: a camera plugged in and out by another process, each change told once.
+plug "$mic" "$cam"
+tesmo_wine "$exe" --watch --seconds 10 </dev/null >watch.log 2>&1 &
+watcher=$!
+wait_for watch.log "Watching the devices"
+sleep 1.5  # the devices there when watching began are not told
+plug "$mic" "$cam" "kind=video;name=Plugged Camera"
+wait_for watch.log "camera arrived: Plugged Camera"
+plug "$mic" "$cam"
+wait_for watch.log "camera removed: Plugged Camera"
+wait "$watcher" || { cat watch.log; echo "--watch failed"; exit 1; }
+[ "$(grep -c 'arrived:\|removed:' watch.log)" -eq 2 ] || { cat watch.log; echo "changes not told once"; exit 1; }
+grep -F 'camera arrived: Plugged Camera (\\?\root#tesmo_test#Plugged_0020Camera#' watch.log >/dev/null ||
+  { cat watch.log; echo "no identity with the arrival"; exit 1; }
+
+# --follow: the camera, then the microphone, unplugged and plugged back while capturing;
+# the capture goes on into the same files.
+tesmo_wine "$exe" --follow --seconds 14 --out follow.wav --frames follow-frames \
+  </dev/null >follow.log 2>&1 &
+follower=$!
+wait_for follow.log "frames delivered"
+plug "$mic"
+wait_for follow.log "camera removed: The camera was removed"
+before=$(ls follow-frames | wc -l)
+plug "$mic" "$cam"
+wait_for follow.log "camera back after"
+plug "$cam"
+wait_for follow.log "microphone removed: The audio device was removed"
+plug "$cam" "$mic"
+wait_for follow.log "microphone back after"
+wait "$follower" || { grep -v '^video frame' follow.log; echo "--follow failed"; exit 1; }
+grep -v '^video frame' follow.log | grep -E "removed|back"
+after=$(ls follow-frames | wc -l)
+[ "$after" -gt "$before" ] || { echo "no frames after the camera came back ($before, then $after)"; exit 1; }
+echo "--follow: $before frames before the camera left, $after in all"
+python3 "$root/scripts/check-bmp.py" follow-frames --pattern
+python3 "$root/scripts/check-wav.py" follow.wav
 echo "demo capture checks passed"

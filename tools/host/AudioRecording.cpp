@@ -58,28 +58,7 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
                  options.channels, options.rate, options.bits, options.block);
     return 1;
   }
-  if (capture->Open(options.audioDevice) != kCaptureDone) {
-    std::fprintf(stderr,
-                 "tesmo-capture: audio device %d could not be opened with %d ch, %d Hz, %d bits: "
-                 "%s\n",
-                 options.audioDevice, options.channels, options.rate, options.bits,
-                 FailureText(capture).c_str());
-    return 3;
-  }
-  if (!options.input.empty() && capture->SelectInput(options.input.c_str()) != kCaptureDone)
-    std::fprintf(stderr, "tesmo-capture: input \"%s\" not found; recording the default input\n",
-                 options.input.c_str());
-  if (options.recordLevel >= 0) SetAndReadRecordLevel(options.recordLevel);
-  if (!wav.Open(options.wavPath, options.channels, options.rate, options.bits)) {
-    std::fprintf(stderr, "tesmo-capture: cannot write %s\n", options.wavPath.c_str());
-    return 1;
-  }
-  capture->SetSink(&sink);
-  if (capture->Start() != kCaptureDone) {
-    std::fprintf(stderr, "tesmo-capture: audio capture could not start: %s\n",
-                 FailureText(capture).c_str());
-    return 3;
-  }
+  if (int failed = OpenAndStart()) return failed;
   started = true;
   std::printf("Audio: device %d, %d ch, %d Hz, %d bits, into %s\n", options.audioDevice,
               options.channels, options.rate, options.bits, options.wavPath.c_str());
@@ -92,6 +71,47 @@ int AudioRecording::Begin(const CaptureOptions& chosen) {
       std::printf("Audio device buffers: not reported by the device\n");
   }
   return 0;
+}
+
+int AudioRecording::OpenAndStart() {
+  if (capture->Open(options.audioDevice) != kCaptureDone) {
+    std::fprintf(stderr,
+                 "tesmo-capture: audio device %d could not be opened with %d ch, %d Hz, %d bits: "
+                 "%s\n",
+                 options.audioDevice, options.channels, options.rate, options.bits,
+                 FailureText(capture).c_str());
+    return 3;
+  }
+  if (!options.input.empty() && capture->SelectInput(options.input.c_str()) != kCaptureDone)
+    std::fprintf(stderr, "tesmo-capture: input \"%s\" not found; recording the default input\n",
+                 options.input.c_str());
+  if (!started) {
+    if (options.recordLevel >= 0) SetAndReadRecordLevel(options.recordLevel);
+    if (!wav.Open(options.wavPath, options.channels, options.rate, options.bits)) {
+      std::fprintf(stderr, "tesmo-capture: cannot write %s\n", options.wavPath.c_str());
+      return 1;
+    }
+  }
+  char text[1024];
+  int length = 0;
+  identity = GetAudioDeviceIdentity(options.audioDevice, text, sizeof text, &length) == kCaptureYes
+                 ? text
+                 : "";
+  capture->SetSink(&sink);
+  if (capture->Start() != kCaptureDone) {
+    std::fprintf(stderr, "tesmo-capture: audio capture could not start: %s\n",
+                 FailureText(capture).c_str());
+    return 3;
+  }
+  return 0;
+}
+
+std::string AudioRecording::CloseReason() const { return FailureText(capture); }
+
+int AudioRecording::Reopen(int index) {
+  Poll();  // what came before the device left goes first
+  options.audioDevice = index;
+  return OpenAndStart();
 }
 
 void AudioRecording::SetAndReadRecordLevel(int percent) {

@@ -28,7 +28,18 @@ public:
   // Stops, writes the rest, closes the file and prints a summary; 0 or an exit code.
   int Finish();
 
+  // --follow: the open device's identity, whether the library closed it by itself
+  // (and why), and opening it again at its new index with the same settings into
+  // the same file; 0 or an exit code.
+  const std::string& DeviceIdentity() const { return identity; }
+  bool ClosedByLibrary() const { return started && capture->IsOpened() == kCaptureNo; }
+  std::string CloseReason() const;
+  int Reopen(int index);
+
 private:
+  // Opens options.audioDevice and starts it (the first time also setting the level and
+  // opening the file); 0 or an exit code.
+  int OpenAndStart();
   // Sets the level, reads it back and prints both, with the mixers around them.
   void SetAndReadRecordLevel(int percent);
 
@@ -50,4 +61,5 @@ private:
   WavWriter wav;
   CaptureOptions options;
   bool started = false;
+  std::string identity;
 };

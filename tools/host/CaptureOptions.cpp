@@ -32,7 +32,7 @@ bool ParseSize(const std::string& text, int& width, int& height) {
 
 void PrintCaptureUsage() {
   std::printf(
-      "usage: tesmo-capture [--list] [--seconds S]\n"
+      "usage: tesmo-capture [--list] [--watch] [--follow] [--seconds S]\n"
       "         audio: [--no-audio] [--device N] [--out FILE.wav] [--channels C] [--rate HZ]\n"
       "                [--bits B] [--block BYTES] [--input mic|line] [--record-level PERCENT]\n"
       "         video: [--no-video] [--video-device N] [--frames DIR] [--size WxH]\n"
@@ -44,6 +44,11 @@ void PrintCaptureUsage() {
       "prints both results, with the volume of each wave-in device's mixer before and after.\n"
       "--list prints each device's identity (what finds it again after re-plugging) and each\n"
       "camera's modes and controls, and captures nothing.\n"
+      "--watch prints the devices that arrive and leave, until interrupted (or for S seconds\n"
+      "when --seconds is given), and captures nothing.\n"
+      "--follow goes on across an unplug: when a device leaves, the capture waits for it to\n"
+      "come back (found by its identity), opens it with the same settings and writes on\n"
+      "into the same files.\n"
       "--control sets a camera control once the camera is open, before capturing: NAME one of\n"
       "brightness contrast hue saturation sharpness gamma colorenable whitebalance\n"
       "backlightcompensation gain pan tilt roll zoom exposure iris focus; a refused one ends\n"
@@ -77,6 +82,11 @@ bool ParseCaptureOptions(int argc, char** argv, CaptureOptions& options) {
     } else if (arg == "--seconds") {
       const char* got = value();
       ok = got && (options.seconds = std::atof(got)) > 0;
+      options.secondsGiven = true;
+    } else if (arg == "--watch") {
+      options.watch = true;
+    } else if (arg == "--follow") {
+      options.follow = true;
     } else if (arg == "--no-audio") {
       options.audio = false;
     } else if (arg == "--device") {

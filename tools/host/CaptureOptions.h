@@ -9,6 +9,11 @@
 struct CaptureOptions {
   bool listOnly = false;
   double seconds = 5;
+  bool secondsGiven = false;
+  // --watch: print device arrivals and removals only; --follow: go on capturing across
+  // an unplug and a re-plug of the devices.
+  bool watch = false;
+  bool follow = false;
 
   bool audio = true;
   int audioDevice = 0;

@@ -9,6 +9,7 @@
 
 #include "AudioRecording.h"
 #include "CaptureOptions.h"
+#include "DeviceChanges.h"
 #include "PreviewWindow.h"
 #include "VideoRecording.h"
 
@@ -25,7 +26,93 @@ void PumpFor(DWORD ms) {
   }
 }
 
+volatile LONG interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  InterlockedExchange(&interrupted, 1);
+  return TRUE;
+}
+
+// --watch: the arrivals and removals as they come.
+int WatchOnly(const CaptureOptions& options) {
+  DeviceChanges changes;
+  if (!changes.Start()) {
+    std::fprintf(stderr, "tesmo-capture: the library could not watch the devices\n");
+    return 1;
+  }
+  SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+  if (options.secondsGiven)
+    std::printf("Watching the devices for %.1f s\n", options.seconds);
+  else
+    std::printf("Watching the devices until interrupted (Ctrl+C)\n");
+  std::fflush(stdout);
+  const DWORD start = GetTickCount();
+  const DWORD total = static_cast<DWORD>(options.seconds * 1000);
+  while (!interrupted && (!options.secondsGiven || GetTickCount() - start < total)) {
+    PumpFor(100);
+    for (const DeviceChangeNote& note : changes.Take())
+      std::printf("%s\n", DescribeChange(note).c_str());
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+// The index the device of this kind and identity has now; -1 when it is not there.
+int IndexOfDevice(int kind, const std::string& identity) {
+  char text[1024];
+  int length = 0;
+  for (int index = 0;; ++index) {
+    const CaptureResult result =
+        kind == kDeviceVideo ? GetVideoDeviceIdentity(index, text, sizeof text, &length)
+                             : GetAudioDeviceIdentity(index, text, sizeof text, &length);
+    if (result == kCaptureNo) return -1;
+    if (result == kCaptureYes && identity == text) return index;
+  }
+}
+
+// --follow for one recording: once the library has closed its device, it waits for a
+// device of the same identity to arrive and opens that at its index now.
+template <class Recording>
+class Follower {
+public:
+  Follower(Recording* recording, int kind, const char* word)
+      : recording(recording), kind(kind), word(word) {}
+
+  void Check(const std::deque<DeviceChangeNote>& changes) {
+    if (!recording) return;
+    bool back = false;
+    for (const DeviceChangeNote& note : changes) {
+      if (note.kind != kind || note.identity != recording->DeviceIdentity()) continue;
+      if (note.change == kDeviceRemoved) removedSeen = true;
+      back = note.change == kDeviceArrived;
+    }
+    if (!waiting) {
+      if (!recording->ClosedByLibrary()) return;
+      waiting = true;
+      leftAt = GetTickCount();
+      std::printf("%s removed: %s\n", word, recording->CloseReason().c_str());
+      // Plugged back before the close was noticed.
+      back = back || (removedSeen && IndexOfDevice(kind, recording->DeviceIdentity()) >= 0);
+    }
+    if (!back) return;
+    const int index = IndexOfDevice(kind, recording->DeviceIdentity());
+    if (index < 0 || recording->Reopen(index) != 0) return;  // the next arrival tries again
+    waiting = removedSeen = false;
+    std::printf("%s back after %.1f s, at index %d\n", word, (GetTickCount() - leftAt) / 1000.0,
+                index);
+  }
+
+private:
+  Recording* recording;
+  int kind;
+  const char* word;
+  bool waiting = false;
+  bool removedSeen = false;
+  DWORD leftAt = 0;
+};
+
 int Run(const CaptureOptions& options) {
+  if (options.watch) return WatchOnly(options);
   // Made first so that it goes last: the library's preview is a child of it.
   PreviewWindow preview;
   std::unique_ptr<AudioRecording> audio;
@@ -58,7 +145,16 @@ int Run(const CaptureOptions& options) {
   if (video)
     if (int failed = video->Begin(options, preview.Handle())) return failed;
 
-  std::printf("Capturing for %.1f s\n", options.seconds);
+  DeviceChanges changes;
+  if (options.follow && !changes.Start()) {
+    std::fprintf(stderr, "tesmo-capture: the library could not watch the devices\n");
+    return 1;
+  }
+  Follower<AudioRecording> audioFollower(audio.get(), kDeviceAudio, "microphone");
+  Follower<VideoRecording> videoFollower(video.get(), kDeviceVideo, "camera");
+
+  std::printf("Capturing for %.1f s%s\n", options.seconds,
+              options.follow ? ", following the devices" : "");
   const DWORD start = GetTickCount();
   const DWORD total = static_cast<DWORD>(options.seconds * 1000);
   DWORD reported = 0;
@@ -67,6 +163,11 @@ int Run(const CaptureOptions& options) {
     PumpFor(100);
     if (audio) audio->Poll();
     if (video) writing = video->Poll();
+    if (options.follow) {
+      const std::deque<DeviceChangeNote> notes = changes.Take();
+      audioFollower.Check(notes);
+      videoFollower.Check(notes);
+    }
     const DWORD now = GetTickCount() - start;
     if (now - reported >= 1000 || now >= total) {
       reported = now;
@@ -77,6 +178,7 @@ int Run(const CaptureOptions& options) {
       std::fflush(stdout);
     }
   }
+  changes.Stop();
   int result = 0;
   if (audio) result = audio->Finish();
   if (video)

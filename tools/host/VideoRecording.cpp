@@ -173,6 +173,25 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
   }
   capture->SetPreviewWindow(previewOwner);
   sink.ReadNumbersOf(options.formatCode, options.width, options.height);
+  if (int failed = OpenAndStart()) return failed;
+  started = true;
+  startTick = GetTickCount();
+  std::vector<char> name(kNameEntryBytes);
+  capture->GetDeviceName(name.data());
+  std::printf("Video: device %d (%s), %dx%d %s, %d frames per minute, into %s\n",
+              options.videoDevice, name.data(), options.width, options.height,
+              FormatName(options.formatCode), options.framesPerMinute, options.framesDir.c_str());
+  VideoCaptureStatistics mode{};
+  mode.size = sizeof mode;
+  if (GetVideoCaptureStatistics(capture, &mode) == kCaptureDone)
+    std::printf("Camera mode: %dx%d %s at %.2f frames a second (%s), %s\n", mode.cameraWidth,
+                mode.cameraHeight, ModeFormatName(mode.cameraFormat).c_str(),
+                mode.frameInterval > 0 ? 1e7 / mode.frameInterval : 0.0,
+                mode.videoInfo2 ? "VideoInfo2" : "VideoInfo", TreatmentText(mode.treatment).c_str());
+  return 0;
+}
+
+int VideoRecording::OpenAndStart() {
   if (capture->Open(options.videoDevice) != kCaptureDone) {
     std::fprintf(stderr, "tesmo-capture: video device %d could not be opened at %dx%d %s: %s\n",
                  options.videoDevice, options.width, options.height,
@@ -195,27 +214,27 @@ int VideoRecording::Begin(const CaptureOptions& chosen, void* previewOwner) {
     std::printf("Control: %s set, now %d %s\n", ControlName(request.control), value,
                 mode == kControlAuto ? "auto" : "manual");
   }
+  char text[1024];
+  int length = 0;
+  identity = GetVideoDeviceIdentity(options.videoDevice, text, sizeof text, &length) == kCaptureYes
+                 ? text
+                 : "";
   capture->SetSink(&sink);
   if (capture->Start() != kCaptureDone) {
     std::fprintf(stderr, "tesmo-capture: video capture could not start: %s\n",
                  FailureText(capture).c_str());
     return 3;
   }
-  started = true;
-  startTick = GetTickCount();
-  std::vector<char> name(kNameEntryBytes);
-  capture->GetDeviceName(name.data());
-  std::printf("Video: device %d (%s), %dx%d %s, %d frames per minute, into %s\n",
-              options.videoDevice, name.data(), options.width, options.height,
-              FormatName(options.formatCode), options.framesPerMinute, options.framesDir.c_str());
-  VideoCaptureStatistics mode{};
-  mode.size = sizeof mode;
-  if (GetVideoCaptureStatistics(capture, &mode) == kCaptureDone)
-    std::printf("Camera mode: %dx%d %s at %.2f frames a second (%s), %s\n", mode.cameraWidth,
-                mode.cameraHeight, ModeFormatName(mode.cameraFormat).c_str(),
-                mode.frameInterval > 0 ? 1e7 / mode.frameInterval : 0.0,
-                mode.videoInfo2 ? "VideoInfo2" : "VideoInfo", TreatmentText(mode.treatment).c_str());
   return 0;
+}
+
+std::string VideoRecording::CloseReason() const { return FailureText(capture); }
+
+int VideoRecording::Reopen(int index) {
+  Poll();  // the frames from before the device left are written first
+  sink.ForgetNumbers();
+  options.videoDevice = index;
+  return OpenAndStart();
 }
 
 bool VideoRecording::Poll() {

@@ -27,7 +27,15 @@ public:
   std::string Progress() const;
   int Finish();
 
+  // --follow, as AudioRecording has it: frames go on into the same folder, numbered on.
+  const std::string& DeviceIdentity() const { return identity; }
+  bool ClosedByLibrary() const { return started && capture->IsOpened() == kCaptureNo; }
+  std::string CloseReason() const;
+  int Reopen(int index);
+
 private:
+  // Opens options.videoDevice, sets the controls asked for and starts; 0 or an exit code.
+  int OpenAndStart();
   // Prints the controls of camera `device` (--list).
   static void PrintControls(int device);
   // Copies frames on the library's delivery thread; the main thread writes them.
@@ -49,6 +57,11 @@ private:
     long FirstNumber() const { return firstNumber.load(); }
     long LastNumber() const { return lastNumber.load(); }
     unsigned long Numbered() const { return numbered.load(); }
+    // A camera opened again numbers its frames from 0: the count so far says nothing.
+    void ForgetNumbers() {
+      firstNumber = lastNumber = -1;
+      numbered = 0;
+    }
 
   private:
     int pictureFormat = -1;  // a testdevices::PixelFormat, or -1 for none
@@ -69,4 +82,5 @@ private:
   bool writeFailed = false;
   unsigned long written = 0;
   unsigned long wrongLength = 0;
+  std::string identity;
 };
