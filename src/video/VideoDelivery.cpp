@@ -91,6 +91,9 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
     DropAtStore();
     return;
   }
+  // A reset between here and the append empties a queue this frame is not yet in:
+  // the frame, of the device before it, must not go in after it.
+  const uint32_t epoch = StoreEpoch();
   unsigned char* buffer = framePool.AcquireFor(length);
   if (!buffer) {  // pool off or heap exhausted: the frame is dropped
     DropAtStore();
@@ -101,7 +104,7 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   {
     ScopedLock hold(queueLock);
     // Full only if another thread appended since the quick test above.
-    if (!frameQueue.Append(FrameRecord{length, tickMs, buffer})) {
+    if (StoreEpoch() != epoch || !frameQueue.Append(FrameRecord{length, tickMs, buffer})) {
       framePool.Recycle(buffer);
       DropAtStore();
       return;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <chrono>
@@ -736,7 +737,8 @@ TEST(VideoDelivery, AFrameGoesOutOnArrivalAndThePaceBoundsTheDeliveries) {
   ASSERT_TRUE(path.delivery->SetFramesPerMinute(5));
   const auto first = storedAt(0);
   ASSERT_TRUE(WaitFor([&] { return sink.Count() == 1; }, 1000));
-  EXPECT_LT(sink.frames[0].second - first, std::chrono::milliseconds(100));
+  // "At once" against the 12 s of the pace; the bound leaves a loaded machine room.
+  EXPECT_LT(sink.frames[0].second - first, std::chrono::milliseconds(500));
   path.Store(1, 0);
   EXPECT_FALSE(WaitFor([&] { return sink.Count() == 2; }, 300));
   // ... until a faster pace ends the wait.
@@ -744,7 +746,8 @@ TEST(VideoDelivery, AFrameGoesOutOnArrivalAndThePaceBoundsTheDeliveries) {
   ASSERT_TRUE(WaitFor([&] { return sink.Count() == 2; }, 1000));
 
   // Slower than the pace (a frame every 50 ms at 1800, one per 33 ms): every frame
-  // goes out, each soon after its arrival.
+  // goes out, soon after its arrival: the median delay within 30 ms, none held for
+  // the pace's sake (a loaded machine may delay a single one).
   const size_t before = sink.Count();
   std::vector<Clock::time_point> arrivals;
   for (uint32_t n = 10; n < 30; ++n) {
@@ -752,10 +755,14 @@ TEST(VideoDelivery, AFrameGoesOutOnArrivalAndThePaceBoundsTheDeliveries) {
     arrivals.push_back(storedAt(n));
   }
   ASSERT_TRUE(WaitFor([&] { return sink.Count() == before + 20; }, 2000)) << sink.Count();
+  std::vector<Clock::duration> delays;
   for (size_t k = 0; k < 20; ++k) {
     EXPECT_EQ(sink.frames[before + k].first, 10 + k);
-    EXPECT_LT(sink.frames[before + k].second - arrivals[k], std::chrono::milliseconds(30)) << k;
+    delays.push_back(sink.frames[before + k].second - arrivals[k]);
+    EXPECT_LT(delays.back(), std::chrono::milliseconds(500)) << k;
   }
+  std::sort(delays.begin(), delays.end());
+  EXPECT_LT(delays[delays.size() / 2], std::chrono::milliseconds(30));
 
   // Faster than the pace (a frame every 10 ms at 600, one per 100 ms): one delivery
   // per 100 ms, each the oldest then waiting, the rest dropped.
@@ -773,14 +780,15 @@ TEST(VideoDelivery, AFrameGoesOutOnArrivalAndThePaceBoundsTheDeliveries) {
   EXPECT_GE(delivered, 5u);
   // One per 100 ms of storing, the first at once.
   EXPECT_LE(delivered, static_cast<size_t>(took / std::chrono::milliseconds(100)) + 1);
-  // The k-th delivery after the first comes no sooner than k intervals after it,
-  // give or take the thread's wake-up delay on the first one (the schedule moves by
-  // whole intervals, so that delay does not add up), and never with the frames' own
-  // 10 ms between two deliveries. The bounds leave room for a loaded machine.
+  // The k-th delivery after the first comes no sooner than k - 1 intervals after it:
+  // the first one's slot may lie up to an interval before it (the schedule moves by
+  // whole intervals, so a late wake-up does not add up), less the time a loaded machine
+  // may take between a pass and its OnData. Two single deliveries may come closer than
+  // an interval: after a late one the schedule catches up.
   for (size_t k = fast + 1; k < sink.frames.size(); ++k) {
     EXPECT_GE(sink.frames[k].second - sink.frames[fast].second,
-              (k - fast) * std::chrono::milliseconds(100) - std::chrono::milliseconds(30));
-    EXPECT_GT(sink.frames[k].second - sink.frames[k - 1].second, std::chrono::milliseconds(50));
+              static_cast<long long>(k - fast - 1) * std::chrono::milliseconds(100) -
+                  std::chrono::milliseconds(50));
     EXPECT_GT(sink.frames[k].first, sink.frames[k - 1].first);
   }
 }
@@ -937,9 +945,13 @@ TEST(VideoDelivery, StoringSurvivesCloseAndOpenStorms) {
   streaming.join();
   EXPECT_GT(storms, 100u);
   EXPECT_EQ(sink.torn.load(), 0u);
-  ASSERT_TRUE(WaitFor([&] { return delivery->QueuedFrames() == 0; }));
-  EXPECT_EQ(delivery->Pool().InUseCount(), 0u);
-  EXPECT_EQ(delivery->Pool().RetiredCount(), 0u);
+  // The queue empties before the delivery thread gives back the buffer of the frame it
+  // took last; every buffer comes back, none retired by a reset stays out.
+  ASSERT_TRUE(WaitFor([&] {
+    return delivery->QueuedFrames() == 0 && delivery->Pool().InUseCount() == 0 &&
+           delivery->Pool().RetiredCount() == 0;
+  })) << delivery->QueuedFrames() << " queued, " << delivery->Pool().InUseCount() << " in use, "
+      << delivery->Pool().RetiredCount() << " retired";
   EXPECT_TRUE(delivery->EndDelivery(1000));
 }
 
