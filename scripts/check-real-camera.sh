@@ -14,6 +14,7 @@
 #   - Stop and Start again, 100 Open/Close cycles, two objects on the one camera, the
 #     camera vanishing mid-run (what Wine does is printed) and a busy camera
 #     (tests/realcamera/CameraProbe.cpp);
+#   - the camera unplugged and plugged back mid-run: the demo host's --follow captures on;
 #   - the camera's controls: Wine's IAMVideoProcAmp lists brightness, contrast, hue and
 #     saturation with the V4L2 camera's own ranges and nothing else; brightness set through
 #     the library (by index before Open, and on the running object) reaches the V4L2 camera
@@ -155,6 +156,7 @@ suite() {
   pace || failed=1
   local mode
   for mode in restart cycles two lost busy controls; do probe "$mode" || failed=1; done
+  follow || failed=1
   what_wine_does vanishes lost TESMO_V4L2_VANISH_AFTER=60
   what_wine_does "is busy" busy TESMO_V4L2_BUSY=1
   $wine wineserver -k >/dev/null 2>&1 || true
@@ -267,6 +269,22 @@ pace() {
     echo "Pace: FAILED: 600 frames per minute gives $rate frames a second (10 +/- 1 wanted)"
     return 1
   fi
+}
+
+# The camera unplugged 2 s into a run and plugged back 1.5 s later: the demo host's
+# --follow finds it again by its identity and captures on into the same folder.
+follow() {
+  camera_env=(TESMO_V4L2_VANISH_AFTER=60 TESMO_V4L2_BACK_AFTER_MS=1500)
+  capture follow --follow --seconds 10
+  camera_env=()
+  local removed back frames
+  removed=$(tr -d '\r' <"$out/follow.txt" | grep -m1 '^camera removed' || true)
+  back=$(tr -d '\r' <"$out/follow.txt" | grep -m1 '^camera back' || true)
+  frames=$(find "$out/follow" -name '*.bmp' 2>/dev/null | wc -l)
+  echo "Follow: ${removed:-the camera was never reported removed}; ${back:-it never came back};" \
+    "$frames frames in all (60 before it went)"
+  [ -n "$removed" ] && [ -n "$back" ] && [ "$frames" -gt 90 ] ||
+    { echo "Follow: FAILED"; return 1; }
 }
 
 probe() {

@@ -217,14 +217,37 @@ TEST(VirtualCamera, VanishesAfterItsFramesLikeAnUnpluggedCamera) {
   const auto t0 = VirtualCamera::Clock::time_point{} + 1h;
   for (int n = 0; n < 3; ++n)
     ASSERT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + n * 100ms), long(frame.size()));
-  EXPECT_FALSE(camera.Present());
+  EXPECT_FALSE(camera.Present(t0 + 1h));
   EXPECT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 300ms), -ENODEV);
   v4l2_capability caps{};
   EXPECT_EQ(camera.Ioctl(kFd, VIDIOC_QUERYCAP, &caps), -ENODEV);
-  EXPECT_EQ(camera.Open(kOtherFd), -ENOENT);
+  EXPECT_EQ(camera.Open(kOtherFd, t0 + 1h), -ENOENT);
   EXPECT_EQ(
       camera.Close(kFd),
       "v4l2 camera stream 640x480 BGR24: frames read 3 of 3 produced, numbers 0..2, pauses 0");
+}
+
+TEST(VirtualCamera, PluggedBackItOpensAgainWhileTheOldDescriptorStaysDead) {
+  VirtualCamera camera{FromTable({{"TESMO_V4L2_VANISH_AFTER", "3"},
+                                  {"TESMO_V4L2_BACK_AFTER_MS", "500"},
+                                  {"TESMO_V4L2_FPS", "10"}})};
+  const auto t0 = VirtualCamera::Clock::time_point{} + 1h;
+  ASSERT_EQ(camera.Open(kFd, t0), 0);
+  std::vector<uint8_t> frame(640 * 480 * 3);
+  for (int n = 0; n < 3; ++n)
+    ASSERT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + n * 100ms), long(frame.size()));
+  // Gone from the third frame's read (t0 + 200 ms) for half a second.
+  EXPECT_FALSE(camera.Present(t0 + 600ms));
+  EXPECT_EQ(camera.Open(kOtherFd, t0 + 600ms), -ENOENT);
+  EXPECT_TRUE(camera.Present(t0 + 750ms));
+  ASSERT_EQ(camera.Open(kOtherFd, t0 + 750ms), 0);
+  EXPECT_EQ(camera.Read(kFd, frame.data(), frame.size(), t0 + 800ms), -ENODEV);
+  // The new descriptor streams, and the camera does not vanish a second time.
+  for (int n = 0; n < 5; ++n)
+    EXPECT_EQ(camera.Read(kOtherFd, frame.data(), frame.size(), t0 + 800ms + n * 100ms),
+              long(frame.size()))
+        << n;
+  EXPECT_TRUE(camera.Present(t0 + 2s));
 }
 
 TEST(VirtualCamera, OptionsAndTheSlowDevice) {

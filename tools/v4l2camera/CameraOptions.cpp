@@ -58,6 +58,8 @@ CameraOptions ReadCameraOptions(const char* (*lookup)(const char* name)) {
   if (ParseNumber(lookup("TESMO_V4L2_FPS"), number) && number >= 1 && number <= 240)
     options.framesPerSecond = uint32_t(number);
   if (ParseNumber(lookup("TESMO_V4L2_VANISH_AFTER"), number)) options.vanishAfterFrames = number;
+  if (ParseNumber(lookup("TESMO_V4L2_BACK_AFTER_MS"), number))
+    options.backAfterMs = uint32_t(number);
   if (ParseNumber(lookup("TESMO_V4L2_BUSY"), number)) options.busy = number != 0;
   if (ParseNumber(lookup("TESMO_V4L2_SLOW_MS"), number) && number <= 10000)
     options.slowMs = uint32_t(number);

@@ -5,6 +5,8 @@
 //   TESMO_V4L2_FPS           frames per second advertised and produced (default 30)
 //   TESMO_V4L2_VANISH_AFTER  after this many frames read, the device is unplugged: read fails
 //                            with ENODEV and /dev/video0 no longer exists (default: never)
+//   TESMO_V4L2_BACK_AFTER_MS with VANISH_AFTER: plugged back this many ms after it vanished,
+//                            /dev/video0 there again (the descriptors of before stay dead)
 //   TESMO_V4L2_BUSY          1: another program streams from it; setting the format and read
 //                            fail with EBUSY
 //   TESMO_V4L2_SLOW_MS       each frame comes this much later than the advertised rate says
@@ -28,6 +30,7 @@ struct CameraOptions {
   std::vector<uint32_t> formats;  // V4L2_PIX_FMT_ codes; BGR24 and YUYV unless set
   uint32_t framesPerSecond = 30;
   uint64_t vanishAfterFrames = 0;  // 0: never
+  uint32_t backAfterMs = 0;        // 0: gone for good
   bool busy = false;
   uint32_t slowMs = 0;
   std::string name = "Tesmo V4L2 camera";

@@ -51,14 +51,28 @@ VirtualCamera::VirtualCamera(CameraOptions chosen) : options(std::move(chosen)) 
   for (const auto& control : kControls) controls[control.id] = control.defaultValue;
 }
 
-bool VirtualCamera::Present() const {
+bool VirtualCamera::Present(Clock::time_point now) const {
   std::lock_guard<std::mutex> hold(mutex);
-  return !vanished;
+  return !AwayLocked(now);
 }
 
-int VirtualCamera::Open(int fd) {
+bool VirtualCamera::AwayLocked(Clock::time_point now) const {
+  if (vanished && options.backAfterMs &&
+      now - vanishedAt >= std::chrono::milliseconds(options.backAfterMs))
+    vanished = false;  // plugged back: a new open works, the old descriptors stay dead
+  return vanished;
+}
+
+void VirtualCamera::VanishLocked(Clock::time_point now) {
+  vanished = vanishedOnce = true;
+  vanishedAt = now;
+  owner = -1;  // the stream that held it died with it
+  for (auto& [fd, stream] : streams) stream.unplugged = true;
+}
+
+int VirtualCamera::Open(int fd, Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex);
-  if (vanished) return -ENOENT;
+  if (AwayLocked(now)) return -ENOENT;
   Stream& stream = streams[fd];
   stream = Stream{};
   stream.pixelFormat = options.formats.front();
@@ -123,7 +137,7 @@ int VirtualCamera::Ioctl(int fd, unsigned long fullRequest, void* arg) {
   std::lock_guard<std::mutex> hold(mutex);
   auto found = streams.find(fd);
   if (found == streams.end()) return -EBADF;
-  if (vanished) return -ENODEV;
+  if (found->second.unplugged) return -ENODEV;
   if (!arg) return -EFAULT;
   Stream& stream = found->second;
   switch (request) {
@@ -287,7 +301,7 @@ long VirtualCamera::Read(int fd, void* buffer, size_t size, Clock::time_point no
   std::lock_guard<std::mutex> hold(mutex);
   auto found = streams.find(fd);
   if (found == streams.end()) return -EBADF;
-  if (vanished) return -ENODEV;
+  if (found->second.unplugged) return -ENODEV;
   Stream& stream = found->second;
   if (!ClaimLocked(fd)) return -EBUSY;
   if (!stream.reading) {
@@ -312,7 +326,8 @@ long VirtualCamera::Read(int fd, void* buffer, size_t size, Clock::time_point no
   if (stream.firstNumber < 0) stream.firstNumber = due;
   stream.lastNumber = due;
   ++stream.framesRead;
-  if (options.vanishAfterFrames && ++framesReadTotal >= options.vanishAfterFrames) vanished = true;
+  if (options.vanishAfterFrames && !vanishedOnce && ++framesReadTotal >= options.vanishAfterFrames)
+    VanishLocked(now);
   return long(copied);
 }
 

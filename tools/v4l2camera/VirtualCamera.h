@@ -34,11 +34,11 @@ public:
 
   explicit VirtualCamera(CameraOptions options);
 
-  // False once the device has vanished (unplugged).
-  bool Present() const;
+  // False once the device has vanished (unplugged), until it is plugged back.
+  bool Present(Clock::time_point now = Clock::now()) const;
   // Takes `fd` (a descriptor the caller opened on something harmless) as an open of the
-  // device: 0, or -ENOENT once it has vanished.
-  int Open(int fd);
+  // device: 0, or -ENOENT while it has vanished.
+  int Open(int fd, Clock::time_point now = Clock::now());
   bool IsCamera(int fd) const;
   // A V4L2 ioctl: 0, or -errno (ENOTTY for a request the device does not know).
   int Ioctl(int fd, unsigned long request, void* arg);
@@ -59,6 +59,7 @@ private:
     int64_t lastNumber = -1;               // the newest frame handed over
     uint64_t framesRead = 0, framesProduced = 0, pauses = 0;
     int64_t firstNumber = -1;
+    bool unplugged = false;  // opened before the device vanished: dead for good
   };
 
   void Adjust(v4l2_pix_format& pix) const;
@@ -68,13 +69,18 @@ private:
   Clock::duration Interval() const;
   int64_t DueNumber(const Stream& stream, Clock::time_point now) const;
   int ControlIoctl(uint32_t request, void* arg);
+  // Whether the device is away now; plugs it back once its time away has passed.
+  bool AwayLocked(Clock::time_point now) const;
+  void VanishLocked(Clock::time_point now);
 
   const CameraOptions options;
   mutable std::mutex mutex;
   std::map<int, Stream> streams;  // by descriptor
   int owner = -1;                 // the descriptor that streams, or -1
   uint64_t framesReadTotal = 0;   // across streams, for the vanishing device
-  bool vanished = false;
+  mutable bool vanished = false;
+  bool vanishedOnce = false;
+  Clock::time_point vanishedAt;
   std::map<uint32_t, int32_t> controls;  // by control id
 };
 
