@@ -68,7 +68,7 @@ ByteRingBuffer::~ByteRingBuffer() {
   }
 }
 
-int32_t ByteRingBuffer::Write(const void* data, uint32_t length) {
+void ByteRingBuffer::Write(const void* data, uint32_t length) {
   Layout* current = layout.load(std::memory_order_relaxed);  // only this thread stores it
   const uint64_t written = writeTotal.load(std::memory_order_relaxed);
   // The reader is looked at again only when what was last seen of it leaves too
@@ -92,7 +92,6 @@ int32_t ByteRingBuffer::Write(const void* data, uint32_t length) {
                        static_cast<const unsigned char*>(data), length);
   // Publishes the bytes: the reader loads writeTotal before it copies them.
   writeTotal.store(written + length, std::memory_order_release);
-  return 0;
 }
 
 uint64_t ByteRingBuffer::KeptFrom() const {
@@ -190,13 +189,12 @@ int32_t ByteRingBuffer::Read(void* dest, int32_t length) {
   return enough ? 0 : -1;
 }
 
-int32_t ByteRingBuffer::Clear() {
+void ByteRingBuffer::Clear() {
   const uint64_t mark = writeTotal.load(std::memory_order_acquire);
   uint64_t previous = clearMark.load(std::memory_order_relaxed);
   while (previous < mark &&
          !clearMark.compare_exchange_weak(previous, mark, std::memory_order_seq_cst)) {
   }
-  return 0;
 }
 
 uint64_t ByteRingBuffer::UnreadFrom() const {

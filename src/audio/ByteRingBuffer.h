@@ -44,22 +44,22 @@ public:
   explicit ByteRingBuffer(
       int32_t maxCapacity = kMaxCapacity,
       bool processBarrier = HasProcessWideMemoryBarrier());  // throws std::bad_alloc
-  virtual ~ByteRingBuffer();
+  ~ByteRingBuffer();
   ByteRingBuffer(const ByteRingBuffer&) = delete;
   ByteRingBuffer& operator=(const ByteRingBuffer&) = delete;
 
   // Writer only. Appends all bytes behind the unread data, doubling the storage as
   // often as needed (it is never filled completely, and grows only when the unread
-  // bytes and this write do not fit); returns 0. Throws std::bad_alloc when the
-  // storage cannot grow, leaving the ring as it was.
-  int32_t Write(const void* data, uint32_t length);
+  // bytes and this write do not fit). Throws std::bad_alloc when the storage cannot
+  // grow, leaving the ring as it was.
+  void Write(const void* data, uint32_t length);
   // Reader only. Copies exactly the `length` oldest bytes to dest and removes them,
   // returning 0; returns -1 and changes nothing when fewer are stored.
   int32_t Read(void* dest, int32_t length);
   // Any thread. Discards every byte written so far; the read position moves to the
   // write position, the writer may reuse their space at once (unless a Read is
   // copying them), and the storage keeps its grown size.
-  int32_t Clear();
+  void Clear();
 
   // Any thread: the unread bytes, a snapshot.
   int32_t Count() const;

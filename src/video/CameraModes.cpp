@@ -41,6 +41,16 @@ ComPtr<IAMStreamConfig> StreamConfigOf(IBaseFilter* source) {
 
 }  // namespace
 
+HostFormat HostFormatOf(int32_t formatCode) {
+  switch (formatCode) {
+    case kVideoRgb24: return {&MEDIASUBTYPE_RGB24, 24, "RGB24"};
+    case kVideoI420: return {&kMediaSubtypeI420, 12, "I420"};
+    case kVideoRgb555: return {&MEDIASUBTYPE_RGB555, 16, "RGB555"};
+    case kVideoRgb32: return {&MEDIASUBTYPE_RGB32, 32, "RGB32"};
+    default: return {nullptr, 0, "of the camera's own"};
+  }
+}
+
 std::optional<PixelFormat> PixelFormatOfSubtype(const GUID& subtype) {
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return PixelFormat::Rgb24;
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32) || IsEqualGUID(subtype, MEDIASUBTYPE_ARGB32))

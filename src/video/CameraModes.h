@@ -13,6 +13,15 @@
 
 namespace tesmo {
 
+// What a host's format code (kVideoRgb24, ...) asks for: its subtype, bit count and
+// name; for a code that keeps the camera's own format, no subtype and 0 bits.
+struct HostFormat {
+  const GUID* subtype;
+  int32_t bitCount;
+  const char* name;  // for the error texts
+};
+HostFormat HostFormatOf(int32_t formatCode);
+
 // The library's name for a video subtype; null for one it cannot convert
 // (compressed, or unknown).
 std::optional<PixelFormat> PixelFormatOfSubtype(const GUID& subtype);

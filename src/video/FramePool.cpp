@@ -67,7 +67,7 @@ void FramePool::Recycle(unsigned char* buffer) {
 void FramePool::Trim() {
   ScopedLock hold(lock);
   if (reuseCount < kTrimReuses) return;
-  const int32_t allowance = sparePercent * static_cast<int32_t>(inUseBuffers.size()) / 100;
+  const int32_t allowance = kSparePercent * static_cast<int32_t>(inUseBuffers.size()) / 100;
   if (static_cast<int64_t>(freeBuffers.size()) <= allowance) return;
   size_t toFree = freeBuffers.size() / 4;
   while (toFree-- > 0 && !freeBuffers.empty()) {
@@ -86,7 +86,6 @@ void FramePool::ResetBlockSize(int32_t newBlockSize) {
   retiredBuffers.merge(inUseBuffers);
   reuseCount = 0;
   blockSize.store(newBlockSize, std::memory_order_release);
-  sparePercent = kSparePercent;
 }
 
 size_t FramePool::FreeCount() const {

@@ -73,7 +73,6 @@ private:
   using BufferSet = std::set<unsigned char*>;
 
   mutable RecursiveLock lock;
-  int32_t sparePercent = kSparePercent;
   int32_t reuseCount = 0;
   std::atomic<int32_t> blockSize{-1};
   BufferSet freeBuffers;

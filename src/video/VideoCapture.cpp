@@ -5,20 +5,11 @@
 #include "common/GraphControl.h"
 #include "common/PropertyPages.h"
 #include "common/SizedStructure.h"
+#include "video/CameraModes.h"
 
 #include <algorithm>
 
 namespace tesmo {
-
-int32_t BitCountOfFormatCode(int32_t formatCode) {
-  switch (formatCode) {
-    case kVideoRgb24: return 24;
-    case kVideoI420: return 12;
-    case kVideoRgb555: return 16;
-    case kVideoRgb32: return 32;
-    default: return 0;
-  }
-}
 
 VideoCapture* VideoCapture::Create() {
   try {
@@ -37,8 +28,9 @@ VideoCapture::VideoCapture() : delivery(VideoDelivery::Create()) {
 VideoCapture::~VideoCapture() = default;
 
 void VideoCapture::CreateLogFile() {
-  // Created empty when it is missing, and never written. A file of that name that
-  // exists may be a user's own: CREATE_NEW leaves it exactly as it is.
+  // Kept because hosts built for this interface look for the file once a video object
+  // was made. Created empty when it is missing, and never written. A file of that name
+  // that exists may be a user's own: CREATE_NEW leaves it exactly as it is.
   HANDLE file = CreateFileA("c:\\log.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
@@ -220,7 +212,7 @@ CaptureResult VideoCapture::SetFormat(int width, int height, int code) {
     return failures.Refuse(kSlotSetFormat,
                            "SetFormat was refused while a camera is open: Close it first.");
   // An unlisted code keeps the device's pixel format, and with it the old bit count.
-  const int32_t bits = BitCountOfFormatCode(code);
+  const int32_t bits = HostFormatOf(code).bitCount;
   // Refuses sizes whose frame length is not positive or does not fit in 32 bits.
   if (!delivery->SetFrameFormat(width, height, bits ? bits : delivery->BitCount()))
     return failures.Refuse(kSlotSetFormat,

@@ -28,9 +28,6 @@
 
 namespace tesmo {
 
-// The bit count of a format code, or 0 for a code with no pixel format of its own.
-int32_t BitCountOfFormatCode(int32_t formatCode);
-
 class VideoCapture final : public ::VideoSourceCapture, private ResetHandler {
 public:
   // A new Closed object with its delivery thread running, or null.

@@ -299,9 +299,10 @@ void VideoDelivery::NoteUndecoded(uint32_t tick, uint32_t generation) {
 
 bool VideoDelivery::Deliver(const unsigned char* data, int32_t length, uint32_t tick,
                             uint32_t epoch, uint32_t& handedAt) {
-  // The line goes out before the sink is taken: standard output may block, and
-  // no OnData may begin after an EndDelivery that returned meanwhile. A sink
-  // cleared in between leaves the line without a call.
+  // The library's one trace, a line per delivered frame, which hosts' own logs and
+  // scripts of this interface count on. It goes out before the sink is taken: standard
+  // output may block, and no OnData may begin after an EndDelivery that returned
+  // meanwhile. A sink cleared in between leaves the line without a call.
   if (!Sink()) return false;
   std::printf("video frame %u\n", static_cast<unsigned>(TickCount()));
   // The delay a host reads ends where OnData begins: the host's own time in it is not

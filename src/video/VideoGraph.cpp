@@ -20,31 +20,8 @@ namespace tesmo {
 
 namespace {
 
-constexpr REFERENCE_TIME kFrameInterval = 333333;  // 30 frames per second, in 100 ns
 constexpr int kPreviewWidth = 240;
 constexpr int kPreviewHeight = 180;
-
-// The subtype of a format code, or null for a code that keeps the device's own.
-const GUID* SubtypeOfFormatCode(int32_t formatCode) {
-  switch (formatCode) {
-    case kVideoRgb24: return &MEDIASUBTYPE_RGB24;
-    case kVideoI420: return &kMediaSubtypeI420;
-    case kVideoRgb555: return &MEDIASUBTYPE_RGB555;
-    case kVideoRgb32: return &MEDIASUBTYPE_RGB32;
-    default: return nullptr;
-  }
-}
-
-// The host's name of a format code, for the error texts.
-const char* FormatName(int32_t formatCode) {
-  switch (formatCode) {
-    case kVideoRgb24: return "RGB24";
-    case kVideoI420: return "I420";
-    case kVideoRgb555: return "RGB555";
-    case kVideoRgb32: return "RGB32";
-    default: return "of the camera's own";
-  }
-}
 
 // Puts the size, the frame interval (when not 0) and the wanted subtype (when not
 // null) into `type`: the way to ask a device that lists no modes, or a mode with a
@@ -115,6 +92,8 @@ bool VideoCapture::BuildGraph() {
                            L"Video Source", "camera", failures);
 }
 
+// PAL-D is the one standard the object ever selects, as hosts of this interface expect
+// of an analogue capture card that offers it; a card without it keeps its own.
 void VideoCapture::SelectTvStandard() {
   ComPtr<IAMAnalogVideoDecoder> decoder;
   if (!sourceFilter || !sourceFilter.As(decoder, IID_IAMAnalogVideoDecoder)) return;
@@ -132,7 +111,7 @@ bool VideoCapture::ConfigureFormat() {
                                     IID_IAMStreamConfig, reinterpret_cast<void**>(&config)) != S_OK)
     return true;  // the device keeps its own format; the connection is checked after
   const int32_t width = delivery->Width(), height = delivery->Height();
-  const GUID* wantedSubtype = SubtypeOfFormatCode(formatCode);
+  const GUID* wantedSubtype = HostFormatOf(formatCode).subtype;
   const std::optional<PixelFormat> wanted =
       wantedSubtype ? PixelFormatOfSubtype(*wantedSubtype) : std::nullopt;
 
@@ -145,8 +124,8 @@ bool VideoCapture::ConfigureFormat() {
     // No list of modes: the device's current type, edited in place.
     MediaType type;
     if (config->GetFormat(&type) != S_OK || !type) return true;
-    if (!EditType(*type.Get(), wantedSubtype, BitCountOfFormatCode(formatCode), width, height,
-                  kFrameInterval))
+    if (!EditType(*type.Get(), wantedSubtype, HostFormatOf(formatCode).bitCount, width, height,
+                  kThirtyFramesInterval))
       return true;
     // A device that refuses it gets it from the grabber; whether the stream can
     // become the wanted frames is checked once connected.
@@ -169,7 +148,7 @@ bool VideoCapture::ConfigureFormat() {
                              "The camera has no mode that can give %d x %d frames in format %s "
                              "(0x%08lX): choose another size or format (ListCameraModes lists "
                              "its own), then Open again.",
-                             width, height, FormatName(formatCode),
+                             width, height, HostFormatOf(formatCode).name,
                              static_cast<unsigned long>(lastRefusal) & 0xFFFFFFFFul);
       return false;
     }
@@ -183,7 +162,7 @@ bool VideoCapture::ConfigureFormat() {
     if (ranged && exact && wantedSubtype) {
       MediaType edited = MediaType::CopyOf(*type.Get());
       if (edited &&
-          EditType(*edited.Get(), wantedSubtype, BitCountOfFormatCode(formatCode), width, height,
+          EditType(*edited.Get(), wantedSubtype, HostFormatOf(formatCode).bitCount, width, height,
                    mode.IntervalFor30()) &&
           config->SetFormat(edited.Get()) == S_OK) {
         wantedMediaType = MediaType::CopyOf(*edited.Get());
@@ -231,7 +210,7 @@ bool VideoCapture::ConnectGrabber() {
                          "become the %d x %d frames in format %s asked for: choose another size "
                          "or format, then Open again.",
                          modeInUse.cameraWidth, modeInUse.cameraHeight, modeInUse.cameraFormat,
-                         delivery->Width(), delivery->Height(), FormatName(formatCode));
+                         delivery->Width(), delivery->Height(), HostFormatOf(formatCode).name);
   return false;
 }
 
@@ -282,7 +261,7 @@ bool VideoCapture::AdoptConnectedFormat(ISampleGrabber& grabber) {
   const bool sameSize = facts.width == width && facts.height == height;
   modeInUse.treatment = sameSize ? kVideoPassedThrough : kVideoCroppedAndScaled;
 
-  const GUID* wantedSubtype = SubtypeOfFormatCode(formatCode);
+  const GUID* wantedSubtype = HostFormatOf(formatCode).subtype;
   if (!wantedSubtype) {
     // The host takes the device's own format as it comes; MJPG frames, whose length
     // varies, it could not tell apart, and frames of another size it did not ask for.

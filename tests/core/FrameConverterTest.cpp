@@ -11,9 +11,7 @@
 
 #include "video/VideoDelivery.h"
 
-#if TESMO_HAVE_LIBYUV
-#  include <libyuv.h>
-#endif
+#include <libyuv.h>
 
 using tesmo::FrameConverter;
 using tesmo::FrameFormat;
@@ -407,8 +405,6 @@ TEST(FrameConverter, RgbBitDepthChangesAreExact) {
   EXPECT_EQ(0, std::memcmp(out32, wantBottomRed, 8));
 }
 
-#if TESMO_HAVE_LIBYUV
-
 namespace {
 
 // libyuv's picture of a YUV frame as B,G,R,A pixels, top-down.
@@ -567,8 +563,3 @@ TEST(FrameConverterAgainstLibyuv, RgbToRgb32MatchesExactly) {
   }
 }
 
-#else
-
-TEST(FrameConverterAgainstLibyuv, NeedsLibyuv) { GTEST_SKIP() << "libyuv is not installed"; }
-
-#endif

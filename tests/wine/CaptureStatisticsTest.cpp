@@ -122,7 +122,6 @@ TEST_F(CaptureStatistics, EveryFrameFromTheCameraIsAccountedFor) {
   EXPECT_EQ(s.framesUndecodable, 0u);
   EXPECT_NE(s.lastCameraFrameTick, 0u);
   EXPECT_NE(s.lastDeliveryTick, 0u);
-  EXPECT_LE(s.delayMedianMs, s.delayLargestMs);
 
   // A host whose OnData takes 250 ms at the camera's own pace: frames pile up and
   // the store turns them away.
