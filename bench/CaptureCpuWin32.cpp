@@ -44,7 +44,7 @@ namespace {
 using tesmo::ComPtr;
 
 std::atomic<long long> videoBytes{0}, audioBytes{0};
-std::atomic<long> videoFrames{0}, decodedFrames{0}, undecodedFrames{0};
+std::atomic<long> videoFrames{0}, decodedFrames{0}, framesUndecodable{0};
 
 enum class BareVideo { Rgb24, Mjpg, MjpgDecoded };
 
@@ -199,7 +199,7 @@ private:
       if (decoder->Decode(frame.data(), static_cast<int32_t>(frame.size()), decoded.data()))
         ++decodedFrames;
       else
-        ++undecodedFrames;
+        ++framesUndecodable;
       lock.lock();
       spare.push_back(std::move(frame));
     }
@@ -397,9 +397,9 @@ int main(int argc, char** argv) {
       if (cameraAtStart >= 0)
         std::printf("; %lld camera frames", CameraFramesSent() - cameraAtStart);
       std::printf("\n");
-      if (undecodedFrames > 0)
+      if (framesUndecodable > 0)
         std::fprintf(stderr, "tesmo_capture_cpu: %ld frames did not decode\n",
-                     long(undecodedFrames));
+                     long(framesUndecodable));
     }
   }
   CoUninitialize();

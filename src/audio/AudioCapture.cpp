@@ -19,7 +19,7 @@ AudioCapture* AudioCapture::Create() {
 
 AudioCapture::AudioCapture() : delivery(AudioDelivery::Create()) {
   Reset();
-  delivery->SetResetHandler(this);
+  delivery->SetCloseHandler(this);
 }
 
 AudioCapture::~AudioCapture() = default;
@@ -58,7 +58,7 @@ CaptureResult AudioCapture::ReadStatistics(AudioCaptureStatistics* statistics) {
   return figuresAtClose.WriteTo(statistics) ? kCaptureDone : kCaptureFailed;
 }
 
-void AudioCapture::RunPendingReset() {
+void AudioCapture::CloseForRequest() {
   figuresAtClose.Keep(CurrentFigures());
   const CloseReason reason = CloseReason::Unpack(delivery->PendingCloseReason());
   if (reason.code == DeviceLossWatcher::kLeftDeviceList)

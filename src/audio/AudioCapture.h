@@ -6,7 +6,7 @@
 // initialised; the framework's streaming thread calls StoreSample through the
 // grabber callback while the graph runs; the delivery thread lives in
 // AudioDelivery and, after the device was lost, closes the object through
-// RunPendingReset. Operations that use the graph hold the data path's operation
+// CloseForRequest. Operations that use the graph hold the data path's operation
 // lock so that this close never runs under them; OnData is never called with it
 // held, so these operations never wait for the host.
 #pragma once
@@ -52,7 +52,7 @@ CaptureResult ReadMixerLevel(MixerApi& mixer, std::optional<float>& level,
 // a volume control, or whose current values cannot be read, is left alone.
 CaptureResult WriteMixerLevel(MixerApi& mixer, float level, const LevelTarget& target);
 
-class AudioCapture final : public ::AudioSourceCapture, private ResetHandler {
+class AudioCapture final : public ::AudioSourceCapture, private CloseHandler {
 public:
   // A new Closed object with its delivery thread running, or null.
   static AudioCapture* Create();
@@ -122,7 +122,7 @@ private:
   void Reset();
   // On the delivery thread, after the device was lost: the record and the figures
   // of the close, then the whole Reset.
-  void RunPendingReset() override;
+  void CloseForRequest() override;
   AudioCaptureStatistics CurrentFigures() const;
   // On the watcher's thread while open: a running device silent for 2 s is recorded,
   // and the record ends when buffers come again.

@@ -157,7 +157,7 @@ Lookup FindVolume(MixerApi& api, const OpenedMixer& mixer, bool sharedMixer, uin
   return Lookup::Found;
 }
 
-uint32_t ControlRange(const MIXERCONTROLA& control) {
+uint32_t ChannelSpan(const MIXERCONTROLA& control) {
   return control.Bounds.dwMinimum + control.Bounds.dwMaximum;  // a 32-bit sum, as the mixer's
 }
 
@@ -221,7 +221,7 @@ CaptureResult ReadMixerLevel(MixerApi& api, std::optional<float>& level,
   return WithRecordingVolume(api, target, [&](OpenedMixer&, VolumeLine& found) {
     if (!found.valuesRead) return kCaptureDone;  // never report a level that was not read
     float read = 0;
-    if (!LevelFromChannels(found.values.front(), found.values.back(), ControlRange(found.control),
+    if (!LevelFromChannels(found.values.front(), found.values.back(), ChannelSpan(found.control),
                            read))
       return kCaptureFailed;
     level = read;
@@ -234,7 +234,7 @@ CaptureResult WriteMixerLevel(MixerApi& api, float level, const LevelTarget& tar
     // The channels between the first and the last are written back as read; without
     // the read they would be overwritten with made-up values.
     if (!found.valuesRead) return kCaptureDone;
-    const DWORD value = ChannelValueForLevel(level, ControlRange(found.control));
+    const DWORD value = ChannelValueForLevel(level, ChannelSpan(found.control));
     found.values.front() = value;
     found.values.back() = value;
     MIXERCONTROLDETAILS details{};

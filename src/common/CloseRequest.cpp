@@ -30,7 +30,7 @@ bool CloseRequest::Raise(uint32_t forGeneration, uint64_t why) {
   }
 }
 
-void CloseRequest::SetHandler(ResetHandler* newHandler) {
+void CloseRequest::SetHandler(CloseHandler* newHandler) {
   ScopedLock hold(operationLock);
   handler = newHandler;
 }

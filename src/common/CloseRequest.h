@@ -3,7 +3,7 @@
 // thread), or the device lost (the graph's event watcher).
 //
 // Each successful Open starts a new generation, and a request names the generation
-// it was raised for. The delivery thread runs the owner's ResetHandler under the
+// it was raised for. The delivery thread runs the owner's CloseHandler under the
 // owner's operation lock, and only while the request still names the generation
 // that is open: a host Close or Open that came first has made it stale, and it is
 // dropped instead of closing the device opened since.
@@ -23,12 +23,12 @@ namespace tesmo {
 
 // Implemented by the capture object: closes it on the delivery thread (stop the
 // graph, release the device, clear the store). Called with the operation lock held.
-class ResetHandler {
+class CloseHandler {
 public:
-  virtual void RunPendingReset() = 0;
+  virtual void CloseForRequest() = 0;
 
 protected:
-  ~ResetHandler() = default;
+  ~CloseHandler() = default;
 };
 
 class CloseRequest {
@@ -57,7 +57,7 @@ public:
 
   // The owner's handler; null clears it. Waits for a close in progress, so once it
   // is cleared the handler is never called again.
-  void SetHandler(ResetHandler* handler);
+  void SetHandler(CloseHandler* handler);
 
   // On the delivery thread: if a request is pending, takes the operation lock, tests
   // the request again and runs the handler (or `fallback` when no handler is set)
@@ -70,7 +70,7 @@ public:
     if (request == 0) return;
     if (request == Generation()) {
       if (handler) {
-        handler->RunPendingReset();
+        handler->CloseForRequest();
       } else {
         fallback();
       }
@@ -86,7 +86,7 @@ private:
   std::atomic<uint32_t> generation{0};
   std::atomic<uint64_t> reason{0};
   RecursiveLock operationLock;
-  ResetHandler* handler = nullptr;  // guarded by operationLock
+  CloseHandler* handler = nullptr;  // guarded by operationLock
 };
 
 }  // namespace tesmo

@@ -57,7 +57,7 @@ public:
   // data after the host closed and opened again, perhaps in another format.
   uint32_t StoreEpoch() const { return storeEpoch.load(std::memory_order_acquire); }
   // The owner's close hook; null clears it, waiting for a close in progress.
-  void SetResetHandler(ResetHandler* handler) { closeRequest.SetHandler(handler); }
+  void SetCloseHandler(CloseHandler* handler) { closeRequest.SetHandler(handler); }
   // Held by the owner's host operations that use the graph or the store.
   RecursiveLock& OperationLock() { return closeRequest.OperationLock(); }
 

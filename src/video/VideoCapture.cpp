@@ -22,7 +22,7 @@ VideoCapture* VideoCapture::Create() {
 VideoCapture::VideoCapture() : delivery(VideoDelivery::Create()) {
   CreateLogFile();
   Reset();
-  delivery->SetResetHandler(this);
+  delivery->SetCloseHandler(this);
 }
 
 VideoCapture::~VideoCapture() = default;
@@ -76,7 +76,7 @@ void VideoCapture::ClosePainter() {
   previewPainter.reset();
 }
 
-void VideoCapture::RunPendingReset() {
+void VideoCapture::CloseForRequest() {
   // On the delivery thread, after a frame of the wrong size or the loss of the
   // device: stop, release the device so that another object or program can open
   // it, and close. The rest of the graph waits for the next Reset on the host's

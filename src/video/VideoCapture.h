@@ -5,9 +5,9 @@
 // Threads: the host calls the operations with COM initialised, one thread at a
 // time; the streaming thread calls StoreSample through the grabber callback; the
 // delivery thread (in VideoDelivery) calls the sink and, after a frame of the wrong
-// size or the loss of the device, this object's close through RunPendingReset. Operations that use the graph
-// hold the data path's operation lock, so that the delivery thread's close never
-// runs under them; OnData is never called with that lock held.
+// size or the loss of the device, this object's close through CloseForRequest.
+// Operations that use the graph hold the data path's operation lock, so that the
+// delivery thread's close never runs under them; OnData is never called with that lock held.
 #pragma once
 
 #include <atomic>
@@ -28,7 +28,7 @@
 
 namespace tesmo {
 
-class VideoCapture final : public ::VideoSourceCapture, private ResetHandler {
+class VideoCapture final : public ::VideoSourceCapture, private CloseHandler {
 public:
   // A new Closed object with its delivery thread running, or null.
   static VideoCapture* Create();
@@ -99,7 +99,7 @@ private:
   void Reset();
   // Stops the graph if it was opened; releases nothing.
   void StopGraph();
-  void RunPendingReset() override;
+  void CloseForRequest() override;
   // Takes the capture filter out of the graph and releases it.
   void ReleaseDevice();
   static void CreateLogFile();
@@ -149,7 +149,7 @@ private:
   std::atomic<uint32_t> startTick{0};
   // The figures at the library's own close, readable until the next Open.
   KeptFigures<VideoCaptureStatistics> figuresAtClose;
-  // The sink, running, resetPending, the frame format, the pace, the pool, the queue
+  // The sink, running, the close request, the frame format, the pace, the pool, the queue
   // and the delivery thread; shared with that thread so it can outlive this object.
   std::shared_ptr<VideoDelivery> delivery;
 };

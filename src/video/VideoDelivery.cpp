@@ -74,7 +74,7 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
   if (compressedCamera.load(std::memory_order_acquire)) {
     // Compressed frames vary in length; whether one is right shows once decoded.
     if (length <= 0 || length > CameraFrameLength()) {
-      undecodedFrames.fetch_add(1, std::memory_order_acq_rel);
+      framesUndecodable.fetch_add(1, std::memory_order_acq_rel);
       return;
     }
   } else if (length != CameraFrameLength()) {
@@ -82,7 +82,7 @@ void VideoDelivery::StoreSample(const unsigned char* data, int32_t length, uint3
     // delivers the format asked for.
     // For this store's generation, so that a host Close and Open that come before
     // the delivery thread does never get their new device closed by it.
-    undecodedFrames.fetch_add(1, std::memory_order_acq_rel);
+    framesUndecodable.fetch_add(1, std::memory_order_acq_rel);
     closeRequest.RaiseForCurrent(
         CloseReason{kCauseBadData, kBadLength, static_cast<uint32_t>(length)}.Packed());
     return;
@@ -123,7 +123,7 @@ uint32_t VideoDelivery::OpenStore() {
 }
 
 void VideoDelivery::ResetCounts() {
-  for (auto* count : {&undecodedFrames, &framesFromCamera, &framesDelivered, &framesDroppedByPace,
+  for (auto* count : {&framesUndecodable, &framesFromCamera, &framesDelivered, &framesDroppedByPace,
                       &framesDroppedAtStore, &lastCameraTick, &lastDeliveryTick})
     count->store(0, std::memory_order_release);
   for (auto& slot : recentDelays) slot.store(0, std::memory_order_release);
@@ -143,7 +143,7 @@ VideoDelivery::Counts VideoDelivery::ReadCounts() const {
   counts.delivered = framesDelivered.load(std::memory_order_acquire);
   counts.droppedByPace = framesDroppedByPace.load(std::memory_order_acquire);
   counts.droppedAtStore = framesDroppedAtStore.load(std::memory_order_acquire);
-  counts.undecodable = undecodedFrames.load(std::memory_order_acquire);
+  counts.undecodable = framesUndecodable.load(std::memory_order_acquire);
   counts.waiting = static_cast<uint32_t>(frameQueue.Count());
   counts.lastCameraTick = lastCameraTick.load(std::memory_order_acquire);
   counts.lastDeliveryTick = lastDeliveryTick.load(std::memory_order_acquire);
@@ -196,7 +196,7 @@ void VideoDelivery::DeliverUntilEnded() {
     const std::chrono::microseconds interval(IntervalMicros());
     const Clock::time_point allowedFrom = lastSlot + interval;
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(interval);
-    if (!ResetPending() && Sink() && IsRunning() && frameQueue.Count() > 0) {
+    if (!ClosePending() && Sink() && IsRunning() && frameQueue.Count() > 0) {
       const auto now = Clock::now();
       if (now >= allowedFrom) {
         // The schedule moves by whole intervals, so the thread's own wake-up
@@ -228,7 +228,7 @@ bool VideoDelivery::RunPass() {
     // Tested again under the lock: a Stop, or a frame of the wrong size, that came
     // since the loop test means no more deliveries (the queued frames stay for
     // Start, or go with the reset).
-    if (!IsRunning() || ResetPending()) return false;
+    if (!IsRunning() || ClosePending()) return false;
     const FrameRecord* record = frameQueue.Oldest();
     if (!record) return false;
     oldest = *record;
@@ -280,7 +280,7 @@ bool VideoDelivery::RunPass() {
 }
 
 void VideoDelivery::NoteUndecoded(uint32_t tick, uint32_t generation) {
-  undecodedFrames.fetch_add(1, std::memory_order_acq_rel);
+  framesUndecodable.fetch_add(1, std::memory_order_acq_rel);
   if (undecodedRun == 0 || generation != undecodedRunGeneration) {
     undecodedRun = 0;
     undecodedRunStart = tick;

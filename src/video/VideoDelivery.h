@@ -19,10 +19,10 @@
 // (frames arriving over at least a second, none decoding) the delivery thread raises
 // the same close request a frame of the wrong length does.
 //
-// A frame of the wrong length raises a close request (resetPending) for the
+// A frame of the wrong length raises a close request for the
 // generation of the store that took it (each Open is a new generation); from then
 // on no pass delivers, and at the start of its next cycle the delivery thread runs
-// the owner's reset through the ResetHandler (stop the graph, release the device,
+// the owner's reset through the CloseHandler (stop the graph, release the device,
 // then ResetStore), or ResetStore alone when no handler is set. The owner raises the
 // same request when the device is lost. A request that a host Close or Open has made
 // stale is dropped, never applied to the device opened since (see CloseRequest).
@@ -32,7 +32,7 @@
 // inside OnData, and a host thread that OnData waits for may call any of them.
 // 1. operationLock (recursive): host operations that use the graph or the store
 //    (Open, Start, Stop, Close, Destroy's Reset, SetPreviewWindow,
-//    SetResetHandler) hold it, and the delivery thread holds it around the owner's
+//    SetCloseHandler) hold it, and the delivery thread holds it around the owner's
 //    reset. Never held around OnData.
 // 2. sinkLock (recursive): held by the delivery thread around OnData only, so that
 //    SetSink from another thread returns once a delivery to the old sink has
@@ -41,7 +41,7 @@
 //    while it takes the oldest frame out and drops the rest, and by ResetStore.
 // 4. the pool's own lock, inside the FramePool calls (queueLock before it).
 // The streaming thread takes only the pool's lock and then, separately, queueLock,
-// so it never waits for the host. sink, running, resetPending, alive, the format
+// so it never waits for the host. sink, running, the close request, alive, the format
 // fields and framesPerMinute are atomics read without a lock.
 //
 // Buffers: the frame handed to OnData has left the queue but stays handed out in
@@ -113,7 +113,7 @@ public:
   int32_t CameraFrameLength() const { return cameraLength.load(std::memory_order_acquire); }
   // Camera frames dropped since the last Open: too long for an MJPG camera, not
   // decoded, or of the wrong length.
-  uint32_t UndecodedFrames() const { return undecodedFrames.load(std::memory_order_acquire); }
+  uint32_t FramesUndecodable() const { return framesUndecodable.load(std::memory_order_acquire); }
 
   // What happened to the camera's frames since the last OpenStore, read without a
   // lock: every frame from the camera lands in exactly one of delivered, droppedByPace,
@@ -148,12 +148,9 @@ public:
   // The end of a successful Open: block size 1, so the first frame sizes the pool,
   // and a new generation, which it returns.
   uint32_t OpenStore();
-  // The data path's part of Reset: clears running and resetPending, gives every
+  // The data path's part of Reset: clears running and the close request, gives every
   // queued buffer back to the pool, empties the queue and turns the pool off.
   void ResetStore();
-
-  // A frame of the wrong length (or the device lost) waits to close the object.
-  bool ResetPending() const { return ClosePending(); }
 
   // The thread procedure; its parameter is a heap std::shared_ptr<VideoDelivery>
   // that the thread takes over. Null ends the thread at once with 0xFFFFFFFF.
@@ -190,7 +187,7 @@ private:
   std::shared_ptr<FrameConverter> converter;  // guarded by queueLock
   std::shared_ptr<FrameDecoder> decoder;            // guarded by queueLock
   std::atomic<bool> compressedCamera{false};
-  std::atomic<uint32_t> undecodedFrames{0};
+  std::atomic<uint32_t> framesUndecodable{0};
   std::atomic<uint32_t> framesFromCamera{0};
   std::atomic<uint32_t> framesDelivered{0};
   std::atomic<uint32_t> framesDroppedByPace{0};

@@ -249,11 +249,11 @@ TEST(AudioDelivery, ThreadWithoutDataPathEndsAtOnce) {
 // After the device was lost the delivery thread closes the object, but only the
 // one opened as the generation the loss was reported for.
 TEST(AudioDelivery, ACloseRequestRunsOnTheDeliveryThreadForTheGenerationOpenOnly) {
-  struct Closer : tesmo::ResetHandler {
+  struct Closer : tesmo::CloseHandler {
     AudioDelivery* delivery = nullptr;
     std::atomic<int> runs{0};
     std::atomic<bool> onDeliveryThread{false};
-    void RunPendingReset() override {
+    void CloseForRequest() override {
       onDeliveryThread = delivery->IsDeliveryThread();
       delivery->ResetStore();
       ++runs;
@@ -262,7 +262,7 @@ TEST(AudioDelivery, ACloseRequestRunsOnTheDeliveryThreadForTheGenerationOpenOnly
   Feed feed;
   Closer closer;
   closer.delivery = feed.delivery.get();
-  feed.delivery->SetResetHandler(&closer);
+  feed.delivery->SetCloseHandler(&closer);
   const uint32_t first = feed.delivery->OpenStore();
   const uint32_t second = feed.delivery->OpenStore();  // Close and Open again
   EXPECT_NE(first, second);
@@ -298,5 +298,5 @@ TEST(AudioDelivery, ACloseRequestRunsOnTheDeliveryThreadForTheGenerationOpenOnly
   EXPECT_FALSE(feed.delivery->IsRunning());
   EXPECT_FALSE(feed.delivery->ClosePending());
   EXPECT_EQ(feed.delivery->Ring().Count(), 0);
-  feed.delivery->SetResetHandler(nullptr);
+  feed.delivery->SetCloseHandler(nullptr);
 }

@@ -104,22 +104,22 @@ private:
 
 // A data path opened for 320 x 240 RGB24, standing in for the capture object: its
 // reset hook does what the object's Reset does to the store.
-struct OpenPath : tesmo::ResetHandler {
+struct OpenPath : tesmo::CloseHandler {
   std::shared_ptr<VideoDelivery> delivery = VideoDelivery::Create();
   FrameSink sink{delivery.get()};
   std::atomic<int> resets{0};
   std::atomic<bool> resetOnDeliveryThread{false};
 
   OpenPath() {
-    delivery->SetResetHandler(this);
+    delivery->SetCloseHandler(this);
     delivery->OpenStore();
   }
   ~OpenPath() {
     sink.Release();
-    delivery->SetResetHandler(nullptr);
+    delivery->SetCloseHandler(nullptr);
     delivery->EndDelivery(1000);
   }
-  void RunPendingReset() override {
+  void CloseForRequest() override {
     resetOnDeliveryThread = delivery->IsDeliveryThread();
     delivery->ResetStore();
     ++resets;
@@ -186,10 +186,10 @@ TEST(VideoDelivery, QueuesAMatchingFrameAndResetsOnAnyOtherLength) {
   ASSERT_TRUE(path.HoldInOnData());
   path.Store(0, 100);
   EXPECT_EQ(path.delivery->QueuedFrames(), 1);
-  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_FALSE(path.delivery->ClosePending());
   for (int32_t wrong : {kRgb24Length - 1, kRgb24Length + 1, 115200, 0}) {
     path.Store(1, 101, wrong);
-    EXPECT_TRUE(path.delivery->ResetPending()) << wrong;
+    EXPECT_TRUE(path.delivery->ClosePending()) << wrong;
   }
   EXPECT_EQ(path.delivery->QueuedFrames(), 1);
   EXPECT_EQ(path.resets.load(), 0);
@@ -197,7 +197,7 @@ TEST(VideoDelivery, QueuesAMatchingFrameAndResetsOnAnyOtherLength) {
   // The reset comes before the next pass: the queued frame is never delivered.
   ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }, 1000));
   EXPECT_TRUE(path.resetOnDeliveryThread.load());
-  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_FALSE(path.delivery->ClosePending());
   EXPECT_FALSE(path.delivery->IsRunning());
   EXPECT_EQ(path.delivery->QueuedFrames(), 0);
   EXPECT_EQ(path.delivery->Pool().BlockSize(), -1);
@@ -224,7 +224,7 @@ TEST(VideoDelivery, WrongLengthResetsWithoutSinkOrWhileStopped) {
   path.Store(0, 0, 115200);
   EXPECT_EQ(path.delivery->QueuedFrames(), 1);
   path.Store(1, 0, kRgb24Length);
-  EXPECT_TRUE(path.delivery->ResetPending());
+  EXPECT_TRUE(path.delivery->ClosePending());
   path.sink.Release();
   ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 3; }, 1000));
   ASSERT_EQ(path.sink.Frames().size(), 1u);
@@ -245,7 +245,7 @@ TEST(VideoDelivery, WithoutAResetHandlerTheStoreStillResets) {
   delivery->StoreSample(frame.data(), 17, 0);
   EXPECT_EQ(delivery->QueuedFrames(), 1);
   sink.Release();
-  ASSERT_TRUE(WaitFor([&] { return !delivery->ResetPending(); }, 1000));
+  ASSERT_TRUE(WaitFor([&] { return !delivery->ClosePending(); }, 1000));
   EXPECT_EQ(delivery->QueuedFrames(), 0);
   EXPECT_FALSE(delivery->IsRunning());
   EXPECT_EQ(delivery->Pool().BlockSize(), -1);
@@ -623,7 +623,7 @@ TEST(VideoDelivery, AResetMadeStaleByCloseAndOpenIsDropped) {
     ScopedLock operation(path.delivery->OperationLock());  // a host Close + Open underway
     const uint32_t cycles = path.delivery->Cycles();
     path.Store(0, 0, 99);
-    ASSERT_TRUE(path.delivery->ResetPending());
+    ASSERT_TRUE(path.delivery->ClosePending());
     // The thread has seen the request and now waits for the lock: it finishes no
     // more cycles.
     EXPECT_FALSE(WaitFor([&] { return path.delivery->Cycles() > cycles + 1; }, 200));
@@ -636,7 +636,7 @@ TEST(VideoDelivery, AResetMadeStaleByCloseAndOpenIsDropped) {
   EXPECT_EQ(path.sink.Frames()[0].number, 1u);
   EXPECT_EQ(path.resets.load(), 0);
   EXPECT_TRUE(path.delivery->IsRunning());
-  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_FALSE(path.delivery->ClosePending());
   EXPECT_EQ(path.delivery->Pool().BlockSize(), kRgb24Length + 1);
 
   // A wrong frame from the store now open still closes it.
@@ -818,10 +818,10 @@ TEST(VideoDelivery, ConcurrentCaptureDeliversIntactFramesOnceAndInOrder) {
       ++delivered;
     }
   };
-  struct Path : tesmo::ResetHandler {
+  struct Path : tesmo::CloseHandler {
     std::shared_ptr<VideoDelivery> delivery = VideoDelivery::Create();
     std::atomic<int> resets{0};
-    void RunPendingReset() override {
+    void CloseForRequest() override {
       delivery->ResetStore();
       ++resets;
     }
@@ -829,7 +829,7 @@ TEST(VideoDelivery, ConcurrentCaptureDeliversIntactFramesOnceAndInOrder) {
   CheckingSink sink;
   sink.delivery = path.delivery.get();
   ASSERT_TRUE(path.delivery->SetFrameFormat(32, 16, 24));
-  path.delivery->SetResetHandler(&path);
+  path.delivery->SetCloseHandler(&path);
   path.delivery->OpenStore();
   path.delivery->SetSink(&sink);
   path.delivery->SetRunning(true);
@@ -906,7 +906,7 @@ TEST(VideoDelivery, ConcurrentCaptureDeliversIntactFramesOnceAndInOrder) {
   auto wrong = MakeFrame(0, 10);
   path.delivery->StoreSample(wrong.data(), 10, 0);
   EXPECT_TRUE(WaitFor([&] { return path.resets.load() == resets + 1; }, 1000));
-  path.delivery->SetResetHandler(nullptr);
+  path.delivery->SetCloseHandler(nullptr);
   EXPECT_TRUE(path.delivery->EndDelivery(1000));
 }
 
@@ -996,10 +996,10 @@ TEST(VideoDelivery, ConvertsTheCamerasFramesIntoTheHostsFormat) {
     EXPECT_LE(std::abs(frame.back() - expected), 1);
     EXPECT_LE(std::abs(frame[kRgb24Length / 2 + 1] - expected), 1);
   }
-  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_FALSE(path.delivery->ClosePending());
   // A frame of the host's length is the wrong size for this camera.
   path.Store(0, 0, kRgb24Length);
-  EXPECT_TRUE(path.delivery->ResetPending());
+  EXPECT_TRUE(path.delivery->ClosePending());
   ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }));
   EXPECT_EQ(path.delivery->CameraFrameLength(), kRgb24Length);
   path.delivery->SetSink(nullptr);
@@ -1029,10 +1029,10 @@ private:
 // it: delivered, or counted as not decoded.
 bool StoreCompressed(OpenPath& path, uint32_t number, int32_t length, uint32_t tick) {
   const size_t delivered = path.sink.Frames().size();
-  const uint32_t undecoded = path.delivery->UndecodedFrames();
+  const uint32_t undecoded = path.delivery->FramesUndecodable();
   path.Store(number, tick, length);
   return WaitFor([&] {
-    return path.sink.Frames().size() > delivered || path.delivery->UndecodedFrames() > undecoded;
+    return path.sink.Frames().size() > delivered || path.delivery->FramesUndecodable() > undecoded;
   });
 }
 
@@ -1060,18 +1060,18 @@ TEST(VideoDelivery, DecodesCompressedFramesOfAnyLengthAndDropsThoseThatDoNotDeco
     EXPECT_TRUE(frame.intact) << frame.number;
   }
   EXPECT_EQ(delivered, expected);
-  EXPECT_EQ(path.delivery->UndecodedFrames(), 10u);
+  EXPECT_EQ(path.delivery->FramesUndecodable(), 10u);
 
-  const uint32_t before = path.delivery->UndecodedFrames();
+  const uint32_t before = path.delivery->FramesUndecodable();
   path.Store(100, 2000, 1001);  // over the limit
-  EXPECT_EQ(path.delivery->UndecodedFrames(), before + 1);
+  EXPECT_EQ(path.delivery->FramesUndecodable(), before + 1);
   ASSERT_TRUE(StoreCompressed(path, 103, 1000, 2033));  // at the limit
   EXPECT_EQ(path.sink.Frames().back().number, 103u);
-  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_FALSE(path.delivery->ClosePending());
   EXPECT_EQ(path.resets.load(), 0);
   // The host's own length means nothing to an MJPG camera either.
   path.Store(106, 2066, kRgb24Length);
-  EXPECT_FALSE(path.delivery->ResetPending());
+  EXPECT_FALSE(path.delivery->ClosePending());
 }
 
 // A camera gone bad: once frames arriving over a whole second have none decoded,
@@ -1086,14 +1086,14 @@ TEST(VideoDelivery, ASecondOfFramesThatDoNotDecodeClosesTheDevice) {
   ASSERT_TRUE(StoreCompressed(path, 1, 500, 600));  // decodes: the run ends
   for (uint32_t tick = 800; tick <= 1700; tick += 100) {
     ASSERT_TRUE(StoreCompressed(path, 10 + tick, 500, tick));
-    EXPECT_FALSE(path.delivery->ResetPending()) << tick;
+    EXPECT_FALSE(path.delivery->ClosePending()) << tick;
   }
   EXPECT_EQ(path.resets.load(), 0);
-  EXPECT_EQ(path.delivery->UndecodedFrames(), 13u);
+  EXPECT_EQ(path.delivery->FramesUndecodable(), 13u);
   path.Store(2000, 1800, 500);  // 1000 ms after the run began
   ASSERT_TRUE(WaitFor([&] { return path.resets.load() == 1; }));
   EXPECT_TRUE(path.resetOnDeliveryThread.load());
-  EXPECT_EQ(path.delivery->UndecodedFrames(), 14u);
+  EXPECT_EQ(path.delivery->FramesUndecodable(), 14u);
   // Back to the host's own format, checked by length again.
   EXPECT_EQ(path.delivery->CameraFrameLength(), kRgb24Length);
 }
