@@ -2,6 +2,7 @@
 # Installs what is missing (scripts/install-deps.sh), builds every build and runs every test:
 #   native core under AddressSanitizer + UBSan, native core under ThreadSanitizer,
 #   the Windows build (DLL, test devices, demo host, installed package) under Wine,
+#   the by-hand build of docs/building.md configured twice (scripts/check-by-hand-build.sh),
 #   a 60-second soak of both objects under random host operations (scripts/soak.sh),
 #   the Windows x86 build inspected and its tests under 32-bit Wine (where this machine
 #   runs 32-bit programs), the library against Wine 10's own audio capture filter in a
@@ -51,6 +52,9 @@ if ./scripts/build-windows.sh; then
 else
   failed+=(windows-build)
 fi
+
+echo "=== The by-hand build of docs/building.md, configured twice (build/by-hand) ==="
+./scripts/check-by-hand-build.sh || failed+=(by-hand-build)
 
 echo "=== Soak: audio and video under random host operations, 60 s (scripts/soak.sh) ==="
 ./scripts/soak.sh 1 || failed+=(soak)
