@@ -52,12 +52,8 @@ HRESULT CaptureFilter::Create(int device, REFIID iid, void** out) {
   if (const HRESULT fault =
           FaultPlan::FaultForDevice(device, config.faults, "IClassFactory::CreateInstance"))
     return fault;
-  auto* filter = new CaptureFilter(device, config);
   DeviceRecords::Instance().Update(device, [](TestDeviceRecord& r) { r.filtersCreated += 1; });
-  filter->AddRef();
-  HRESULT hr = filter->QueryInterface(iid, out);
-  filter->Release();
-  return hr;
+  return HandOutNew(new CaptureFilter(device, config), iid, out);
 }
 
 CaptureFilter::CaptureFilter(int device, const DeviceConfig& config)

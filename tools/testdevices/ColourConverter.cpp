@@ -25,25 +25,16 @@ bool InputShapeOf(const AM_MEDIA_TYPE& type, PictureShape& shape) {
   const BITMAPINFOHEADER* picture = copy.Bitmap();  // VideoInfo or VideoInfo2
   if (type.majortype != MEDIATYPE_Video || !picture) return false;
   const BITMAPINFOHEADER& bmi = *picture;
-  PixelFormat format;
-  bool compressionFits;
-  if (type.subtype == MEDIASUBTYPE_RGB555) {
-    format = PixelFormat::Rgb555;
-    compressionFits = bmi.biCompression == BI_RGB && bmi.biBitCount == 16;
-  } else if (type.subtype == MEDIASUBTYPE_RGB565) {
-    format = PixelFormat::Rgb565;  // masks, when present, are the standard 565 ones
-    compressionFits =
-        (bmi.biCompression == BI_RGB || bmi.biCompression == BI_BITFIELDS) && bmi.biBitCount == 16;
-  } else if (const VideoSubtype* yuv = FindVideoSubtype(type.subtype); yuv && !IsRgb(yuv->format)) {
-    format = yuv->format;
-    compressionFits = bmi.biCompression == yuv->compression && bmi.biBitCount == yuv->bits;
-  } else {
+  // RGB555, RGB565 and the YUV layouts; masks, when present, are the standard 565 ones.
+  const VideoSubtype* known = FindVideoSubtype(type.subtype);
+  if (!known || known->jpeg || known->format == PixelFormat::Rgb24 ||
+      known->format == PixelFormat::Rgb32 || !known->Describes(bmi))
     return false;
-  }
+  const PixelFormat format = known->format;
   const int rows = std::abs(bmi.biHeight);
   // Even widths only: the YUV layouts share chroma between pixel pairs, and 16-bit rows
   // are then the same whether the source pads them to DWORDs or not.
-  if (!compressionFits || bmi.biWidth <= 0 || bmi.biWidth > kMaxSide || bmi.biWidth % 2 ||
+  if (bmi.biWidth <= 0 || bmi.biWidth > kMaxSide || bmi.biWidth % 2 ||
       rows == 0 || rows > kMaxSide || (IsPlanar(format) && rows % 2))
     return false;
   shape = {format, int(bmi.biWidth), int(bmi.biHeight)};
@@ -118,11 +109,7 @@ std::string NextFilterLabel() {
 HRESULT ColourConverter::Create(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  auto* filter = new ColourConverter();
-  filter->AddRef();
-  HRESULT hr = filter->QueryInterface(iid, out);
-  filter->Release();
-  return hr;
+  return HandOutNew(new ColourConverter(), iid, out);
 }
 
 ColourConverter::ColourConverter()

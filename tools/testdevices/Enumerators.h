@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "ComSupport.h"
-#include "LiveObjects.h"
 #include "MediaType.h"
 
 namespace testdevices {
@@ -20,8 +19,8 @@ inline IPin* HandOutItem(IPin* pin) {
 }
 inline AM_MEDIA_TYPE* HandOutItem(const MediaType& type) { return type.NewTaskMemCopy(); }
 
-template <class Interface, class Out, class Item>
-class Enumerator final : public Interface, public LiveObject {
+template <class Interface, const IID& kIid, class Out, class Item>
+class Enumerator final : public ComObject<Interface, kIid> {
 public:
   // Answers whether a planned fault refuses this call of Next (empty: never).
   using FaultCheck = std::function<bool()>;
@@ -35,21 +34,6 @@ public:
     enumerator->AddRef();
     *out = enumerator;
     return S_OK;
-  }
-
-  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != __uuidof(Interface)) return E_NOINTERFACE;
-    *out = static_cast<Interface*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG WINAPI AddRef() override { return ULONG(++refs); }
-  ULONG WINAPI Release() override {
-    long count = --refs;
-    if (count == 0) delete this;
-    return ULONG(count);
   }
 
   HRESULT WINAPI Next(ULONG count, Out** out, ULONG* fetched) override {
@@ -78,7 +62,7 @@ public:
   }
   HRESULT WINAPI Clone(Interface** clone) override {
     if (!clone) return E_POINTER;
-    auto* copy = new Enumerator(kind, label, items, owner.Get(), failsNext, position);
+    auto* copy = new Enumerator(this->kind, this->label, items, owner.Get(), failsNext, position);
     copy->AddRef();
     *clone = copy;
     return S_OK;
@@ -87,7 +71,7 @@ public:
 private:
   Enumerator(const char* kind, std::string label, std::vector<Item> items, IUnknown* owner,
              FaultCheck failsNext, size_t position)
-      : LiveObject(kind, std::move(label)),
+      : ComObject<Interface, kIid>(kind, std::move(label)),
         failsNext(std::move(failsNext)),
         owner(AddReference(owner)),
         items(std::move(items)),
@@ -99,7 +83,8 @@ private:
   size_t position;
 };
 
-using PinEnumerator = Enumerator<IEnumPins, IPin, IPin*>;
-using MediaTypeEnumerator = Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE, MediaType>;
+using PinEnumerator = Enumerator<IEnumPins, IID_IEnumPins, IPin, IPin*>;
+using MediaTypeEnumerator =
+    Enumerator<IEnumMediaTypes, IID_IEnumMediaTypes, AM_MEDIA_TYPE, MediaType>;
 
 }  // namespace testdevices

@@ -12,7 +12,7 @@ namespace testdevices {
 // ---- the filter
 
 Filter::Filter(const char* kind, std::string label, const CLSID& classId, bool live)
-    : LiveObject(kind, std::move(label)), classId(classId), live(live) {}
+    : ComObject(kind, std::move(label)), classId(classId), live(live) {}
 
 HRESULT WINAPI Filter::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -30,12 +30,6 @@ HRESULT WINAPI Filter::QueryInterface(REFIID iid, void** out) {
   if (!*out) return E_NOINTERFACE;
   AddRef();
   return S_OK;
-}
-
-ULONG WINAPI Filter::Release() {
-  long count = --refs;
-  if (count == 0) delete this;
-  return ULONG(count);
 }
 
 bool Filter::Offers(bool offered, const char* name) {

@@ -14,19 +14,16 @@
 #include <vector>
 
 #include "ComSupport.h"
-#include "LiveObjects.h"
 #include "MediaType.h"
 
 namespace testdevices {
 
 class Pin;
 
-class Filter : public IBaseFilter, public LiveObject {
+class Filter : public ComObject<IBaseFilter, IID_IBaseFilter> {
 public:
-  // IUnknown
+  // IUnknown: AddRef and Release as any object of this module
   HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-  ULONG WINAPI AddRef() override { return ULONG(++refs); }
-  ULONG WINAPI Release() override;
   // IPersist, IMediaFilter, IBaseFilter
   HRESULT WINAPI GetClassID(CLSID* id) override { return WriteOut(id, classId); }
   HRESULT WINAPI Stop() override { return ChangeState("IMediaFilter::Stop", State_Stopped); }
