@@ -1,6 +1,7 @@
 #include "OutputPin.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "JpegEncoder.h"
@@ -183,11 +184,8 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
   VIDEOINFOHEADER2 passed2 = {};
   if (const VIDEOINFOHEADER2* info2 = proposed.Video2()) {
     passed2 = *info2;
-    passed.rcSource = info2->rcSource;
-    passed.rcTarget = info2->rcTarget;
-    passed.dwBitRate = info2->dwBitRate;
-    passed.dwBitErrorRate = info2->dwBitErrorRate;
-    passed.AvgTimePerFrame = info2->AvgTimePerFrame;
+    // VIDEOINFOHEADER's fields before the picture header begin VIDEOINFOHEADER2 alike.
+    std::memcpy(&passed, info2, offsetof(VIDEOINFOHEADER, bmiHeader));
     passed.bmiHeader = info2->bmiHeader;
   } else {
     passed = *proposed.Video();
@@ -411,18 +409,10 @@ HRESULT OutputPin::DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave) 
   else
     FillByteSequence(data, size, bytesSent);
   const DWORD rate = std::max<DWORD>(wave.nAvgBytesPerSec, 1);
-  REFERENCE_TIME start = REFERENCE_TIME(bytesSent * kUnitsPerSecond / rate);
-  REFERENCE_TIME end = REFERENCE_TIME((bytesSent + uint64_t(size)) * kUnitsPerSecond / rate);
-  LONGLONG mediaStart = LONGLONG(bytesSent / block),
-           mediaEnd = LONGLONG((bytesSent + uint64_t(size)) / block);
-  sample->SetActualDataLength(size);
-  sample->SetTime(&start, &end);
-  sample->SetMediaTime(&mediaStart, &mediaEnd);
-  sample->SetSyncPoint(TRUE);
-  sample->SetDiscontinuity(samplesSent == 0);
-  bytesSent += uint64_t(size);
-  samplesSent += 1;
-  Send(sample, size, wrongSize);
+  const uint64_t after = bytesSent + uint64_t(size);
+  Send(sample, size, wrongSize, REFERENCE_TIME(bytesSent * kUnitsPerSecond / rate),
+       REFERENCE_TIME(after * kUnitsPerSecond / rate), LONGLONG(bytesSent / block),
+       LONGLONG(after / block));
   return S_OK;
 }
 
@@ -474,20 +464,21 @@ HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& pi
   if (!encoder)
     FillVideoFrame(FindVideoSubtype(subtype)->format, picture.biWidth, picture.biHeight,
                    uint32_t(samplesSent), data, size, 0, filter.PictureAdjustmentNow());
-  REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval, end = start + interval;
-  LONGLONG mediaStart = LONGLONG(samplesSent), mediaEnd = mediaStart + 1;
+  const REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval;
+  Send(sample, size, wrongSize, start, start + interval, LONGLONG(samplesSent),
+       LONGLONG(samplesSent) + 1);
+  return S_OK;
+}
+
+void OutputPin::Send(IMediaSample* sample, long size, bool wrongSize, REFERENCE_TIME start,
+                     REFERENCE_TIME end, LONGLONG mediaStart, LONGLONG mediaEnd) {
   sample->SetActualDataLength(size);
   sample->SetTime(&start, &end);
   sample->SetMediaTime(&mediaStart, &mediaEnd);
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(samplesSent == 0);
-  samplesSent += 1;
   bytesSent += uint64_t(size);
-  Send(sample, size, wrongSize);
-  return S_OK;
-}
-
-void OutputPin::Send(IMediaSample* sample, long size, bool wrongSize) {
+  samplesSent += 1;
   HRESULT hr = peerInput->Receive(sample);
   if (!IsCapture()) return;
   filter.CountCaptureSample();

@@ -75,8 +75,10 @@ private:
   // -1 when the encoder fails.
   long DrawJpegFrame(JpegEncoder& encoder, const BITMAPINFOHEADER& picture, uint32_t frameNumber,
                      BYTE* data, long capacity);
-  // Hands a filled sample downstream and records the capture pin's deliveries.
-  void Send(IMediaSample* sample, long size, bool wrongSize);
+  // Stamps a filled sample (times in 100 ns, media times in frames), hands it downstream and
+  // records the capture pin's deliveries.
+  void Send(IMediaSample* sample, long size, bool wrongSize, REFERENCE_TIME start,
+            REFERENCE_TIME end, LONGLONG mediaStart, LONGLONG mediaEnd);
 
   CaptureFilter& filter;
   const PinDescription pinConfig;
