@@ -45,15 +45,20 @@ bool ParseInt(const std::wstring& text, long& value) {
 
 using Value = const std::wstring&;
 
+// Where `value` stands among `names`, or -1.
+template <size_t N>
+long IndexOf(const wchar_t* const (&names)[N], Value value) {
+  for (size_t i = 0; i < N; ++i)
+    if (value == names[i]) return long(i);
+  return -1;
+}
+
 // One of `names` into `field`, as the matching one of `values`.
 template <class T, size_t N>
 bool Pick(Value value, const wchar_t* const (&names)[N], const T (&values)[N], T& field) {
-  for (size_t i = 0; i < N; ++i) {
-    if (value != names[i]) continue;
-    field = values[i];
-    return true;
-  }
-  return false;
+  const long i = IndexOf(names, value);
+  if (i >= 0) field = values[i];
+  return i >= 0;
 }
 
 bool ParseFlag(const std::wstring& text, bool& value) {
@@ -175,18 +180,16 @@ bool ParseFaults(const std::wstring& text, std::vector<FaultDescription>& faults
 bool ParseControl(const std::wstring& text, ControlDescription& control) {
   // By property: VideoProcAmp_* and CameraControl_* count from 0 in this order.
   static const wchar_t* const kProcAmpNames[] = {
-      L"brightness",  L"contrast",     L"hue",  L"saturation", L"sharpness", L"gamma",
+      L"brightness", L"contrast", L"hue", L"saturation", L"sharpness", L"gamma",
       L"colorenable", L"whitebalance", L"backlightcompensation", L"gain"};
-  static const wchar_t* const kCameraNames[] = {L"pan",  L"tilt", L"roll", L"zoom",
-                                                L"exposure", L"iris", L"focus"};
+  static const wchar_t* const kCameraNames[] = {
+      L"pan", L"tilt", L"roll", L"zoom", L"exposure", L"iris", L"focus"};
   static_assert(VideoProcAmp_Gain == 9 && CameraControl_Focus == 6, "property numbering");
   auto parts = Split(Trim(text), L':');
   if (parts.size() != 5 && parts.size() != 6) return false;
-  bool known = false;
-  for (long i = 0; i <= VideoProcAmp_Gain; ++i)
-    if (parts[0] == kProcAmpNames[i]) control = {false, i}, known = true;
-  for (long i = 0; i <= CameraControl_Focus; ++i)
-    if (parts[0] == kCameraNames[i]) control = {true, i}, known = true;
+  const long procAmp = IndexOf(kProcAmpNames, parts[0]), camera = IndexOf(kCameraNames, parts[0]);
+  if (procAmp < 0 && camera < 0) return false;
+  control = {camera >= 0, camera >= 0 ? camera : procAmp};
   long values[4];
   for (int i = 0; i < 4; ++i)
     if (!ParseInt(parts[size_t(i) + 1], values[i])) return false;
@@ -198,7 +201,7 @@ bool ParseControl(const std::wstring& text, ControlDescription& control) {
   const long flags[] = {1, 2, 3};
   control.flags = 2;
   if (parts.size() == 6 && !Pick(parts[5], modes, flags, control.flags)) return false;
-  return known && control.minimum <= control.defaultValue &&
+  return control.minimum <= control.defaultValue &&
          control.defaultValue <= control.maximum && control.step >= 1;
 }
 
