@@ -59,7 +59,7 @@ TEST_F(AudioDeviceTest, StreamsTheByteSequenceInSuggestedBuffersStraightOrThroug
       config.Reset();
       ComPtr<IPin> capture = FirstPin(source.Get(), PINDIR_OUTPUT);
       ComPtr<IAMBufferNegotiation> negotiation;
-      ASSERT_EQ(S_OK, capture.As(negotiation, IID_IAMBufferNegotiation));
+      ASSERT_EQ(S_OK, QueryInto(capture, negotiation, IID_IAMBufferNegotiation));
       ALLOCATOR_PROPERTIES suggestion = {8, 960, 2, 0};
       EXPECT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&suggestion));
 
@@ -137,7 +137,7 @@ TEST_F(AudioDeviceTest, CapturePinAloneStreamsThroughTheSmartTee) {
     EXPECT_TRUE(grabbed.WaitFor(3, 5000));
     FILTER_STATE state;
     ComPtr<IMediaFilter> filter;
-    ASSERT_EQ(S_OK, g.source.As(filter, IID_IMediaFilter));
+    ASSERT_EQ(S_OK, QueryInto(g.source, filter, IID_IMediaFilter));
     ASSERT_EQ(S_OK, g.control->Pause());
     EXPECT_EQ(VFW_S_CANT_CUE, filter->GetState(0, &state));
     EXPECT_EQ(State_Paused, state);
@@ -226,7 +226,7 @@ TEST_F(AudioDeviceTest, InputPinsAreNamedAndMixersAreRecorded) {
       EXPECT_EQ(at < 2 ? PINDIR_OUTPUT : PINDIR_INPUT, info.dir);
       ComPtr<IKsPropertySet> property;
       if (at < 2) {
-        ASSERT_EQ(S_OK, pin.As(property, IID_IKsPropertySet));
+        ASSERT_EQ(S_OK, QueryInto(pin, property, IID_IKsPropertySet));
         GUID category = GUID_NULL;
         DWORD returned = 0;
         EXPECT_EQ(S_OK, property->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0,
@@ -234,9 +234,9 @@ TEST_F(AudioDeviceTest, InputPinsAreNamedAndMixersAreRecorded) {
         EXPECT_EQ(categories[at], category);
         EXPECT_EQ(sizeof(GUID), returned);
       } else {
-        EXPECT_EQ(E_NOINTERFACE, pin.As(property, IID_IKsPropertySet));
+        EXPECT_EQ(E_NOINTERFACE, QueryInto(pin, property, IID_IKsPropertySet));
         ComPtr<IAMAudioInputMixer> mixer;
-        ASSERT_EQ(S_OK, pin.As(mixer, IID_IAMAudioInputMixer));
+        ASSERT_EQ(S_OK, QueryInto(pin, mixer, IID_IAMAudioInputMixer));
         if (names[at] == L"麦克风") {
           EXPECT_EQ(S_OK, mixer->put_Enable(TRUE));
         }
@@ -246,7 +246,7 @@ TEST_F(AudioDeviceTest, InputPinsAreNamedAndMixersAreRecorded) {
     EXPECT_EQ(names.size(), at);
 
     ComPtr<IAMAudioInputMixer> mixer;
-    ASSERT_EQ(S_OK, source.As(mixer, IID_IAMAudioInputMixer));
+    ASSERT_EQ(S_OK, QueryInto(source, mixer, IID_IAMAudioInputMixer));
     double level = -1;
     EXPECT_EQ(S_OK, mixer->get_MixLevel(&level));
     EXPECT_EQ(0.25, level);
@@ -255,7 +255,7 @@ TEST_F(AudioDeviceTest, InputPinsAreNamedAndMixersAreRecorded) {
   // The level belongs to the device: a new filter object reads it back.
   ComPtr<IBaseFilter> again = BindFilter(CLSID_AudioInputDeviceCategory, 0);
   ComPtr<IAMAudioInputMixer> mixer;
-  ASSERT_EQ(S_OK, again.As(mixer, IID_IAMAudioInputMixer));
+  ASSERT_EQ(S_OK, QueryInto(again, mixer, IID_IAMAudioInputMixer));
   double level = -1;
   EXPECT_EQ(S_OK, mixer->get_MixLevel(&level));
   EXPECT_EQ(0.569999, level);
@@ -279,18 +279,18 @@ TEST_F(AudioDeviceTest, NamedCallsFailOnRequest) {
   ComPtr<IPin> capture = FirstPin(source.Get(), PINDIR_OUTPUT);
   ASSERT_TRUE(capture);
   ComPtr<IAMStreamConfig> config;
-  ASSERT_EQ(S_OK, capture.As(config, IID_IAMStreamConfig));
+  ASSERT_EQ(S_OK, QueryInto(capture, config, IID_IAMStreamConfig));
   AM_MEDIA_TYPE* type = reinterpret_cast<AM_MEDIA_TYPE*>(0xdeadbeef);
   EXPECT_EQ(E_FAIL, config->GetFormat(&type));
   EXPECT_EQ(nullptr, type);
   ComPtr<IKsPropertySet> property;
-  EXPECT_EQ(E_NOINTERFACE, capture.As(property, IID_IKsPropertySet));
+  EXPECT_EQ(E_NOINTERFACE, QueryInto(capture, property, IID_IKsPropertySet));
   IPin* peer = reinterpret_cast<IPin*>(0xdeadbeef);
   EXPECT_EQ(E_FAIL, capture->ConnectedTo(&peer));
   EXPECT_EQ(nullptr, peer);
 
   ComPtr<IAMAudioInputMixer> mixer;
-  ASSERT_EQ(S_OK, source.As(mixer, IID_IAMAudioInputMixer));
+  ASSERT_EQ(S_OK, QueryInto(source, mixer, IID_IAMAudioInputMixer));
   double level = 0;
   EXPECT_EQ(S_OK, mixer->get_MixLevel(&level));
   EXPECT_EQ(E_FAIL, mixer->get_MixLevel(&level));

@@ -360,7 +360,7 @@ TEST_F(CameraModesTest, AnUnsetCameraConnectsWithAListedTypeTheReceiverTakes) {
     ASSERT_EQ(S_OK, g.graph->AddFilter(g.grabber.Get(), L"Data Capture"));
     ASSERT_EQ(S_OK, g.graph->AddFilter(g.renderer.Get(), L"Null Renderer"));
     ComPtr<ISampleGrabber> grab;
-    ASSERT_EQ(S_OK, g.grabber.As(grab, IID_ISampleGrabber));
+    ASSERT_EQ(S_OK, QueryInto(g.grabber, grab, IID_ISampleGrabber));
     AM_MEDIA_TYPE wanted = {};
     wanted.majortype = MEDIATYPE_Video;
     wanted.subtype = MEDIASUBTYPE_RGB24;
@@ -378,14 +378,14 @@ TEST_F(CameraModesTest, AnUnsetCameraConnectsWithAListedTypeTheReceiverTakes) {
     EXPECT_EQ(320, PictureOf(&connected)->biWidth);
     CoTaskMemFree(connected.pbFormat);
     ComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(S_OK, capture.As(config, IID_IAMStreamConfig));
+    ASSERT_EQ(S_OK, QueryInto(capture, config, IID_IAMStreamConfig));
     AM_MEDIA_TYPE* current = nullptr;
     ASSERT_EQ(S_OK, config->GetFormat(&current));
     EXPECT_EQ(MEDIASUBTYPE_RGB24, current->subtype);
     FreeType(current);
     config.Reset();
     capture.Reset();
-    ASSERT_EQ(S_OK, g.graph.As(g.control, IID_IMediaControl));
+    ASSERT_EQ(S_OK, QueryInto(g.graph, g.control, IID_IMediaControl));
     ASSERT_TRUE(RunGraph(g));
     EXPECT_TRUE(grabbed.WaitFor(2, 5000));
     g.Release();

@@ -112,7 +112,8 @@ std::vector<std::wstring> DeviceTest::FriendlyNames(const CLSID& category) {
 ::testing::AssertionResult DeviceTest::BuildGraph(const CLSID& category, int position,
                                                   const GUID& majorType, GrabbedSamples& callback,
                                                   CaptureGraph& g, IBaseFilter* source) {
-  g.source = source ? ComPtr<IBaseFilter>(source) : BindFilter(category, position);
+  if (source) source->AddRef();  // the graph's holder takes a reference of its own
+  g.source = source ? ComPtr<IBaseFilter>::Attach(source) : BindFilter(category, position);
   if (!g.source) return ::testing::AssertionFailure() << "no device at position " << position;
   HRESULT hr;
   if ((hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -130,7 +131,7 @@ std::vector<std::wstring> DeviceTest::FriendlyNames(const CLSID& category) {
       (hr = g.graph->AddFilter(g.source.Get(), L"Source")) != S_OK)
     return ::testing::AssertionFailure() << "graph set-up failed: 0x" << std::hex << hr;
   ComPtr<ISampleGrabber> grab;
-  if ((hr = g.grabber.As(grab, IID_ISampleGrabber)) != S_OK)
+  if ((hr = QueryInto(g.grabber, grab, IID_ISampleGrabber)) != S_OK)
     return ::testing::AssertionFailure() << "no ISampleGrabber: 0x" << std::hex << hr;
   grab->SetBufferSamples(FALSE);
   grab->SetOneShot(FALSE);
@@ -138,7 +139,7 @@ std::vector<std::wstring> DeviceTest::FriendlyNames(const CLSID& category) {
   hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &majorType, g.source.Get(), g.grabber.Get(),
                                g.renderer.Get());
   if (hr != S_OK) return ::testing::AssertionFailure() << "RenderStream: 0x" << std::hex << hr;
-  if ((hr = g.graph.As(g.control, IID_IMediaControl)) != S_OK)
+  if ((hr = QueryInto(g.graph, g.control, IID_IMediaControl)) != S_OK)
     return ::testing::AssertionFailure() << "no IMediaControl: 0x" << std::hex << hr;
   return ::testing::AssertionSuccess();
 }
@@ -199,6 +200,6 @@ ComPtr<IAMStreamConfig> VideoStreamConfig(IBaseFilter* source) {
   ComPtr<IEnumPins> pins;
   ComPtr<IAMStreamConfig> config;
   if (source && source->EnumPins(&pins) == S_OK && pins->Next(1, &capture, nullptr) == S_OK)
-    capture.As(config, IID_IAMStreamConfig);
+    QueryInto(capture, config, IID_IAMStreamConfig);
   return config;
 }

@@ -11,10 +11,17 @@
 
 #include <gtest/gtest.h>
 
-#include "ComPtr.h"
+#include "../../src/common/ComPtr.h"
 #include "TestDeviceControl.h"
 
-using testdevices::ComPtr;
+using tesmo::ComPtr;
+
+// QueryInterface into a holder, answering the HRESULT (E_POINTER from an empty one), which
+// the tests compare; the holder's own As answers only whether it was S_OK.
+template <class T, class U>
+HRESULT QueryInto(const ComPtr<T>& from, ComPtr<U>& to, REFIID iid) {
+  return from ? from->QueryInterface(iid, reinterpret_cast<void**>(&to)) : E_POINTER;
+}
 
 extern "C" const CLSID CLSID_SampleGrabber;
 extern "C" const CLSID CLSID_NullRenderer;

@@ -141,7 +141,7 @@ protected:
     if (!camera) return ::testing::AssertionFailure() << "no camera at " << position;
     HRESULT hr = SetCapability(camera.Get(), index);
     if (hr != S_OK) return ::testing::AssertionFailure() << "SetFormat: 0x" << std::hex << hr;
-    return CaptureFrames(camera, count, frames);
+    return CaptureFrames(std::move(camera), count, frames);
   }
 };
 

@@ -41,7 +41,7 @@ TEST_F(StreamEndTest, TheEventReachesTheGraphsQueueAndTheDeviceStreamsNoMore) {
       CaptureGraph g;
       ASSERT_TRUE(BuildGraph(c.category, 0, c.majorType, grabbed, g));
       ComPtr<IMediaEventEx> events;
-      ASSERT_EQ(S_OK, g.graph.As(events, IID_IMediaEventEx));
+      ASSERT_EQ(S_OK, QueryInto(g.graph, events, IID_IMediaEventEx));
       OAEVENT handle = 0;
       ASSERT_EQ(S_OK, events->GetEventHandle(&handle));
       ASSERT_TRUE(RunGraph(g));

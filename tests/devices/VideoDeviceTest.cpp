@@ -89,7 +89,7 @@ TEST_F(VideoDeviceTest, AcceptedListAndImageSizeFollowTheFormat) {
   FreeType(current);
 
   ComPtr<IAMAnalogVideoDecoder> decoder;
-  ASSERT_EQ(S_OK, source.As(decoder, IID_IAMAnalogVideoDecoder));
+  ASSERT_EQ(S_OK, QueryInto(source, decoder, IID_IAMAnalogVideoDecoder));
   LONG formats = 0, format = 0;
   EXPECT_EQ(S_OK, decoder->get_AvailableTVFormats(&formats));
   EXPECT_EQ(0x21, formats);
@@ -119,7 +119,7 @@ TEST_F(VideoDeviceTest, DefaultCameraOffersPropertyPagesAndAPreviewPin) {
   ComPtr<IBaseFilter> source = BindFilter(CLSID_VideoInputDeviceCategory, 0);
   ASSERT_TRUE(source);
   ComPtr<ISpecifyPropertyPages> pages;
-  ASSERT_EQ(S_OK, source.As(pages, IID_ISpecifyPropertyPages));
+  ASSERT_EQ(S_OK, QueryInto(source, pages, IID_ISpecifyPropertyPages));
   CAUUID list = {99, reinterpret_cast<GUID*>(0xdeadbeef)};
   EXPECT_EQ(S_OK, pages->GetPages(&list));
   EXPECT_EQ(0u, list.cElems);
@@ -130,7 +130,7 @@ TEST_F(VideoDeviceTest, DefaultCameraOffersPropertyPagesAndAPreviewPin) {
   std::vector<GUID> categories;
   while (pins->Next(1, &pin, nullptr) == S_OK) {
     ComPtr<IKsPropertySet> property;
-    ASSERT_EQ(S_OK, pin.As(property, IID_IKsPropertySet));
+    ASSERT_EQ(S_OK, QueryInto(pin, property, IID_IKsPropertySet));
     GUID category = GUID_NULL;
     DWORD returned = 0;
     ASSERT_EQ(S_OK, property->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
@@ -163,15 +163,15 @@ TEST_F(VideoDeviceTest, StreamsIntoTheDefaultRendererBehindTheGrabber) {
     ASSERT_EQ(S_OK, g.graph->AddFilter(g.grabber.Get(), L"Data Capture"));
     ASSERT_EQ(S_OK, g.graph->AddFilter(g.source.Get(), L"Video Source"));
     ComPtr<ISampleGrabber> grab;
-    ASSERT_EQ(S_OK, g.grabber.As(grab, IID_ISampleGrabber));
+    ASSERT_EQ(S_OK, QueryInto(g.grabber, grab, IID_ISampleGrabber));
     grab->SetCallback(&grabbed, 1);
     ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.source.Get(),
                                             g.grabber.Get(), nullptr));
     ComPtr<IVideoWindow> window;
-    EXPECT_EQ(S_OK, g.graph.As(window, IID_IVideoWindow));
+    EXPECT_EQ(S_OK, QueryInto(g.graph, window, IID_IVideoWindow));
     if (window) window->put_AutoShow(OAFALSE);
     window.Reset();
-    ASSERT_EQ(S_OK, g.graph.As(g.control, IID_IMediaControl));
+    ASSERT_EQ(S_OK, QueryInto(g.graph, g.control, IID_IMediaControl));
     ASSERT_TRUE(RunGraph(g));
     EXPECT_TRUE(grabbed.WaitFor(10, 5000));
     g.Release();
@@ -212,7 +212,7 @@ TEST_F(VideoDeviceTest, ConverterTurnsEveryCameraFormatIntoTheCamerasPictureInRg
       ASSERT_EQ(S_OK, g.graph->Disconnect(rendererIn.Get()));
       ASSERT_EQ(S_OK, g.graph->AddFilter(rgbGrabber.Get(), L"RGB Capture"));
       ComPtr<ISampleGrabber> rgb;
-      ASSERT_EQ(S_OK, rgbGrabber.As(rgb, IID_ISampleGrabber));
+      ASSERT_EQ(S_OK, QueryInto(rgbGrabber, rgb, IID_ISampleGrabber));
       AM_MEDIA_TYPE wanted = {};
       wanted.majortype = MEDIATYPE_Video;
       wanted.subtype = MEDIASUBTYPE_RGB32;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "../../tools/testdevices/ComPtr.h"
+#include "../../src/common/ComPtr.h"
 
 namespace testpicture {
 
@@ -17,7 +17,7 @@ struct DecodedJpeg {
 
 // S_OK with the picture, or the decoder's failure. The calling thread has COM initialised.
 inline HRESULT DecodeJpeg(const uint8_t* data, size_t size, DecodedJpeg& out) {
-  using testdevices::ComPtr;
+  using tesmo::ComPtr;
   ComPtr<IWICImagingFactory> factory;
   ComPtr<IWICStream> stream;
   ComPtr<IWICBitmapDecoder> decoder;

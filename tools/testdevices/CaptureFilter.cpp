@@ -6,7 +6,6 @@
 #include <climits>
 #include <cwchar>
 
-#include "Enumerators.h"
 #include "InputPin.h"
 #include "OutputPin.h"
 
@@ -55,16 +54,12 @@ HRESULT CaptureFilter::Create(int device, REFIID iid, void** out) {
   if (const HRESULT fault =
           FaultPlan::FaultForDevice(device, config.faults, "IClassFactory::CreateInstance"))
     return fault;
-  auto* filter = new CaptureFilter(device, config);
   DeviceRecords::Instance().Update(device, [](TestDeviceRecord& r) { r.filtersCreated += 1; });
-  filter->AddRef();
-  HRESULT hr = filter->QueryInterface(iid, out);
-  filter->Release();
-  return hr;
+  return HandOutNew(new CaptureFilter(device, config), iid, out);
 }
 
 CaptureFilter::CaptureFilter(int device, const DeviceConfig& config)
-    : LiveObject("CaptureFilter", FilterLabel(config, device)),
+    : Filter("CaptureFilter", FilterLabel(config, device), DeviceClassId(device), true),
       device(device),
       config(config),
       capabilities(this->config),
@@ -77,17 +72,17 @@ CaptureFilter::CaptureFilter(int device, const DeviceConfig& config)
   for (const auto& pinConfig : config.pins) {
     if (pinConfig.kind == PinDescription::Input) {
       inputs.push_back(std::make_unique<InputPin>(*this, pinConfig));
-      pinOrder.push_back(inputs.back().get());
+      pins.push_back(inputs.back().get());
     } else {
       outputs.push_back(std::make_unique<OutputPin>(*this, pinConfig));
-      pinOrder.push_back(outputs.back().get());
+      pins.push_back(outputs.back().get());
     }
   }
 }
 
 CaptureFilter::~CaptureFilter() {
   // The graph stops its filters before it lets them go; this covers a client that did not.
-  std::lock_guard<std::mutex> guard(lock);
+  auto guard = Hold();
   for (auto& pin : outputs) pin->Deactivate();
   GiveDeviceBackLocked();
 }
@@ -117,165 +112,45 @@ void CaptureFilter::GiveDeviceBackLocked() {
   deviceHold = nullptr;
 }
 
-bool CaptureFilter::Offers(bool offered, const char* name) {
-  return offered && !faults.Fails((std::string("QueryInterface(") + name + ")").c_str());
-}
-
-void CaptureFilter::NoteUnexpected(const char* call) {
-  DeviceRecords::Instance().NoteUnexpected(label + ": " + call);
-}
-
 int CaptureFilter::InputIndexOf(const InputPin* pin) const {
   for (size_t i = 0; i < inputs.size(); ++i)
     if (inputs[i].get() == pin) return int(i);
   return -1;
 }
 
-HRESULT WINAPI CaptureFilter::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
+void* CaptureFilter::OtherInterface(REFIID iid) {
   const bool audio = config.kind == DeviceKind::Audio;
-  if (iid == IID_IUnknown)
-    *out = static_cast<IBaseFilter*>(this);
-  else if (iid == IID_IPersist && Offers(true, "IPersist"))
-    *out = static_cast<IPersist*>(this);
-  else if (iid == IID_IMediaFilter && Offers(true, "IMediaFilter"))
-    *out = static_cast<IMediaFilter*>(this);
-  else if (iid == IID_IBaseFilter && Offers(true, "IBaseFilter"))
-    *out = static_cast<IBaseFilter*>(this);
-  else if (iid == IID_IAMAudioInputMixer &&
-           Offers(audio && config.filterMixer, "IAMAudioInputMixer"))
-    *out = static_cast<IAMAudioInputMixer*>(this);
-  else if (iid == IID_IAMAnalogVideoDecoder &&
-           Offers(config.analogDecoder, "IAMAnalogVideoDecoder"))
-    *out = static_cast<IAMAnalogVideoDecoder*>(this);
-  else if (iid == IID_IAMVideoProcAmp &&
-           Offers(!audio && config.hasControls, "IAMVideoProcAmp"))
-    *out = static_cast<IAMVideoProcAmp*>(&procAmp);
-  else if (iid == IID_IAMCameraControl &&
-           Offers(!audio && config.hasControls, "IAMCameraControl"))
-    *out = static_cast<IAMCameraControl*>(&cameraControl);
-  else if (iid == IID_ISpecifyPropertyPages &&
-           Offers(config.propertyPages, "ISpecifyPropertyPages"))
-    *out = static_cast<ISpecifyPropertyPages*>(this);
-  else
-    return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
+  if (iid == IID_IAMAudioInputMixer && Offers(audio && config.filterMixer, "IAMAudioInputMixer"))
+    return static_cast<IAMAudioInputMixer*>(this);
+  if (iid == IID_IAMAnalogVideoDecoder && Offers(config.analogDecoder, "IAMAnalogVideoDecoder"))
+    return static_cast<IAMAnalogVideoDecoder*>(this);
+  if (iid == IID_IAMVideoProcAmp && Offers(!audio && config.hasControls, "IAMVideoProcAmp"))
+    return static_cast<IAMVideoProcAmp*>(&procAmp);
+  if (iid == IID_IAMCameraControl && Offers(!audio && config.hasControls, "IAMCameraControl"))
+    return static_cast<IAMCameraControl*>(&cameraControl);
+  if (iid == IID_ISpecifyPropertyPages && Offers(config.propertyPages, "ISpecifyPropertyPages"))
+    return static_cast<ISpecifyPropertyPages*>(this);
+  return nullptr;
 }
 
-ULONG WINAPI CaptureFilter::AddRef() { return ULONG(++refs); }
-
-ULONG WINAPI CaptureFilter::Release() {
-  long count = --refs;
-  if (count == 0) delete this;
-  return ULONG(count);
-}
-
-HRESULT WINAPI CaptureFilter::GetClassID(CLSID* id) {
-  if (!id) return E_POINTER;
-  *id = DeviceClassId(device);
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::Stop() {
-  if (const HRESULT fault = Fault("IMediaFilter::Stop")) return fault;
-  std::lock_guard<std::mutex> guard(lock);
-  if (state != State_Stopped)
-    for (auto& pin : outputs) pin->Deactivate();
-  state = State_Stopped;
-  GiveDeviceBackLocked();
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::Pause() {
-  if (const HRESULT fault = Fault("IMediaFilter::Pause")) return fault;
-  std::lock_guard<std::mutex> guard(lock);
-  if (const HRESULT taken = TakeDeviceLocked()) return taken;
-  if (state == State_Stopped)
-    for (auto& pin : outputs) pin->Activate();
-  else if (state == State_Running)
-    for (auto& pin : outputs) pin->StopStreaming();
-  state = State_Paused;
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::Run(REFERENCE_TIME) {
-  if (const HRESULT fault = Fault("IMediaFilter::Run")) return fault;
-  std::lock_guard<std::mutex> guard(lock);
-  DeviceRecords::Instance().Update(device, [](TestDeviceRecord& r) { r.runCount += 1; });
-  if (state == State_Running) return S_OK;
-  if (const HRESULT taken = TakeDeviceLocked()) return taken;
-  if (state == State_Stopped)
-    for (auto& pin : outputs) pin->Activate();
-  for (auto& pin : outputs) pin->StartStreaming();
-  state = State_Running;
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::GetState(DWORD, FILTER_STATE* current) {
-  if (!current) return E_POINTER;
-  std::lock_guard<std::mutex> guard(lock);
-  *current = state;
-  // A live source has nothing to cue: without this the graph waits for a sample in Pause.
-  return state == State_Paused ? VFW_S_CANT_CUE : S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::SetSyncSource(IReferenceClock* newClock) {
-  std::lock_guard<std::mutex> guard(lock);
-  clock = ComPtr<IReferenceClock>(newClock);
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::GetSyncSource(IReferenceClock** current) {
-  if (!current) return E_POINTER;
-  std::lock_guard<std::mutex> guard(lock);
-  *current = ComPtr<IReferenceClock>(clock).Detach();
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::EnumPins(IEnumPins** pins) {
-  if (!pins) return E_POINTER;
-  *pins = nullptr;
-  if (const HRESULT fault = Fault("IBaseFilter::EnumPins")) return fault;
-  auto* enumerator =
-      new PinEnumerator("of " + label, this, pinOrder, [this] { return Fails("IEnumPins::Next"); });
-  enumerator->AddRef();
-  *pins = enumerator;
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::FindPin(LPCWSTR id, IPin** pin) {
-  if (!id || !pin) return E_POINTER;
-  *pin = nullptr;
-  for (size_t i = 0; i < pinOrder.size(); ++i) {
-    const auto& pinConfig = config.pins[i];
-    if (pinConfig.name == id) {
-      *pin = pinOrder[i];
-      (*pin)->AddRef();
-      return S_OK;
-    }
+HRESULT CaptureFilter::OnStateChange(FILTER_STATE from, FILTER_STATE to) {
+  if (to == State_Stopped) {
+    if (from != State_Stopped)
+      for (auto& pin : outputs) pin->Deactivate();
+    GiveDeviceBackLocked();
+    return S_OK;
   }
-  return VFW_E_NOT_FOUND;
-}
-
-HRESULT WINAPI CaptureFilter::QueryFilterInfo(FILTER_INFO* info) {
-  if (!info) return E_POINTER;
-  std::lock_guard<std::mutex> guard(lock);
-  wcsncpy(info->achName, graphName.c_str(), MAX_FILTER_NAME - 1);
-  info->achName[MAX_FILTER_NAME - 1] = 0;
-  info->pGraph = graph;
-  if (graph) graph->AddRef();
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::JoinFilterGraph(IFilterGraph* newGraph, LPCWSTR name) {
-  std::lock_guard<std::mutex> guard(lock);
-  graph = newGraph;
-  graphName = name ? name : L"";
-  ComPtr<IMediaEventSink> sink;
-  if (newGraph) newGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink));
-  eventSink = sink.Get();  // uncounted, as `graph` is: the graph holds its member filters
+  if (to == State_Running) {
+    DeviceRecords::Instance().Update(device, [](TestDeviceRecord& r) { r.runCount += 1; });
+    if (from == State_Running) return S_OK;
+  }
+  if (const HRESULT taken = TakeDeviceLocked()) return taken;
+  if (from == State_Stopped)
+    for (auto& pin : outputs) pin->Activate();
+  if (to == State_Running)
+    for (auto& pin : outputs) pin->StartStreaming();
+  else if (from == State_Running)
+    for (auto& pin : outputs) pin->StopStreaming();
   return S_OK;
 }
 
@@ -318,11 +193,6 @@ bool CaptureFilter::StreamEnds(bool capturePin) {
   return true;
 }
 
-HRESULT WINAPI CaptureFilter::QueryVendorInfo(LPWSTR* info) {
-  if (info) *info = nullptr;
-  return E_NOTIMPL;
-}
-
 bool CaptureFilter::MixerCallFails(const char* method) {
   return Fails((std::string("IAMAudioInputMixer::") + method).c_str());
 }
@@ -344,15 +214,13 @@ void CaptureFilter::WriteMixLevel(double level) {
 
 HRESULT WINAPI CaptureFilter::get_AvailableTVFormats(LONG* formats) {
   if (const HRESULT fault = Fault("IAMAnalogVideoDecoder::get_AvailableTVFormats")) return fault;
-  if (!formats) return E_POINTER;
-  *formats = config.tvFormats;
-  return S_OK;
+  return WriteOut(formats, config.tvFormats);
 }
 
 HRESULT WINAPI CaptureFilter::put_TVFormat(LONG format) {
   if (const HRESULT fault = Fault("IAMAnalogVideoDecoder::put_TVFormat")) return fault;
   if (!(format & config.tvFormats)) return E_INVALIDARG;
-  std::lock_guard<std::mutex> guard(lock);
+  auto guard = Hold();
   tvFormat = format;
   DeviceRecords::Instance().Update(device, [format](TestDeviceRecord& r) {
     r.tvFormat = format;
@@ -363,38 +231,8 @@ HRESULT WINAPI CaptureFilter::put_TVFormat(LONG format) {
 
 HRESULT WINAPI CaptureFilter::get_TVFormat(LONG* format) {
   if (const HRESULT fault = Fault("IAMAnalogVideoDecoder::get_TVFormat")) return fault;
-  if (!format) return E_POINTER;
-  std::lock_guard<std::mutex> guard(lock);
-  *format = tvFormat;
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::get_HorizontalLocked(LONG* locked) {
-  if (!locked) return E_POINTER;
-  *locked = 1;
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::put_VCRHorizontalLocking(LONG) { return S_OK; }
-
-HRESULT WINAPI CaptureFilter::get_VCRHorizontalLocking(LONG* locking) {
-  if (!locking) return E_POINTER;
-  *locking = 0;
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::get_NumberOfLines(LONG* lines) {
-  if (!lines) return E_POINTER;
-  *lines = (tvFormat & AnalogVideoMask_MCE_NTSC) ? 525 : 625;
-  return S_OK;
-}
-
-HRESULT WINAPI CaptureFilter::put_OutputEnable(LONG) { return S_OK; }
-
-HRESULT WINAPI CaptureFilter::get_OutputEnable(LONG* enable) {
-  if (!enable) return E_POINTER;
-  *enable = 1;
-  return S_OK;
+  auto guard = Hold();
+  return WriteOut(format, tvFormat);
 }
 
 HRESULT WINAPI CaptureFilter::GetPages(CAUUID* pages) {

@@ -1,22 +1,18 @@
 // The capture source filter behind every test device, microphone or camera; its pins are
 // made from the device description. Threads: the graph's (state changes, queries) and one
-// streaming thread per connected output pin while running. `lock` guards state, clock,
-// graph link and the current format; pins take it for connection changes. Lock order:
-// filter lock, then a pin's own fields; the streaming threads never take the filter lock.
+// streaming thread per connected output pin while running. The filter lock (Filter.h) also
+// guards the current format. Lock order: filter lock, then a pin's own fields; the
+// streaming threads never take the filter lock.
 #pragma once
 #include <dshow.h>
 #include <atomic>
 #include <memory>
-#include <mutex>
-#include <string>
 #include <vector>
 
 #include "AudioMixerControl.h"
-#include "ComPtr.h"
 #include "DeviceConfig.h"
 #include "DeviceRecords.h"
-#include "LiveObjects.h"
-#include "MediaType.h"
+#include "Filter.h"
 #include "PictureControls.h"
 #include "VideoCapabilities.h"
 
@@ -27,55 +23,38 @@ class InputPin;
 
 CLSID DeviceClassId(int device);
 
-class CaptureFilter : public IBaseFilter,
+class CaptureFilter : public Filter,
                       public AudioMixerControl,
                       public IAMAnalogVideoDecoder,
-                      public ISpecifyPropertyPages,
-                      public LiveObject {
+                      public ISpecifyPropertyPages {
 public:
   static HRESULT Create(int device, REFIID iid, void** out);
 
-  // IUnknown
-  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-  ULONG WINAPI AddRef() override;
-  ULONG WINAPI Release() override;
-  // IPersist, IMediaFilter, IBaseFilter
-  HRESULT WINAPI GetClassID(CLSID* id) override;
-  HRESULT WINAPI Stop() override;
-  HRESULT WINAPI Pause() override;
-  HRESULT WINAPI Run(REFERENCE_TIME start) override;
-  HRESULT WINAPI GetState(DWORD timeoutMs, FILTER_STATE* state) override;
-  HRESULT WINAPI SetSyncSource(IReferenceClock* clock) override;
-  HRESULT WINAPI GetSyncSource(IReferenceClock** clock) override;
-  HRESULT WINAPI EnumPins(IEnumPins** pins) override;
-  HRESULT WINAPI FindPin(LPCWSTR id, IPin** pin) override;
-  HRESULT WINAPI QueryFilterInfo(FILTER_INFO* info) override;
-  HRESULT WINAPI JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
-  HRESULT WINAPI QueryVendorInfo(LPWSTR* info) override;
+  // IUnknown, as every filter answers
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
+    return Filter::QueryInterface(iid, out);
+  }
+  ULONG WINAPI AddRef() override { return Filter::AddRef(); }
+  ULONG WINAPI Release() override { return Filter::Release(); }
   // IAMAnalogVideoDecoder
   HRESULT WINAPI get_AvailableTVFormats(LONG* formats) override;
   HRESULT WINAPI put_TVFormat(LONG format) override;
   HRESULT WINAPI get_TVFormat(LONG* format) override;
-  HRESULT WINAPI get_HorizontalLocked(LONG* locked) override;
-  HRESULT WINAPI put_VCRHorizontalLocking(LONG locking) override;
-  HRESULT WINAPI get_VCRHorizontalLocking(LONG* locking) override;
-  HRESULT WINAPI get_NumberOfLines(LONG* lines) override;
-  HRESULT WINAPI put_OutputEnable(LONG enable) override;
-  HRESULT WINAPI get_OutputEnable(LONG* enable) override;
+  HRESULT WINAPI get_HorizontalLocked(LONG* locked) override { return WriteOut(locked, 1); }
+  HRESULT WINAPI put_VCRHorizontalLocking(LONG) override { return S_OK; }
+  HRESULT WINAPI get_VCRHorizontalLocking(LONG* locking) override { return WriteOut(locking, 0); }
+  HRESULT WINAPI get_NumberOfLines(LONG* lines) override {
+    return WriteOut(lines, (tvFormat & AnalogVideoMask_MCE_NTSC) ? 525 : 625);
+  }
+  HRESULT WINAPI put_OutputEnable(LONG) override { return S_OK; }
+  HRESULT WINAPI get_OutputEnable(LONG* enable) override { return WriteOut(enable, 1); }
   // ISpecifyPropertyPages
   HRESULT WINAPI GetPages(CAUUID* pages) override;
 
   // For the pins.
   const DeviceConfig& Config() const { return config; }
   int Device() const { return device; }
-  bool Fails(const char* call) { return faults.Fails(call); }
-  // S_OK, or what the faulted call is to answer.
-  HRESULT Fault(const char* call) { return faults.Fault(call); }
-  // QueryInterface helper: offered, and not refused by a "QueryInterface(<name>)" fault.
-  bool Offers(bool offered, const char* name);
-  void NoteUnexpected(const char* call);
-  std::mutex& Lock() { return lock; }
-  bool IsStoppedLocked() const { return state == State_Stopped; }
+  HRESULT Fault(const char* call) override { return faults.Fault(call); }
   const VideoCapabilities& Capabilities() const { return capabilities; }
   MediaType CurrentFormatLocked() const { return currentFormat; }
   // `chosen`: set by IAMStreamConfig::SetFormat, after which the capture pin offers only it.
@@ -106,6 +85,8 @@ public:
 private:
   CaptureFilter(int device, const DeviceConfig& config);
   ~CaptureFilter() override;
+  void* OtherInterface(REFIID iid) override;
+  HRESULT OnStateChange(FILTER_STATE from, FILTER_STATE to) override;
   bool MixerCallFails(const char* method) override;
   // exclusive=1: takes the device's cross-process hold before streaming (an error
   // while another filter object holds it); gives it back once stopped.
@@ -121,26 +102,19 @@ private:
   const PictureControls pictureControls;
   ControlInterface<IAMVideoProcAmp, false> procAmp;
   ControlInterface<IAMCameraControl, true> cameraControl;
-  std::mutex lock;
-  FILTER_STATE state = State_Stopped;
   HANDLE deviceHold = nullptr;  // exclusive=1: the device's semaphore, held while streaming
-  ComPtr<IReferenceClock> clock;
-  IFilterGraph* graph = nullptr;  // not counted: the graph owns us, not the other way round
-  // The graph's event sink, not counted either; set while stopped, read by streaming threads.
-  std::atomic<IMediaEventSink*> eventSink{nullptr};
   std::atomic<long long> captureSamples{0};
   std::atomic<bool> gone{false};
   std::atomic<DWORD> unplugCheckedAt{0};
   std::atomic<bool> unplugged{false};
   std::once_flag pathRead;
   std::wstring devicePath;
-  std::wstring graphName;
+  // Under the filter lock.
   MediaType currentFormat;
   bool formatChosen = false;
   LONG tvFormat;
   std::vector<std::unique_ptr<OutputPin>> outputs;
   std::vector<std::unique_ptr<InputPin>> inputs;
-  std::vector<IPin*> pinOrder;  // enumeration order, as described
 };
 
 }  // namespace testdevices

@@ -1,9 +1,13 @@
 #include "DeviceConfig.h"
 
 #include <dshow.h>
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cwchar>
 #include <cwctype>
+#include <functional>
+#include <iterator>
 
 #include "MediaType.h"
 #include "TestDeviceControl.h"
@@ -37,6 +41,24 @@ bool ParseInt(const std::wstring& text, long& value) {
   wchar_t* end = nullptr;
   value = std::wcstol(text.c_str(), &end, 0);
   return end && *end == 0;
+}
+
+using Value = const std::wstring&;
+
+// Where `value` stands among `names`, or -1.
+template <size_t N>
+long IndexOf(const wchar_t* const (&names)[N], Value value) {
+  for (size_t i = 0; i < N; ++i)
+    if (value == names[i]) return long(i);
+  return -1;
+}
+
+// One of `names` into `field`, as the matching one of `values`.
+template <class T, size_t N>
+bool Pick(Value value, const wchar_t* const (&names)[N], const T (&values)[N], T& field) {
+  const long i = IndexOf(names, value);
+  if (i >= 0) field = values[i];
+  return i >= 0;
 }
 
 bool ParseFlag(const std::wstring& text, bool& value) {
@@ -156,36 +178,18 @@ bool ParseFaults(const std::wstring& text, std::vector<FaultDescription>& faults
 // "brightness:-64:64:1:0" or "exposure:-13:-1:1:-6:auto+manual": name, minimum, maximum,
 // step, default and the modes (manual unless given).
 bool ParseControl(const std::wstring& text, ControlDescription& control) {
-  static const struct {
-    const wchar_t* name;
-    bool camera;
-    long property;
-  } kNames[] = {{L"brightness", false, VideoProcAmp_Brightness},
-                {L"contrast", false, VideoProcAmp_Contrast},
-                {L"hue", false, VideoProcAmp_Hue},
-                {L"saturation", false, VideoProcAmp_Saturation},
-                {L"sharpness", false, VideoProcAmp_Sharpness},
-                {L"gamma", false, VideoProcAmp_Gamma},
-                {L"colorenable", false, VideoProcAmp_ColorEnable},
-                {L"whitebalance", false, VideoProcAmp_WhiteBalance},
-                {L"backlightcompensation", false, VideoProcAmp_BacklightCompensation},
-                {L"gain", false, VideoProcAmp_Gain},
-                {L"pan", true, CameraControl_Pan},
-                {L"tilt", true, CameraControl_Tilt},
-                {L"roll", true, CameraControl_Roll},
-                {L"zoom", true, CameraControl_Zoom},
-                {L"exposure", true, CameraControl_Exposure},
-                {L"iris", true, CameraControl_Iris},
-                {L"focus", true, CameraControl_Focus}};
+  // By property: VideoProcAmp_* and CameraControl_* count from 0 in this order.
+  static const wchar_t* const kProcAmpNames[] = {
+      L"brightness", L"contrast", L"hue", L"saturation", L"sharpness", L"gamma",
+      L"colorenable", L"whitebalance", L"backlightcompensation", L"gain"};
+  static const wchar_t* const kCameraNames[] = {
+      L"pan", L"tilt", L"roll", L"zoom", L"exposure", L"iris", L"focus"};
+  static_assert(VideoProcAmp_Gain == 9 && CameraControl_Focus == 6, "property numbering");
   auto parts = Split(Trim(text), L':');
   if (parts.size() != 5 && parts.size() != 6) return false;
-  bool known = false;
-  for (const auto& name : kNames)
-    if (parts[0] == name.name) {
-      control.camera = name.camera;
-      control.property = name.property;
-      known = true;
-    }
+  const long procAmp = IndexOf(kProcAmpNames, parts[0]), camera = IndexOf(kCameraNames, parts[0]);
+  if (procAmp < 0 && camera < 0) return false;
+  control = {camera >= 0, camera >= 0 ? camera : procAmp};
   long values[4];
   for (int i = 0; i < 4; ++i)
     if (!ParseInt(parts[size_t(i) + 1], values[i])) return false;
@@ -193,16 +197,11 @@ bool ParseControl(const std::wstring& text, ControlDescription& control) {
   control.maximum = values[1];
   control.step = values[2];
   control.defaultValue = values[3];
+  const wchar_t* const modes[] = {L"auto", L"manual", L"auto+manual"};
+  const long flags[] = {1, 2, 3};
   control.flags = 2;
-  if (parts.size() == 6) {
-    if (parts[5] == L"auto")
-      control.flags = 1;
-    else if (parts[5] == L"auto+manual")
-      control.flags = 3;
-    else if (parts[5] != L"manual")
-      return false;
-  }
-  return known && control.minimum <= control.defaultValue &&
+  if (parts.size() == 6 && !Pick(parts[5], modes, flags, control.flags)) return false;
+  return control.minimum <= control.defaultValue &&
          control.defaultValue <= control.maximum && control.step >= 1;
 }
 
@@ -247,6 +246,140 @@ bool FinishVideoModes(DeviceConfig& config, bool topDown, bool currentSeen, std:
   }
   return true;
 }
+
+// The description being read: the device so far, and what the keys leave for the end.
+struct Reading {
+  explicit Reading(DeviceConfig& config) : config(config) {}
+  DeviceConfig& config;
+  bool kindSeen = false, pinsSeen = false, formatSeen = false, currentSeen = false;
+  bool topDown = false;
+  std::wstring pinsText, formatText;
+};
+
+// Reads a key's value into the description being read; false for a bad value.
+using ValueParser = std::function<bool(Value value, Reading& reading)>;
+
+// A whole number from `low` to `high` into `field`.
+template <class T>
+ValueParser Number(T DeviceConfig::*field, long low, long high = LONG_MAX) {
+  return [=](Value value, Reading& r) {
+    long number = 0;
+    if (!ParseInt(value, number) || number < low || number > high) return false;
+    r.config.*field = T(number);
+    return true;
+  };
+}
+
+// 0 or 1 into `field`; `set` false for a key that takes something away (noname, nopath).
+ValueParser Flag(bool DeviceConfig::*field, bool set = true) {
+  return [=](Value value, Reading& r) {
+    bool flag = false;
+    if (!ParseFlag(value, flag)) return false;
+    r.config.*field = flag == set;
+    return true;
+  };
+}
+
+// After how many capture samples the device is gone, with the event it sends then.
+ValueParser StreamEnd(long event) {
+  return [=](Value v, Reading& r) {
+    r.config.streamEndEvent = event;
+    return Number(&DeviceConfig::streamEndAfter, 0)(v, r);
+  };
+}
+
+bool ParseJpegSize(Value value, DeviceConfig& config) {
+  auto size = Split(Trim(value), L'x');
+  long width = 0, height = 0;
+  if (size.size() != 2 || !ParseInt(size[0], width) || !ParseInt(size[1], height) ||
+      width <= 0 || height <= 0 || width > 8192 || height > 8192)
+    return false;
+  config.jpegWidth = int(width);
+  config.jpegHeight = int(height);
+  return true;
+}
+
+// Every key a description may hold: its name, how its value reads into which field, and
+// what it means. README.md's key table lists the same keys in this order (a test checks).
+const struct DescriptionKey {
+  const wchar_t* name;
+  ValueParser parse;
+  const wchar_t* help;
+} kDescriptionKeys[] = {
+    {L"kind", [](Value v, Reading& r) {
+       const wchar_t* const names[] = {L"audio", L"video"};
+       const DeviceKind kinds[] = {DeviceKind::Audio, DeviceKind::Video};
+       r.kindSeen = true;
+       return Pick(Trim(v), names, kinds, r.config.kind);
+     }, L"audio or video"},
+    // Kept as written: leading blanks are part of a test.
+    {L"name", [](Value v, Reading& r) { r.config.name = v; return true; }, L"friendly name"},
+    {L"noname", Flag(&DeviceConfig::hasName, false), L"1: no FriendlyName"},
+    {L"path", [](Value v, Reading& r) { r.config.devicePath = v; return !v.empty(); },
+     L"DevicePath"},
+    {L"nopath", Flag(&DeviceConfig::hasPath, false), L"1: no DevicePath"},
+    {L"waveinid", Number(&DeviceConfig::waveInId, 0), L"WaveInID, 0 or more"},
+    {L"noconverter", Flag(&DeviceConfig::withoutConverter), L"1: no colour converter"},
+    {L"pins", [](Value v, Reading& r) { r.pinsSeen = true; r.pinsText = v; return true; },
+     L"capture, preview and in:<name>, comma separated"},
+    {L"formats", [](Value v, Reading& r) {
+       r.config.anyFormat = Trim(v) == L"*";
+       r.config.audioFormats.clear();
+       r.config.videoFormats.clear();
+       if (!r.config.anyFormat) r.formatText = v, r.formatSeen = true;
+       return true;
+     }, L"* or the formats SetFormat takes"},
+    {L"format", [](Value v, Reading& r) {
+       r.currentSeen = true;
+       r.config.opaqueAudioFormat = Trim(v) == L"opaque";
+       return r.config.opaqueAudioFormat || ParseAudioFormat(v, r.config.audioFormat) ||
+              ParseVideoFormat(v, r.config.videoFormat, true);
+     }, L"initial format: ch/rate/bits, opaque or SUBTYPE:WxH"},
+    {L"fps", Number(&DeviceConfig::framesPerSecond, 1, 1000), L"frame rate, 1..1000"},
+    {L"caps", [](Value v, Reading& r) {
+       const wchar_t* const names[] = {L"vi", L"vi2", L"both", L"pairs"};
+       const CapsLayout layouts[] = {CapsLayout::VideoInfo, CapsLayout::VideoInfo2,
+                                     CapsLayout::Both, CapsLayout::Pairs};
+       return Pick(Trim(v), names, layouts, r.config.capsLayout);
+     }, L"vi, vi2, both or pairs"},
+    {L"fpsrange", [](Value v, Reading& r) {
+       return ParseFpsRange(Trim(v), r.config.minFps, r.config.maxFps);
+     }, L"MIN-MAX frames per second"},
+    {L"granularity", Number(&DeviceConfig::granularity, 0, 64), L"0..64"},
+    {L"topdown", [](Value v, Reading& r) { return ParseFlag(v, r.topDown); }, L"1: top-down RGB"},
+    {L"pages", Flag(&DeviceConfig::propertyPages), L"1: ISpecifyPropertyPages"},
+    {L"mixer", Flag(&DeviceConfig::filterMixer), L"1: IAMAudioInputMixer on the filter"},
+    {L"mixlevel", [](Value v, Reading& r) {
+       wchar_t* end = nullptr;
+       r.config.mixLevel = std::wcstod(v.c_str(), &end);
+       return end && *end == 0;
+     }, L"the filter mixer's level"},
+    {L"tvformats", [](Value v, Reading& r) {
+       r.config.analogDecoder = true;
+       return Number(&DeviceConfig::tvFormats, LONG_MIN)(v, r);
+     }, L"IAMAnalogVideoDecoder with this mask"},
+    {L"tvformat", Number(&DeviceConfig::tvFormat, LONG_MIN), L"initial TV format"},
+    {L"wrongsizeafter", Number(&DeviceConfig::wrongSizeAfter, 0), L"half-size samples from N on"},
+    {L"nodht", Number(&DeviceConfig::noHuffmanEvery, 1), L"MJPG: every Nth frame without DHT"},
+    {L"corruptevery", Number(&DeviceConfig::corruptEvery, 1), L"MJPG: every Nth frame cut"},
+    {L"corruptfrom", Number(&DeviceConfig::corruptFrom, 0), L"MJPG: frames cut from N on"},
+    {L"jpegsize", [](Value v, Reading& r) { return ParseJpegSize(v, r.config); }, L"MJPG: WxH"},
+    {L"tone", Number(&DeviceConfig::toneHz, 1, 19999), L"audio: a sine of this many Hz"},
+    {L"unplugafter", StreamEnd(EC_DEVICE_LOST), L"EC_DEVICE_LOST after N samples"},
+    {L"streamerror", StreamEnd(EC_ERRORABORT), L"EC_ERRORABORT after N samples"},
+    {L"streamstopped", StreamEnd(EC_STREAM_ERROR_STOPPED), L"EC_STREAM_ERROR_STOPPED after N"},
+    // No event at all, as Wine's own camera when its device vanishes.
+    {L"silentafter", StreamEnd(0), L"no more samples after N"},
+    {L"silentfor", Number(&DeviceConfig::silentForMs, 1, 600000), L"with silentafter: quiet ms"},
+    {L"exclusive", Flag(&DeviceConfig::exclusive), L"1: one filter object streams at a time"},
+    {L"noeoi", Number(&DeviceConfig::noEndMarkerEvery, 1), L"MJPG: every Nth frame without EOI"},
+    {L"controls", [](Value v, Reading& r) {
+       r.config.hasControls = true;
+       return ParseControls(v, r.config.controls);
+     }, L"camera controls NAME:MIN:MAX:STEP:DEFAULT[:MODES], comma separated"},
+    {L"fail", [](Value v, Reading& r) { return ParseFaults(v, r.config.faults); },
+     L"calls to fail: Name[@k][/HRESULT], comma separated"},
+};
 
 }  // namespace
 
@@ -304,166 +437,46 @@ void DeviceConfig::FrameIntervals(const VideoFormatDescription& mode, LONGLONG& 
   longest = 10000000LL / low;
 }
 
+std::vector<std::wstring> DescriptionKeyNames() {
+  std::vector<std::wstring> names;
+  for (const DescriptionKey& key : kDescriptionKeys) names.push_back(key.name);
+  return names;
+}
+
 bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& config,
                             std::wstring& error) {
   config = DeviceConfig();
   config.videoFormat = {MEDIASUBTYPE_RGB24, 320, 240};
-  bool kindSeen = false, pinsSeen = false, formatSeen = false, currentSeen = false;
-  bool topDown = false;
-  std::wstring pinsText, formatText;
+  Reading r(config);
   for (const auto& item : Split(description, L';')) {
     if (Trim(item).empty()) continue;
     size_t eq = item.find(L'=');
     std::wstring key = Trim(item.substr(0, eq));
     std::wstring value = eq == std::wstring::npos ? L"1" : item.substr(eq + 1);
-    bool ok = true;
-    long number = 0;
-    if (key == L"kind") {
-      kindSeen = true;
-      if (Trim(value) == L"audio")
-        config.kind = DeviceKind::Audio;
-      else if (Trim(value) == L"video")
-        config.kind = DeviceKind::Video;
-      else
-        ok = false;
-    } else if (key == L"name") {
-      config.name = value;  // kept as written: leading blanks are part of the test
-    } else if (key == L"noname") {
-      bool noName = false;
-      ok = ParseFlag(value, noName);
-      config.hasName = !noName;
-    } else if (key == L"waveinid") {
-      ok = ParseInt(value, number) && number >= 0;
-      config.waveInId = number;
-    } else if (key == L"path") {
-      config.devicePath = value;
-      ok = !value.empty();
-    } else if (key == L"nopath") {
-      bool noPath = false;
-      ok = ParseFlag(value, noPath);
-      config.hasPath = !noPath;
-    } else if (key == L"noconverter") {
-      ok = ParseFlag(value, config.withoutConverter);
-    } else if (key == L"pins") {
-      pinsSeen = true;
-      pinsText = value;
-    } else if (key == L"formats") {
-      config.anyFormat = Trim(value) == L"*";
-      config.audioFormats.clear();
-      config.videoFormats.clear();
-      if (!config.anyFormat) formatText = value, formatSeen = true;
-    } else if (key == L"format") {
-      config.opaqueAudioFormat = false;
-      if (Trim(value) == L"opaque")
-        config.opaqueAudioFormat = true;
-      else if (!ParseAudioFormat(value, config.audioFormat) &&
-               !ParseVideoFormat(value, config.videoFormat, true))
-        ok = false;
-      currentSeen = true;
-    } else if (key == L"fps") {
-      ok = ParseInt(value, number) && number > 0 && number <= 1000;
-      config.framesPerSecond = int(number);
-    } else if (key == L"caps") {
-      const std::wstring layout = Trim(value);
-      if (layout == L"vi")
-        config.capsLayout = CapsLayout::VideoInfo;
-      else if (layout == L"vi2")
-        config.capsLayout = CapsLayout::VideoInfo2;
-      else if (layout == L"both")
-        config.capsLayout = CapsLayout::Both;
-      else if (layout == L"pairs")
-        config.capsLayout = CapsLayout::Pairs;
-      else
-        ok = false;
-    } else if (key == L"fpsrange") {
-      ok = ParseFpsRange(Trim(value), config.minFps, config.maxFps);
-    } else if (key == L"granularity") {
-      ok = ParseInt(value, number) && number >= 0 && number <= 64;
-      config.granularity = int(number);
-    } else if (key == L"topdown") {
-      ok = ParseFlag(value, topDown);
-    } else if (key == L"pages") {
-      ok = ParseFlag(value, config.propertyPages);
-    } else if (key == L"mixer") {
-      ok = ParseFlag(value, config.filterMixer);
-    } else if (key == L"mixlevel") {
-      wchar_t* end = nullptr;
-      config.mixLevel = std::wcstod(value.c_str(), &end);
-      ok = end && *end == 0;
-    } else if (key == L"tvformats") {
-      ok = ParseInt(value, number);
-      config.tvFormats = LONG(number);
-      config.analogDecoder = true;
-    } else if (key == L"tvformat") {
-      ok = ParseInt(value, number);
-      config.tvFormat = LONG(number);
-    } else if (key == L"wrongsizeafter") {
-      ok = ParseInt(value, number) && number >= 0;
-      config.wrongSizeAfter = number;
-    } else if (key == L"unplugafter" || key == L"streamerror" || key == L"streamstopped" ||
-               key == L"silentafter") {
-      ok = ParseInt(value, number) && number >= 0;
-      config.streamEndAfter = number;
-      // silentafter: the stream stops with no event at all, as Wine's own camera when
-      // its device vanishes.
-      config.streamEndEvent = key == L"unplugafter"   ? EC_DEVICE_LOST
-                              : key == L"streamerror" ? EC_ERRORABORT
-                              : key == L"silentafter" ? 0
-                                                      : EC_STREAM_ERROR_STOPPED;
-    } else if (key == L"nodht") {
-      ok = ParseInt(value, number) && number >= 1;
-      config.noHuffmanEvery = number;
-    } else if (key == L"corruptevery") {
-      ok = ParseInt(value, number) && number >= 1;
-      config.corruptEvery = number;
-    } else if (key == L"silentfor") {
-      ok = ParseInt(value, number) && number > 0 && number <= 600000;
-      config.silentForMs = number;
-    } else if (key == L"noeoi") {
-      ok = ParseInt(value, number) && number >= 1;
-      config.noEndMarkerEvery = number;
-    } else if (key == L"exclusive") {
-      ok = ParseFlag(value, config.exclusive);
-    } else if (key == L"corruptfrom") {
-      ok = ParseInt(value, number) && number >= 0;
-      config.corruptFrom = number;
-    } else if (key == L"jpegsize") {
-      auto size = Split(Trim(value), L'x');
-      long width = 0, height = 0;
-      ok = size.size() == 2 && ParseInt(size[0], width) && ParseInt(size[1], height) && width > 0 &&
-           height > 0 && width <= 8192 && height <= 8192;
-      config.jpegWidth = int(width);
-      config.jpegHeight = int(height);
-    } else if (key == L"tone") {
-      ok = ParseInt(value, number) && number > 0 && number < 20000;
-      config.toneHz = int(number);
-    } else if (key == L"controls") {
-      config.hasControls = true;
-      ok = ParseControls(value, config.controls);
-    } else if (key == L"fail") {
-      ok = ParseFaults(value, config.faults);
-    } else {
+    const auto* known = std::find_if(std::begin(kDescriptionKeys), std::end(kDescriptionKeys),
+                                     [&](const DescriptionKey& k) { return key == k.name; });
+    if (known == std::end(kDescriptionKeys)) {
       error = L"unknown key '" + key + L"'";
       return false;
     }
-    if (!ok) {
-      error = L"bad value for '" + key + L"': " + value;
+    if (!known->parse(value, r)) {
+      error = L"bad value for '" + key + L"' (" + known->help + L"): " + value;
       return false;
     }
   }
-  if (!kindSeen) {
+  if (!r.kindSeen) {
     error = L"kind missing";
     return false;
   }
   const bool audio = config.kind == DeviceKind::Audio;
-  if (!pinsSeen)
-    pinsText = audio ? L"capture,preview,in:Microphone,in:Line In" : L"capture,preview";
-  if (!ParsePins(pinsText, config.pins)) {
-    error = L"bad pins: " + pinsText;
+  if (!r.pinsSeen)
+    r.pinsText = audio ? L"capture,preview,in:Microphone,in:Line In" : L"capture,preview";
+  if (!ParsePins(r.pinsText, config.pins)) {
+    error = L"bad pins: " + r.pinsText;
     return false;
   }
-  if (formatSeen) {
-    for (const auto& item : Split(formatText, L',')) {
+  if (r.formatSeen) {
+    for (const auto& item : Split(r.formatText, L',')) {
       std::wstring entry = Trim(item);
       AudioFormatDescription a;
       VideoFormatDescription v;
@@ -478,7 +491,7 @@ bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& confi
     }
   }
   if (!audio) config.filterMixer = false;
-  if (!audio) return FinishVideoModes(config, topDown, currentSeen, error);
+  if (!audio) return FinishVideoModes(config, r.topDown, r.currentSeen, error);
   return true;
 }
 

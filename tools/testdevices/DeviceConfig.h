@@ -109,6 +109,8 @@ struct DeviceConfig {
   void FrameIntervals(const VideoFormatDescription& mode, LONGLONG& shortest, LONGLONG& longest) const;
 };
 
+// The keys a description may hold, in order.
+std::vector<std::wstring> DescriptionKeyNames();
 // false (with a reason) when the description does not parse.
 bool ParseDeviceDescription(const std::wstring& description, DeviceConfig& config,
                             std::wstring& error);

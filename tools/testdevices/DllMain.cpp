@@ -11,6 +11,7 @@
 #include "DeviceRecords.h"
 #include "PictureControls.h"
 #include "LiveObjects.h"
+#include "ComSupport.h"
 #include "Registration.h"
 #include "TestDeviceControl.h"
 
@@ -20,27 +21,13 @@ namespace {
 HMODULE thisModule = nullptr;
 std::atomic<long> serverLocks{0};
 
-class ClassFactory : public IClassFactory, public LiveObject {
+class ClassFactory : public ComObject<IClassFactory, IID_IClassFactory> {
 public:
   // Makes the filter of one device position, or the colour converter.
   using Maker = HRESULT (*)(int device, REFIID iid, void** out);
   ClassFactory(std::string label, Maker make, int device)
-      : LiveObject("ClassFactory", std::move(label)), make(make), device(device) {}
+      : ComObject("ClassFactory", std::move(label)), make(make), device(device) {}
 
-  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG WINAPI AddRef() override { return ULONG(++refs); }
-  ULONG WINAPI Release() override {
-    long count = --refs;
-    if (count == 0) delete this;
-    return ULONG(count);
-  }
   HRESULT WINAPI CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out) *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -55,13 +42,6 @@ private:
   const Maker make;
   const int device;
 };
-
-HRESULT OfferFactory(ClassFactory* factory, REFIID iid, void** out) {
-  factory->AddRef();
-  HRESULT hr = factory->QueryInterface(iid, out);
-  factory->Release();
-  return hr;
-}
 
 int CopyOut(const std::string& text, char* buffer, int capacity) {
   if (buffer && capacity > 0) {
@@ -90,12 +70,12 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID id, REFIID iid, void** out)
   *out = nullptr;
   for (int device = 0; device < TESTDEVICES_MAX_DEVICES; ++device) {
     if (id != DeviceClassId(device)) continue;
-    return OfferFactory(
+    return HandOutNew(
         new ClassFactory("#" + std::to_string(device), &CaptureFilter::Create, device), iid, out);
   }
   if (id == kConverterClassId) {
     auto make = [](int, REFIID iid, void** out) { return ColourConverter::Create(iid, out); };
-    return OfferFactory(new ClassFactory("colour converter", make, -1), iid, out);
+    return HandOutNew(new ClassFactory("colour converter", make, -1), iid, out);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }

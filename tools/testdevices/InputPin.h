@@ -4,37 +4,31 @@
 #include <dshow.h>
 
 #include "CaptureFilter.h"
-#include "PinInfo.h"
 
 namespace testdevices {
 
-class InputPin : public StreamCallsRefused<InputPin>, public AudioMixerControl, public LiveObject {
+class InputPin : public Pin, public AudioMixerControl {
 public:
   InputPin(CaptureFilter& filter, const PinDescription& pinConfig);
 
-  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-  ULONG WINAPI AddRef() override;
-  ULONG WINAPI Release() override;
-  HRESULT WINAPI Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+  // IUnknown, as every pin answers
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
+    return Pin::QueryInterface(iid, out);
+  }
+  ULONG WINAPI AddRef() override { return Pin::AddRef(); }
+  ULONG WINAPI Release() override { return Pin::Release(); }
+  // IPin: refuses every connection, and has no media types.
   HRESULT WINAPI ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
   HRESULT WINAPI Disconnect() override;
-  HRESULT WINAPI ConnectedTo(IPin** pin) override;
-  HRESULT WINAPI ConnectionMediaType(AM_MEDIA_TYPE* type) override;
-  HRESULT WINAPI QueryPinInfo(PIN_INFO* info) override;
-  HRESULT WINAPI QueryDirection(PIN_DIRECTION* direction) override;
-  HRESULT WINAPI QueryId(LPWSTR* id) override;
-  HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
+  HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE*) override { return S_FALSE; }
   HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
 
 private:
-  friend class StreamCallsRefused<InputPin>;
-  static constexpr const char* kRole = " on an unconnected input pin";
-  void NoteUnexpectedCall(const std::string& call);
+  void* OtherInterface(REFIID iid) override;
   bool MixerCallFails(const char* method) override;
   void EnableChanged(WINBOOL enable) override;
 
   CaptureFilter& filter;
-  const PinDescription pinConfig;
 };
 
 }  // namespace testdevices

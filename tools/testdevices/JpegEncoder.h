@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ComPtr.h"
+#include "ComSupport.h"
 
 namespace testdevices {
 

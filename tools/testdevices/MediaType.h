@@ -22,6 +22,12 @@ struct VideoSubtype {
   DWORD compression;
   const wchar_t* name;
   bool jpeg = false;
+  // biBitCount and biCompression fit (RGB565 may also leave its standard masks implied: BI_RGB).
+  bool Describes(const BITMAPINFOHEADER& picture) const {
+    return picture.biBitCount == bits &&
+           (picture.biCompression == compression ||
+            (format == PixelFormat::Rgb565 && picture.biCompression == BI_RGB));
+  }
 };
 const VideoSubtype* FindVideoSubtype(const GUID& subtype);  // null: not one of ours
 const VideoSubtype* FindVideoSubtype(const wchar_t* name);

@@ -1,12 +1,11 @@
 #include "OutputPin.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
-#include "Enumerators.h"
 #include "JpegEncoder.h"
 #include "JpegFrames.h"
-#include "PinInfo.h"
 #include "SampleContent.h"
 
 namespace testdevices {
@@ -32,7 +31,7 @@ LONGLONG Now100ns() {
 }  // namespace
 
 OutputPin::OutputPin(CaptureFilter& filter, const PinDescription& pinConfig)
-    : LiveObject("OutputPin", "'" + ToUtf8(pinConfig.name) + "' of " + filter.label),
+    : Pin(filter, "OutputPin", pinConfig.name, PINDIR_OUTPUT),
       filter(filter),
       pinConfig(pinConfig),
       stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
@@ -43,77 +42,39 @@ OutputPin::~OutputPin() {
   CloseHandle(streamerEnded);
 }
 
-HRESULT WINAPI OutputPin::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (iid == IID_IUnknown)
-    *out = static_cast<IPin*>(this);
-  else if (iid == IID_IPin && filter.Offers(true, "IPin"))
-    *out = static_cast<IPin*>(this);
-  else if (iid == IID_IKsPropertySet && filter.Offers(true, "IKsPropertySet"))
-    *out = static_cast<IKsPropertySet*>(this);
-  else if (iid == IID_IAMStreamConfig && filter.Offers(IsCapture(), "IAMStreamConfig"))
-    *out = static_cast<IAMStreamConfig*>(this);
-  else if (iid == IID_IAMBufferNegotiation &&
-           filter.Offers(IsCapture() && IsAudio(), "IAMBufferNegotiation"))
-    *out = static_cast<IAMBufferNegotiation*>(this);
-  else
-    return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
+void* OutputPin::OtherInterface(REFIID iid) {
+  if (iid == IID_IKsPropertySet && filter.Offers(true, "IKsPropertySet"))
+    return static_cast<IKsPropertySet*>(this);
+  if (iid == IID_IAMStreamConfig && filter.Offers(IsCapture(), "IAMStreamConfig"))
+    return static_cast<IAMStreamConfig*>(this);
+  if (iid == IID_IAMBufferNegotiation &&
+      filter.Offers(IsCapture() && IsAudio(), "IAMBufferNegotiation"))
+    return static_cast<IAMBufferNegotiation*>(this);
+  return nullptr;
 }
 
-ULONG WINAPI OutputPin::AddRef() {
-  long count = ++refs;
-  filter.AddRef();
-  return ULONG(count);
-}
-
-ULONG WINAPI OutputPin::Release() {
-  long count = --refs;
-  filter.Release();  // may destroy the filter and this pin: nothing of `this` after it
-  return ULONG(count);
-}
-
-HRESULT WINAPI OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
-  if (!receiver) return E_POINTER;
-  if (const HRESULT fault = filter.Fault("IPin::Connect")) return fault;
-  std::lock_guard<std::mutex> guard(filter.Lock());
-  if (peer) return VFW_E_ALREADY_CONNECTED;
-  if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
+HRESULT OutputPin::ConnectLocked(IPin* receiver, const AM_MEDIA_TYPE* type) {
   // The current format first, then (a camera whose format nobody chose yet) every listed one.
-  bool fits = false, taken = false;
-  MediaType offer;
-  for (const MediaType& candidate : OfferedTypesLocked()) {
-    if (type && !Matches(*type, candidate.Get())) continue;
+  bool fits = false;
+  for (const MediaType& offer : OfferedTypesLocked()) {
+    if (type && !Matches(*type, offer.Get())) continue;
     fits = true;
-    if (receiver->ReceiveConnection(this, &candidate.Get()) == S_OK) {
-      offer = candidate;
-      taken = true;
-      break;
+    if (receiver->ReceiveConnection(this, &offer.Get()) != S_OK) continue;
+    const HRESULT hr = CompleteConnectionLocked(receiver, offer);
+    if (hr == S_OK && IsCapture()) {
+      filter.SetCurrentFormatLocked(offer, false);
+      DeviceRecords::Instance().Update(filter.Device(), [this](TestDeviceRecord& r) {
+        r.negotiated = agreed;
+        r.connections += 1;
+      });
     }
-  }
-  if (!fits) return VFW_E_TYPE_NOT_ACCEPTED;
-  if (!taken) return VFW_E_NO_ACCEPTABLE_TYPES;
-  HRESULT hr = NegotiateAllocator(receiver, offer);
-  if (hr != S_OK) {
-    receiver->Disconnect();  // undoing our own half-made connection; its result changes nothing
     return hr;
   }
-  peer = ComPtr<IPin>(receiver);
-  connectionType = offer;
-  if (IsCapture()) filter.SetCurrentFormatLocked(offer, false);
-  if (IsCapture()) {
-    const ALLOCATOR_PROPERTIES agreed = negotiated;
-    DeviceRecords::Instance().Update(filter.Device(), [agreed](TestDeviceRecord& r) {
-      r.negotiated = agreed;
-      r.connections += 1;
-    });
-  }
-  return S_OK;
+  return fits ? VFW_E_NO_ACCEPTABLE_TYPES : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-ALLOCATOR_PROPERTIES OutputPin::WantedAllocatorProperties(const MediaType& format) const {
+ALLOCATOR_PROPERTIES OutputPin::AllocatorRequest(IMemInputPin&) const {
+  const MediaType& format = connectionType;
   ALLOCATOR_PROPERTIES wanted = {};
   if (IsAudio()) {
     const WAVEFORMATEX& wave = format.Wave() ? *format.Wave() : kOpaqueStreamShape;
@@ -143,99 +104,19 @@ ALLOCATOR_PROPERTIES OutputPin::WantedAllocatorProperties(const MediaType& forma
   return wanted;
 }
 
-HRESULT OutputPin::NegotiateAllocator(IPin* receiver, const MediaType& format) {
-  ComPtr<IMemInputPin> input;
-  if (receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input)) != S_OK)
-    return VFW_E_NO_TRANSPORT;
-  ComPtr<IMemAllocator> chosen;
-  if (input->GetAllocator(&chosen) != S_OK &&
-      CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                       reinterpret_cast<void**>(&chosen)) != S_OK)
-    return VFW_E_NO_ALLOCATOR;
-  ALLOCATOR_PROPERTIES wanted = WantedAllocatorProperties(format), actual = {};
-  HRESULT hr = chosen->SetProperties(&wanted, &actual);
-  if (hr != S_OK && wanted.cbAlign != 1) {
-    // The memory allocator takes only powers of two; a 3-byte frame alignment is still a
-    // sensible request, so fall back to byte alignment rather than refuse the connection.
-    wanted.cbAlign = 1;
-    hr = chosen->SetProperties(&wanted, &actual);
-  }
-  if (hr != S_OK) return hr;
-  if ((hr = input->NotifyAllocator(chosen.Get(), FALSE)) != S_OK) return hr;
-  allocator = chosen;
-  peerInput = input;
-  negotiated = actual;
-  return S_OK;
-}
-
-HRESULT WINAPI OutputPin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) {
-  filter.NoteUnexpected("IPin::ReceiveConnection on an output pin");
-  return E_UNEXPECTED;
-}
-
-HRESULT WINAPI OutputPin::Disconnect() {
-  if (const HRESULT fault = filter.Fault("IPin::Disconnect")) return fault;
-  std::lock_guard<std::mutex> guard(filter.Lock());
-  if (!filter.IsStoppedLocked()) return VFW_E_NOT_STOPPED;
-  if (!peer) return S_FALSE;
-  allocator.Reset();
-  peerInput.Reset();
-  peer.Reset();
-  connectionType = MediaType();
-  return S_OK;
-}
-
-HRESULT WINAPI OutputPin::ConnectedTo(IPin** pin) {
-  if (!pin) return E_POINTER;
-  *pin = nullptr;
-  if (const HRESULT fault = filter.Fault("IPin::ConnectedTo")) return fault;
-  std::lock_guard<std::mutex> guard(filter.Lock());
-  if (!peer) return VFW_E_NOT_CONNECTED;
-  *pin = ComPtr<IPin>(peer).Detach();
-  return S_OK;
-}
-
-HRESULT WINAPI OutputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-  std::lock_guard<std::mutex> guard(filter.Lock());
-  return CopyConnectionType(bool(peer), connectionType, type);
-}
-
-HRESULT WINAPI OutputPin::QueryPinInfo(PIN_INFO* info) {
-  if (!info) return E_POINTER;
-  if (const HRESULT fault = filter.Fault("IPin::QueryPinInfo")) return fault;
-  return CopyPinInfo(static_cast<IBaseFilter*>(&filter), PINDIR_OUTPUT, pinConfig.name.c_str(),
-                     info);
-}
-
-HRESULT WINAPI OutputPin::QueryDirection(PIN_DIRECTION* direction) {
-  if (!direction) return E_POINTER;
-  if (const HRESULT fault = filter.Fault("IPin::QueryDirection")) return fault;
-  *direction = PINDIR_OUTPUT;
-  return S_OK;
-}
-
-HRESULT WINAPI OutputPin::QueryId(LPWSTR* id) { return CopyId(pinConfig.name.c_str(), id); }
-
 HRESULT WINAPI OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
-  std::lock_guard<std::mutex> guard(filter.Lock());
+  auto guard = filter.Hold();
   for (const MediaType& offered : OfferedTypesLocked())
     if (Matches(*type, offered.Get())) return S_OK;
   return S_FALSE;
 }
 
-HRESULT WINAPI OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
-  if (!types) return E_POINTER;
-  *types = nullptr;
-  if (const HRESULT fault = filter.Fault("IPin::EnumMediaTypes")) return fault;
-  std::vector<MediaType> list;
-  {
-    std::lock_guard<std::mutex> guard(filter.Lock());
-    list = OfferedTypesLocked();
-    // Listed once each: the current format is also among a camera's listed ones.
-    if (list.size() > 1) list.erase(list.begin());
-  }
-  return MediaTypeEnumerator::HandOut("of " + label, std::move(list), types);
+// Listed once each: the current format is also among a camera's listed ones.
+std::vector<MediaType> OutputPin::EnumeratedTypesLocked() const {
+  std::vector<MediaType> list = OfferedTypesLocked();
+  if (list.size() > 1) list.erase(list.begin());
+  return list;
 }
 
 std::vector<MediaType> OutputPin::OfferedTypesLocked() const {
@@ -247,8 +128,6 @@ std::vector<MediaType> OutputPin::OfferedTypesLocked() const {
     types.push_back(std::move(listed));
   return types;
 }
-
-void OutputPin::NoteUnexpectedCall(const std::string& call) { filter.NoteUnexpected(call.c_str()); }
 
 HRESULT WINAPI OutputPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
   filter.NoteUnexpected("IKsPropertySet::Set");
@@ -305,11 +184,8 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
   VIDEOINFOHEADER2 passed2 = {};
   if (const VIDEOINFOHEADER2* info2 = proposed.Video2()) {
     passed2 = *info2;
-    passed.rcSource = info2->rcSource;
-    passed.rcTarget = info2->rcTarget;
-    passed.dwBitRate = info2->dwBitRate;
-    passed.dwBitErrorRate = info2->dwBitErrorRate;
-    passed.AvgTimePerFrame = info2->AvgTimePerFrame;
+    // VIDEOINFOHEADER's fields before the picture header begin VIDEOINFOHEADER2 alike.
+    std::memcpy(&passed, info2, offsetof(VIDEOINFOHEADER, bmiHeader));
     passed.bmiHeader = info2->bmiHeader;
   } else {
     passed = *proposed.Video();
@@ -325,7 +201,7 @@ HRESULT OutputPin::AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& curr
 HRESULT WINAPI OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
   if (const HRESULT fault = filter.Fault("IAMStreamConfig::SetFormat")) return fault;
   if (!type) return E_POINTER;
-  std::lock_guard<std::mutex> guard(filter.Lock());
+  auto guard = filter.Hold();
   HRESULT hr;
   MediaType current;
   if (!filter.IsStoppedLocked())
@@ -345,7 +221,7 @@ HRESULT WINAPI OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
   if (!type) return E_POINTER;
   *type = nullptr;
   if (const HRESULT fault = filter.Fault("IAMStreamConfig::GetFormat")) return fault;
-  std::lock_guard<std::mutex> guard(filter.Lock());
+  auto guard = filter.Hold();
   *type = filter.CurrentFormatLocked().NewTaskMemCopy();
   return *type ? S_OK : E_OUTOFMEMORY;
 }
@@ -365,7 +241,7 @@ HRESULT WINAPI OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* c
   *type = nullptr;
   if (index < 0) return E_INVALIDARG;
   if (index >= (IsAudio() ? 1 : filter.Capabilities().Count())) return S_FALSE;
-  std::lock_guard<std::mutex> guard(filter.Lock());
+  auto guard = filter.Hold();
   MediaType current = filter.CurrentFormatLocked();
   if (IsAudio()) {
     AUDIO_STREAM_CONFIG_CAPS audio = {};
@@ -394,7 +270,7 @@ HRESULT WINAPI OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* c
 HRESULT WINAPI OutputPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties) {
   if (const HRESULT fault = filter.Fault("IAMBufferNegotiation::SuggestAllocatorProperties")) return fault;
   if (!properties) return E_POINTER;
-  std::lock_guard<std::mutex> guard(filter.Lock());
+  auto guard = filter.Hold();
   const ALLOCATOR_PROPERTIES suggested = *properties;
   DeviceRecords::Instance().Update(filter.Device(), [suggested](TestDeviceRecord& r) {
     r.lastSuggestion = suggested;
@@ -410,9 +286,9 @@ HRESULT WINAPI OutputPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES*
 HRESULT WINAPI OutputPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) {
   if (const HRESULT fault = filter.Fault("IAMBufferNegotiation::GetAllocatorProperties")) return fault;
   if (!properties) return E_POINTER;
-  std::lock_guard<std::mutex> guard(filter.Lock());
+  auto guard = filter.Hold();
   if (peer)
-    *properties = negotiated;
+    *properties = agreed;
   else if (hasSuggestion)
     *properties = suggestion;
   else
@@ -499,7 +375,7 @@ void OutputPin::StreamLoop() {
     REFERENCE_TIME due;
     if (audio) {
       const long block = std::max<long>(wave.nBlockAlign, 1);
-      const long bufferBytes = std::max<long>(negotiated.cbBuffer / block * block, block);
+      const long bufferBytes = std::max<long>(agreed.cbBuffer / block * block, block);
       due = REFERENCE_TIME((bytesSent - bytesAtStart + uint64_t(bufferBytes)) * kUnitsPerSecond /
                            std::max<DWORD>(wave.nAvgBytesPerSec, 1));
     } else {
@@ -520,7 +396,7 @@ void OutputPin::StreamLoop() {
 HRESULT OutputPin::DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave) {
   const DeviceConfig& config = filter.Config();
   const long block = std::max<long>(wave.nBlockAlign, 1);
-  long size = std::min<long>(negotiated.cbBuffer, sample->GetSize()) / block * block;
+  long size = std::min<long>(agreed.cbBuffer, sample->GetSize()) / block * block;
   if (size <= 0) return E_FAIL;
   const bool wrongSize =
       config.wrongSizeAfter >= 0 && samplesSent >= uint64_t(config.wrongSizeAfter);
@@ -533,18 +409,10 @@ HRESULT OutputPin::DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave) 
   else
     FillByteSequence(data, size, bytesSent);
   const DWORD rate = std::max<DWORD>(wave.nAvgBytesPerSec, 1);
-  REFERENCE_TIME start = REFERENCE_TIME(bytesSent * kUnitsPerSecond / rate);
-  REFERENCE_TIME end = REFERENCE_TIME((bytesSent + uint64_t(size)) * kUnitsPerSecond / rate);
-  LONGLONG mediaStart = LONGLONG(bytesSent / block),
-           mediaEnd = LONGLONG((bytesSent + uint64_t(size)) / block);
-  sample->SetActualDataLength(size);
-  sample->SetTime(&start, &end);
-  sample->SetMediaTime(&mediaStart, &mediaEnd);
-  sample->SetSyncPoint(TRUE);
-  sample->SetDiscontinuity(samplesSent == 0);
-  bytesSent += uint64_t(size);
-  samplesSent += 1;
-  Send(sample, size, wrongSize);
+  const uint64_t after = bytesSent + uint64_t(size);
+  Send(sample, size, wrongSize, REFERENCE_TIME(bytesSent * kUnitsPerSecond / rate),
+       REFERENCE_TIME(after * kUnitsPerSecond / rate), LONGLONG(bytesSent / block),
+       LONGLONG(after / block));
   return S_OK;
 }
 
@@ -596,20 +464,21 @@ HRESULT OutputPin::DeliverVideo(IMediaSample* sample, const BITMAPINFOHEADER& pi
   if (!encoder)
     FillVideoFrame(FindVideoSubtype(subtype)->format, picture.biWidth, picture.biHeight,
                    uint32_t(samplesSent), data, size, 0, filter.PictureAdjustmentNow());
-  REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval, end = start + interval;
-  LONGLONG mediaStart = LONGLONG(samplesSent), mediaEnd = mediaStart + 1;
+  const REFERENCE_TIME start = REFERENCE_TIME(samplesSent) * interval;
+  Send(sample, size, wrongSize, start, start + interval, LONGLONG(samplesSent),
+       LONGLONG(samplesSent) + 1);
+  return S_OK;
+}
+
+void OutputPin::Send(IMediaSample* sample, long size, bool wrongSize, REFERENCE_TIME start,
+                     REFERENCE_TIME end, LONGLONG mediaStart, LONGLONG mediaEnd) {
   sample->SetActualDataLength(size);
   sample->SetTime(&start, &end);
   sample->SetMediaTime(&mediaStart, &mediaEnd);
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(samplesSent == 0);
-  samplesSent += 1;
   bytesSent += uint64_t(size);
-  Send(sample, size, wrongSize);
-  return S_OK;
-}
-
-void OutputPin::Send(IMediaSample* sample, long size, bool wrongSize) {
+  samplesSent += 1;
   HRESULT hr = peerInput->Receive(sample);
   if (!IsCapture()) return;
   filter.CountCaptureSample();

@@ -12,36 +12,27 @@
 #include <vector>
 
 #include "CaptureFilter.h"
-#include "PinInfo.h"
 
 namespace testdevices {
 
 class JpegEncoder;
 
-class OutputPin : public StreamCallsRefused<OutputPin>,
+class OutputPin : public Pin,
                   public IKsPropertySet,
                   public IAMStreamConfig,
-                  public IAMBufferNegotiation,
-                  public LiveObject {
+                  public IAMBufferNegotiation {
 public:
   OutputPin(CaptureFilter& filter, const PinDescription& pinConfig);
   ~OutputPin() override;
 
-  // IUnknown: references count on the filter, and on the pin for the live-object report.
-  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override;
-  ULONG WINAPI AddRef() override;
-  ULONG WINAPI Release() override;
+  // IUnknown, as every pin answers
+  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
+    return Pin::QueryInterface(iid, out);
+  }
+  ULONG WINAPI AddRef() override { return Pin::AddRef(); }
+  ULONG WINAPI Release() override { return Pin::Release(); }
   // IPin
-  HRESULT WINAPI Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
-  HRESULT WINAPI ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
-  HRESULT WINAPI Disconnect() override;
-  HRESULT WINAPI ConnectedTo(IPin** pin) override;
-  HRESULT WINAPI ConnectionMediaType(AM_MEDIA_TYPE* type) override;
-  HRESULT WINAPI QueryPinInfo(PIN_INFO* info) override;
-  HRESULT WINAPI QueryDirection(PIN_DIRECTION* direction) override;
-  HRESULT WINAPI QueryId(LPWSTR* id) override;
   HRESULT WINAPI QueryAccept(const AM_MEDIA_TYPE* type) override;
-  HRESULT WINAPI EnumMediaTypes(IEnumMediaTypes** types) override;
   // IKsPropertySet
   HRESULT WINAPI Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceSize, LPVOID data,
                      DWORD size) override;
@@ -64,16 +55,15 @@ public:
   void Deactivate();      // -> stopped: decommit
 
 private:
-  friend class StreamCallsRefused<OutputPin>;
-  static constexpr const char* kRole = " on an output pin";
-  void NoteUnexpectedCall(const std::string& call);
+  void* OtherInterface(REFIID iid) override;
+  HRESULT ConnectLocked(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+  ALLOCATOR_PROPERTIES AllocatorRequest(IMemInputPin& receiver) const override;
+  std::vector<MediaType> EnumeratedTypesLocked() const override;
   bool IsCapture() const { return pinConfig.kind == PinDescription::Capture; }
   bool IsAudio() const { return filter.Config().kind == DeviceKind::Audio; }
   // What the pin connects with and enumerates, the current format first.
   std::vector<MediaType> OfferedTypesLocked() const;
   HRESULT AcceptFormatLocked(const AM_MEDIA_TYPE& type, MediaType& current);
-  ALLOCATOR_PROPERTIES WantedAllocatorProperties(const MediaType& format) const;
-  HRESULT NegotiateAllocator(IPin* receiver, const MediaType& format);
   void StreamLoop();
   void JoinStreamer();
   HRESULT DeliverAudio(IMediaSample* sample, const WAVEFORMATEX& wave);
@@ -85,17 +75,14 @@ private:
   // -1 when the encoder fails.
   long DrawJpegFrame(JpegEncoder& encoder, const BITMAPINFOHEADER& picture, uint32_t frameNumber,
                      BYTE* data, long capacity);
-  // Hands a filled sample downstream and records the capture pin's deliveries.
-  void Send(IMediaSample* sample, long size, bool wrongSize);
+  // Stamps a filled sample (times in 100 ns, media times in frames), hands it downstream and
+  // records the capture pin's deliveries.
+  void Send(IMediaSample* sample, long size, bool wrongSize, REFERENCE_TIME start,
+            REFERENCE_TIME end, LONGLONG mediaStart, LONGLONG mediaEnd);
 
   CaptureFilter& filter;
   const PinDescription pinConfig;
-  // Connection: changed while stopped, under the filter lock.
-  ComPtr<IPin> peer;
-  ComPtr<IMemInputPin> peerInput;
-  ComPtr<IMemAllocator> allocator;
-  MediaType connectionType;
-  ALLOCATOR_PROPERTIES negotiated = {};
+  // Under the filter lock.
   bool hasSuggestion = false;
   ALLOCATOR_PROPERTIES suggestion = {};
   // Streaming: the counters restart at Run from Stopped and go on across Pause.

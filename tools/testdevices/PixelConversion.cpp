@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "SampleContent.h"
+
 namespace testdevices {
 
 bool ConvertPicture(const PictureShape& fromShape, const uint8_t* from, long fromSize,
@@ -12,19 +14,10 @@ bool ConvertPicture(const PictureShape& fromShape, const uint8_t* from, long fro
   if (toShape.format != PixelFormat::Rgb24 && toShape.format != PixelFormat::Rgb32) return false;
   const PictureView source{fromShape.format, width, fromShape.height, from, size_t(fromSize)};
   if (fromSize < 0 || !source.Complete() || toSize < PictureBytes(toShape)) return false;
-  const int outPixel = toShape.format == PixelFormat::Rgb32 ? 4 : 3;
-  const long outStride = RowBytes(toShape);
   std::vector<Rgb> line(static_cast<size_t>(width));
   for (int y = 0; y < rows; ++y) {
     ReadColours(source, 0, y, width, line.data());
-    uint8_t* out = to + (toShape.height > 0 ? rows - 1 - y : y) * outStride;
-    for (const Rgb& c : line) {
-      out[0] = c.b;
-      out[1] = c.g;
-      out[2] = c.r;
-      if (outPixel == 4) out[3] = 0;
-      out += outPixel;
-    }
+    DrawRow(toShape.format, width, toShape.height, y, line, to, RowBytes(toShape));
   }
   return true;
 }

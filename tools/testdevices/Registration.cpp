@@ -4,7 +4,7 @@
 
 #include "CaptureFilter.h"
 #include "ColourConverter.h"
-#include "ComPtr.h"
+#include "ComSupport.h"
 #include "DeviceConfig.h"
 #include "TestDeviceControl.h"
 

@@ -58,7 +58,8 @@ void PictureRow(int y, int width, int height, uint32_t frameNumber, const std::v
   }
 }
 
-// Stores picture row y (from the top), whose colours are `line`, into a whole frame.
+}  // namespace
+
 void DrawRow(PixelFormat format, int width, int height, int y, const std::vector<Rgb>& line,
              uint8_t* data, long stride) {
   const int rows = std::abs(height);
@@ -123,8 +124,6 @@ void DrawRow(PixelFormat format, int width, int height, int y, const std::vector
     v[x] = ChromaVOf(c);
   }
 }
-
-}  // namespace
 
 void FillVideoFrame(PixelFormat format, int width, int height, uint32_t frameNumber, uint8_t* data,
                     long size, long rowBytes, const PictureAdjustment& adjustment) {

@@ -2,6 +2,7 @@
 // Portable: no platform headers, so a camera on another platform draws the same samples.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "PictureLayout.h"
 
@@ -16,6 +17,11 @@ void FillByteSequence(uint8_t* data, long size, uint64_t firstByteIndex);
 // firstFrame counts sample frames since Run from Stopped.
 void FillTone(uint8_t* data, long size, int channels, int samplesPerSec, int bitsPerSample,
               int toneHz, uint64_t firstFrame);
+
+// Stores picture row y (from the top), whose colours are `line`, into a whole frame in
+// `format` (rows `stride` bytes apart, RGB bottom-up for a positive height).
+void DrawRow(PixelFormat format, int width, int height, int y, const std::vector<Rgb>& line,
+             uint8_t* data, long stride);
 
 // Video: the picture of PictureLayout.h for frame `frameNumber`, stored in `format` (rows
 // rowBytes apart, 0: RowBytes(format, width)); then bytes 0..3 carry frameNumber,

@@ -82,12 +82,8 @@ HRESULT VideoCapabilities::Accept(const AM_MEDIA_TYPE& asked, MediaType& made) c
     return VFW_E_INVALIDMEDIATYPE;
   const VideoSubtype* known = FindVideoSubtype(asked.subtype);
   VideoFormatDescription mode;
-  if (!known || picture->biBitCount != known->bits ||
+  if (!known || !known->Describes(*picture) ||
       !config.FindVideoMode(asked.subtype, picture->biWidth, picture->biHeight, mode))
-    return VFW_E_INVALIDMEDIATYPE;
-  // RGB565 may name its masks (BI_BITFIELDS, the standard ones) or leave them implied.
-  const bool rgb565 = known->format == PixelFormat::Rgb565;
-  if (picture->biCompression != known->compression && !(rgb565 && picture->biCompression == BI_RGB))
     return VFW_E_INVALIDMEDIATYPE;
   // A strict driver: a frame interval outside the mode's range is refused, not rounded.
   LONGLONG shortest, longest;
