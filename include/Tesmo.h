@@ -438,8 +438,9 @@ TESMO_API CaptureResult GetAudioCaptureError(AudioSourceCapture* capture, Captur
 // devices present when watching starts are not reported): each change once, within
 // about 2 s, on a thread of the library's (with COM initialised by the library), one
 // call at a time for all sinks. Meanwhile the host's other threads may list, identify
-// and open devices. Several sinks may watch at once. 0, or 255 for a null sink, one
-// already watching, a thread without COM or a failed enumeration.
+// and open devices; OnDeviceChange must not wait for a thread that is in
+// StopWatchingDevices, which waits for it. Several sinks may watch at once. 0, or 255
+// for a null sink, one already watching, a thread without COM or a failed enumeration.
 TESMO_API CaptureResult WatchDevices(DeviceWatchSink* sink);
 // Ends the sink's watch and returns once no call to it runs or will come, so the host
 // may free it. 0, or 255 for a sink that is not watching, and from inside
