@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "CaptureReason.h"
+#include "DeviceChanges.h"
 #include "WaveInMixers.h"
 
 AudioRecording::AudioRecording() : capture(CreateASC()) {}
@@ -32,10 +33,9 @@ bool AudioRecording::List(bool withDetails) {
   std::printf("Audio capture devices: %d\n", count);
   for (int i = 0; i < count; ++i) {
     std::printf("  [%d] %s\n", i, names.data() + i * kNameEntryBytes);
-    char identity[1024];
-    int length = 0;
-    if (withDetails && GetAudioDeviceIdentity(i, identity, sizeof identity, &length) == kCaptureYes)
-      std::printf("        identity: %s\n", identity);
+    std::string found;
+    if (withDetails && IdentityAt(kDeviceAudio, i, found) == kCaptureYes)
+      std::printf("        identity: %s\n", found.c_str());
     std::vector<char> inputs(64 * kNameEntryBytes);
     int inputCount = 0;
     if (capture->ListInputs(i, inputs.data(), &inputCount) == kCaptureYes)
@@ -92,11 +92,7 @@ int AudioRecording::OpenAndStart() {
       return 1;
     }
   }
-  char text[1024];
-  int length = 0;
-  identity = GetAudioDeviceIdentity(options.audioDevice, text, sizeof text, &length) == kCaptureYes
-                 ? text
-                 : "";
+  IdentityAt(kDeviceAudio, options.audioDevice, identity);
   capture->SetSink(&sink);
   if (capture->Start() != kCaptureDone) {
     std::fprintf(stderr, "tesmo-capture: audio capture could not start: %s\n",

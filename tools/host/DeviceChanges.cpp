@@ -27,3 +27,22 @@ std::string DescribeChange(const DeviceChangeNote& note) {
          (note.change == kDeviceArrived ? " arrived: " : " removed: ") + note.name + " (" +
          note.identity + ")";
 }
+
+CaptureResult IdentityAt(int kind, int index, std::string& identity) {
+  char text[1024];
+  int length = 0;
+  const CaptureResult result =
+      kind == kDeviceVideo ? GetVideoDeviceIdentity(index, text, sizeof text, &length)
+                           : GetAudioDeviceIdentity(index, text, sizeof text, &length);
+  identity = result == kCaptureYes ? text : "";
+  return result;
+}
+
+int IndexOfDevice(int kind, const std::string& identity) {
+  std::string found;
+  for (int index = 0;; ++index) {
+    const CaptureResult result = IdentityAt(kind, index, found);
+    if (result == kCaptureNo) return -1;
+    if (result == kCaptureYes && found == identity) return index;
+  }
+}

@@ -37,3 +37,9 @@ private:
 
 // "camera arrived: NAME (IDENTITY)", "microphone removed: ...".
 std::string DescribeChange(const DeviceChangeNote& note);
+
+// The identity of device `index` of this kind (kDeviceAudio, kDeviceVideo) into
+// `identity` (empty unless 1); the result of GetAudio/VideoDeviceIdentity.
+CaptureResult IdentityAt(int kind, int index, std::string& identity);
+// The index the device of this kind and identity has now; -1 when it is not there.
+int IndexOfDevice(int kind, const std::string& identity);

@@ -57,19 +57,6 @@ int WatchOnly(const CaptureOptions& options) {
   return 0;
 }
 
-// The index the device of this kind and identity has now; -1 when it is not there.
-int IndexOfDevice(int kind, const std::string& identity) {
-  char text[1024];
-  int length = 0;
-  for (int index = 0;; ++index) {
-    const CaptureResult result =
-        kind == kDeviceVideo ? GetVideoDeviceIdentity(index, text, sizeof text, &length)
-                             : GetAudioDeviceIdentity(index, text, sizeof text, &length);
-    if (result == kCaptureNo) return -1;
-    if (result == kCaptureYes && identity == text) return index;
-  }
-}
-
 // --follow for one recording: once the library has closed its device, it waits for a
 // device of the same identity to arrive and opens that at its index now.
 template <class Recording>

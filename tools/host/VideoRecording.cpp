@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "CaptureReason.h"
+#include "DeviceChanges.h"
 #include "ControlNames.h"
 #include "FrameImage.h"
 #include "support/PictureReader.h"
@@ -133,10 +134,9 @@ bool VideoRecording::List(bool withDetails) {
   for (int i = 0; i < count; ++i) {
     std::printf("  [%d] %s\n", i, names.data() + i * kNameEntryBytes);
     if (!withDetails) continue;
-    char identity[1024];
-    int length = 0;
-    if (GetVideoDeviceIdentity(i, identity, sizeof identity, &length) == kCaptureYes)
-      std::printf("        identity: %s\n", identity);
+    std::string found;
+    if (IdentityAt(kDeviceVideo, i, found) == kCaptureYes)
+      std::printf("        identity: %s\n", found.c_str());
     std::vector<CameraModeInfo> modes(64);
     int modeCount = 0;
     if (ListCameraModes(i, modes.data(), static_cast<int>(modes.size()), &modeCount) !=
@@ -214,11 +214,7 @@ int VideoRecording::OpenAndStart() {
     std::printf("Control: %s set, now %d %s\n", ControlName(request.control), value,
                 mode == kControlAuto ? "auto" : "manual");
   }
-  char text[1024];
-  int length = 0;
-  identity = GetVideoDeviceIdentity(options.videoDevice, text, sizeof text, &length) == kCaptureYes
-                 ? text
-                 : "";
+  IdentityAt(kDeviceVideo, options.videoDevice, identity);
   capture->SetSink(&sink);
   if (capture->Start() != kCaptureDone) {
     std::fprintf(stderr, "tesmo-capture: video capture could not start: %s\n",

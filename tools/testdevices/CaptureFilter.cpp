@@ -161,9 +161,8 @@ bool CaptureFilter::Unplugged() {
   unplugCheckedAt = now;
   // The path it was registered with when this filter object was made from it; a device
   // without one cannot be told from another and is never unplugged.
-  const bool video = config.kind == DeviceKind::Video;
-  std::call_once(pathRead, [&] { devicePath = RegisteredDevicePath(device, video); });
-  unplugged = !devicePath.empty() && !IsDevicePathRegistered(devicePath, video);
+  std::call_once(pathRead, [&] { devicePath = RegisteredDevicePath(device, config.kind); });
+  unplugged = !devicePath.empty() && !IsDevicePathRegistered(devicePath, config.kind);
   return unplugged;
 }
 

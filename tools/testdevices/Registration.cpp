@@ -56,6 +56,15 @@ const CLSID& CategoryOf(DeviceKind kind) {
                                    : CLSID_VideoInputDeviceCategory;
 }
 
+// Where the moniker's property bag of each device of the kind reads its values from.
+std::wstring InstancesKey(DeviceKind kind) {
+  return L"CLSID\\" + GuidText(CategoryOf(kind)) + L"\\Instance";
+}
+
+std::wstring InstanceKey(DeviceKind kind, int device) {
+  return InstancesKey(kind) + L"\\" + GuidText(DeviceClassId(device));
+}
+
 // A device path as the system's devices have one: "\\?\<bus>#<device>#<instance>#{<interface
 // category>}". Made from the kind and the name, so it stays with the device when a new set
 // changes the order; letters and digits stay, anything else becomes _XXXX (its code), so that
@@ -151,27 +160,21 @@ std::wstring ReadText(HKEY key, const wchar_t* name) {
   return text;
 }
 
-std::wstring InstancesKey(bool video) {
-  return L"CLSID\\" +
-         GuidText(video ? CLSID_VideoInputDeviceCategory : CLSID_AudioInputDeviceCategory) +
-         L"\\Instance";
-}
-
 }  // namespace
 
-std::wstring RegisteredDevicePath(int device, bool video) {
+std::wstring RegisteredDevicePath(int device, DeviceKind kind) {
   HKEY key = nullptr;
-  const std::wstring path = InstancesKey(video) + L"\\" + GuidText(DeviceClassId(device));
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, InstanceKey(kind, device).c_str(), 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
     return L"";
   std::wstring devicePath = ReadText(key, L"DevicePath");
   RegCloseKey(key);
   return devicePath;
 }
 
-bool IsDevicePathRegistered(const std::wstring& devicePath, bool video) {
+bool IsDevicePathRegistered(const std::wstring& devicePath, DeviceKind kind) {
   HKEY instances = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, InstancesKey(video).c_str(), 0, KEY_READ, &instances) !=
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, InstancesKey(kind).c_str(), 0, KEY_READ, &instances) !=
       ERROR_SUCCESS)
     return false;
   bool found = false;
@@ -227,8 +230,7 @@ HRESULT RegisterDevices(HMODULE module, const std::vector<std::wstring>& descrip
     // The moniker's property bag reads its values from this key. The values beside the
     // filter's go in first: a program listing the devices meanwhile sees the device
     // arrive with its identity, as a plugged device does, not with another first.
-    const std::wstring instanceKey = L"CLSID\\" + GuidText(CategoryOf(config.kind)) +
-                                     L"\\Instance\\" + GuidText(DeviceClassId(int(i)));
+    const std::wstring instanceKey = InstanceKey(config.kind, int(i));
     // As the system's audio capture devices name the wave-in device they record from.
     if (config.waveInId < 0)
       RegDeleteKeyValueW(HKEY_CLASSES_ROOT, instanceKey.c_str(), L"WaveInID");
